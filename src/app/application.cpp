@@ -1,0 +1,42 @@
+#include "app/application.h"
+
+#include <QMessageBox>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+
+namespace kelmo {
+
+FatalReport DescribeFatal(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::system_error& e) {
+    return {e.code().value(), QString::fromLocal8Bit(e.what())};
+  } catch (const std::bad_alloc&) {
+    return {ENOMEM, QObject::tr("メモリが足りません。")};
+  } catch (const std::exception& e) {
+    return {-1, QString::fromLocal8Bit(e.what())};
+  } catch (...) {
+    return {-1, QObject::tr("不明なエラーです。")};
+  }
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Kelmo"));
+  setApplicationVersion(QStringLiteral(KELMO_VERSION));
+  setDesktopFileName(QStringLiteral("kelmo"));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    const FatalReport report = DescribeFatal(std::current_exception());
+    QMessageBox::critical(nullptr, applicationName(),
+                          QString::number(report.number) + QLatin1Char('\r') + report.description);
+    std::_Exit(EXIT_FAILURE);
+  }
+}
+
+}  // namespace kelmo

@@ -1,0 +1,41 @@
+// Code page 932 (Windows Shift_JIS) conversion through glibc iconv "CP932".
+// Measuring and writing both go through here, so a byte count always equals
+// the number of bytes a text becomes in a file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelmo {
+
+// What an unconvertible UTF-16 code unit becomes, as the Windows conversion does.
+inline constexpr char kCp932Substitute = '?';
+// What a byte sequence that is not code page 932 becomes when read.
+inline constexpr char16_t kDecodeSubstitute = u'\uFFFD';
+
+// Encodes text to code page 932. Each code unit the codec cannot convert
+// (including every surrogate half) becomes one kCp932Substitute byte.
+std::string EncodeCp932(std::u16string_view text);
+
+// Decodes code page 932 bytes; each undecodable byte becomes kDecodeSubstitute.
+std::u16string DecodeCp932(std::string_view bytes);
+
+// One bit per UTF-16 code unit: set when the unit takes two bytes in code page 932.
+class Cp932Widths {
+ public:
+  bool IsDoubleByte(char16_t unit) const {
+    return (m_bits[unit >> 6] >> (unit & 63)) & 1u;
+  }
+  int Width(char16_t unit) const { return IsDoubleByte(unit) ? 2 : 1; }
+
+ private:
+  friend const Cp932Widths& Cp932WidthTable();
+  std::array<std::uint64_t, 65536 / 64> m_bits{};
+};
+
+// The width table, built on first use from the same iconv conversion.
+const Cp932Widths& Cp932WidthTable();
+
+}  // namespace kelmo

@@ -1,0 +1,26 @@
+#include "measure/message_total.h"
+
+namespace kelmo {
+
+Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t labelNumber) {
+  if (labelNumber > kMessageLimit) return Title::MessageTooLong;
+  if (subjectCount > kSubjectLimit) return Title::SubjectTooLong;
+  if (addressCount > kAddressLimit) return Title::AddressTooLong;
+  return Title::Plain;
+}
+
+std::u16string_view TitleText(Title title) {
+  switch (title) {
+    case Title::AddressTooLong:
+      return u"Kelmo\u3000サーバー保存になるよ アド";
+    case Title::SubjectTooLong:
+      return u"Kelmo\u3000サーバー保存になるよ\u3000件名";
+    case Title::MessageTooLong:
+      return u"Kelmo\u3000サーバー保存になるよ\u3000全体";
+    case Title::Plain:
+      break;
+  }
+  return u"Kelmo";
+}
+
+}  // namespace kelmo

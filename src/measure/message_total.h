@@ -1,0 +1,33 @@
+// The mail service's limits, the message total and the window title they select.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kelmo {
+
+// Past these the service stores the message on its server instead of delivering it.
+inline constexpr std::int64_t kAddressLimit = 55;
+inline constexpr std::int64_t kSubjectLimit = 40;
+inline constexpr std::int64_t kMessageLimit = 384;
+
+// Bytes every message carries besides its fields: headers (49) and the terminator (2).
+inline constexpr std::int64_t kHeaderBytes = 49;
+inline constexpr std::int64_t kTerminatorBytes = 2;
+
+inline constexpr std::int64_t MessageTotal(std::int64_t bodyCount, std::int64_t addressCount,
+                                           std::int64_t subjectCount) {
+  return bodyCount + addressCount + subjectCount + kHeaderBytes + kTerminatorBytes;
+}
+
+enum class Title { Plain, AddressTooLong, SubjectTooLong, MessageTooLong };
+
+// The title for the counters and the number the counter label shows. When several
+// limits are broken the whole message wins over the subject, the subject over the address.
+Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t labelNumber);
+
+// The window title's text. The warnings separate their words with U+3000, except
+// the ordinary space before the address warning's last word.
+std::u16string_view TitleText(Title title);
+
+}  // namespace kelmo

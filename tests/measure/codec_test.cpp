@@ -1,0 +1,118 @@
+#include "measure/codec.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <clocale>
+#include <string>
+
+namespace kelmo {
+namespace {
+
+// A conversion of one code unit made directly with glibc, independent of the codec module.
+class PlatformCp932 {
+ public:
+  PlatformCp932() : m_cd(iconv_open("CP932", "UTF-16LE")) {}
+  ~PlatformCp932() { iconv_close(m_cd); }
+  // Bytes for one code unit, or -1 when glibc cannot convert it.
+  int Width(char16_t unit) {
+    char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    char out[8];
+    char* src = in;
+    char* dst = out;
+    std::size_t srcLeft = 2, dstLeft = sizeof out;
+    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return -1;
+    return static_cast<int>(sizeof out - dstLeft);
+  }
+
+ private:
+  iconv_t m_cd;
+};
+
+TEST(codec, width_table_matches_platform_for_every_code_unit) {
+  PlatformCp932 platform;
+  const Cp932Widths& table = Cp932WidthTable();
+  int doubles = 0;
+  for (std::uint32_t u = 0; u < 65536; ++u) {
+    const auto unit = static_cast<char16_t>(u);
+    const int platformWidth = platform.Width(unit);
+    // Unconvertible units (and lone surrogate halves) become a one-byte substitute.
+    const int expected = platformWidth < 0 ? 1 : platformWidth;
+    ASSERT_EQ(table.Width(unit), expected) << "U+" << std::hex << u;
+    ASSERT_EQ(EncodeCp932(std::u16string(1, unit)).size(), static_cast<std::size_t>(expected))
+        << "U+" << std::hex << u;
+    doubles += expected == 2;
+  }
+  // Code page 932 has 7,000-odd double-byte characters; a broken table has none or all.
+  EXPECT_GT(doubles, 7000);
+  EXPECT_LT(doubles, 12000);
+}
+
+struct EncodeCase {
+  const char* name;
+  std::u16string text;
+  std::string bytes;
+};
+void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
+
+
+class encode_cp932 : public testing::TestWithParam<EncodeCase> {};
+
+TEST_P(encode_cp932, gives_expected_bytes) {
+  EXPECT_EQ(EncodeCp932(GetParam().text), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    codec, encode_cp932,
+    testing::Values(
+        EncodeCase{"empty", u"", ""}, EncodeCase{"ascii_with_crlf", u"ab\r\nc", "ab\r\nc"},
+        EncodeCase{"hiragana", u"あ", "\x82\xa0"},
+        EncodeCase{"kanji", u"件名", "\x8c\x8f\x96\xbc"},
+        EncodeCase{"halfwidth_katakana", u"ｱｲｳ", "\xb1\xb2\xb3"},
+        EncodeCase{"wave_dash_as_input_methods_type_it", u"\u301C", "\x81\x60"},
+        EncodeCase{"fullwidth_tilde", u"\uFF5E", "\x81\x60"},
+        EncodeCase{"double_vertical_line", u"\u2016", "\x81\x61"},
+        EncodeCase{"minus_sign", u"\u2212", "\x81\x7c"},
+        EncodeCase{"em_dash", u"\u2014", "\x81\x5c"},
+        EncodeCase{"nec_circled_one", u"\u2460", "\x87\x40"},
+        EncodeCase{"not_in_cp932", u"a\u00e9b", "a?b"},
+        EncodeCase{"emoji_is_two_substitutes", u"x\U0001F600y", "x??y"},
+        EncodeCase{"lone_high_surrogate_at_end", std::u16string(u"a") + char16_t(0xD800), "a?"},
+        EncodeCase{"lone_low_surrogate", std::u16string(1, char16_t(0xDC00)) + u"あ",
+                   "?\x82\xa0"},
+        EncodeCase{"nul", std::u16string(1, u'\0'), std::string(1, '\0')}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(codec, decode_reads_back_what_was_written) {
+  EXPECT_EQ(DecodeCp932(""), u"");
+  EXPECT_EQ(DecodeCp932("\x82\xa0\x8c\x8f\x96\xbc\xb1"), u"あ件名ｱ");
+  EXPECT_EQ(DecodeCp932("a?b"), u"a?b");
+}
+
+TEST(codec, decode_substitutes_bytes_that_are_not_cp932) {
+  EXPECT_EQ(DecodeCp932("a\x82"), u"a\uFFFD");        // lead byte cut off at the end
+  EXPECT_EQ(DecodeCp932("\x82\x20" "b"), u"\uFFFD b");  // lead byte with an invalid trail
+}
+
+TEST(codec, every_code_unit_reads_back_as_one_character) {
+  // Character counting relies on this: whatever a unit is written as comes back as one unit.
+  for (std::uint32_t u = 1; u < 65536; ++u) {
+    std::u16string text(1, static_cast<char16_t>(u));
+    text += u"a";
+    ASSERT_EQ(DecodeCp932(EncodeCp932(text)).size(), 2u) << "U+" << std::hex << u;
+  }
+}
+
+TEST(codec, conversion_does_not_depend_on_the_locale) {
+  const std::u16string text = u"件名〜ｱ\U0001F600";
+  const std::string expected = EncodeCp932(text);
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    if (!std::setlocale(LC_ALL, locale)) continue;
+    EXPECT_EQ(EncodeCp932(text), expected) << locale;
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+}  // namespace
+}  // namespace kelmo

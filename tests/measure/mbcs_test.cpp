@@ -1,0 +1,85 @@
+#include "measure/mbcs.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "measure/codec.h"
+
+namespace kelmo {
+namespace {
+
+struct MeasureCase {
+  const char* name;
+  std::u16string text;
+  std::int64_t lenMbcs;
+  std::int64_t lenMbcsRuns;
+};
+void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
+
+
+class measure : public testing::TestWithParam<MeasureCase> {};
+
+TEST_P(measure, gives_bytes_and_run_charge) {
+  EXPECT_EQ(LenMbcs(GetParam().text), GetParam().lenMbcs);
+  EXPECT_EQ(LenMbcsRuns(GetParam().text), GetParam().lenMbcsRuns);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    mbcs, measure,
+    testing::Values(
+        // The documented worked values.
+        MeasureCase{"empty", u"", 0, 0}, MeasureCase{"ascii", u"abc", 3, 3},
+        MeasureCase{"one_double_byte", u"あ", 2, 8},
+        MeasureCase{"one_run_inside_ascii", u"aあいb", 6, 12},
+        MeasureCase{"ascii_splits_runs", u"あaい", 5, 17},
+        MeasureCase{"line_break_splits_runs", u"あ\r\nい", 6, 18},
+        MeasureCase{"halfwidth_katakana_is_single_byte", u"ｱｲｳ", 3, 3},
+        MeasureCase{"subject", u"件名テスト", 10, 16},
+        // Further cases.
+        MeasureCase{"one_ascii", u"a", 1, 1},
+        MeasureCase{"long_run_charged_once", std::u16string(100, u'漢'), 200, 206},
+        MeasureCase{"alternating_charges_each", u"aあbいcう", 9, 27},
+        MeasureCase{"halfwidth_katakana_splits_runs", u"あｱい", 5, 17},
+        MeasureCase{"surrogate_pair_splits_runs", u"あ\U0001F600い", 6, 18},
+        MeasureCase{"wave_dash_is_double_byte", u"〜", 2, 8},
+        MeasureCase{"unmappable_is_one_byte", u"é", 1, 1},
+        MeasureCase{"run_across_block_boundary",
+                    std::u16string(63, u'a') + u"ああ" + std::u16string(63, u'b'), 130, 136},
+        MeasureCase{"run_starts_at_block_boundary",
+                    std::u16string(64, u'a') + u"あ", 66, 72},
+        MeasureCase{"run_fills_block_then_continues",
+                    std::u16string(64, u'あ') + u"いa", 131, 137},
+        MeasureCase{"ascii_block_between_runs",
+                    u"あ" + std::u16string(64 + 63, u'a') + u"い", 131, 143}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The charge as described: 6 when the first unit is double-byte, and 6 for
+// every single-byte unit followed by a double-byte one.
+std::int64_t ReferenceRuns(std::u16string_view s) {
+  auto width = [](char16_t c) { return EncodeCp932(std::u16string_view(&c, 1)).size(); };
+  std::int64_t count = static_cast<std::int64_t>(EncodeCp932(s).size());
+  if (!s.empty() && width(s[0]) == 2) count += 6;
+  for (std::size_t i = 0; i + 1 < s.size(); ++i) {
+    if (width(s[i]) == 1 && width(s[i + 1]) == 2) count += 6;
+  }
+  return count;
+}
+
+TEST(mbcs, random_texts_match_encoded_length_and_reference_charge) {
+  const std::u16string alphabet = u"aZ0 .\r\n\tあいう漢字件名カタナｱｲｳ〜～－①é\u00a0\uFFFD\U0001F600";
+  std::mt19937 rng(20261207);
+  for (int round = 0; round < 2000; ++round) {
+    std::uniform_int_distribution<std::size_t> length(0, round < 1000 ? 70 : 400);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::u16string text;
+    const std::size_t n = length(rng);
+    for (std::size_t i = 0; i < n; ++i) text += alphabet[pick(rng)];
+    ASSERT_EQ(LenMbcs(text), static_cast<std::int64_t>(EncodeCp932(text).size()));
+    ASSERT_EQ(LenMbcsRuns(text), ReferenceRuns(text));
+  }
+}
+
+}  // namespace
+}  // namespace kelmo
