@@ -89,7 +89,7 @@ const Cp932Widths& Cp932WidthTable() {
       out.clear();
       cd.Append(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute,
                 sizeof(char16_t));
-      if (out.size() == 2) t.m_bits[unit >> 6] |= std::uint64_t{1} << (unit & 63);
+      t.m_double[unit] = out.size() == 2;
     }
     return t;
   }();

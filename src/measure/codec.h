@@ -22,17 +22,15 @@ std::string EncodeCp932(std::u16string_view text);
 // Decodes code page 932 bytes; each undecodable byte becomes kDecodeSubstitute.
 std::u16string DecodeCp932(std::string_view bytes);
 
-// One bit per UTF-16 code unit: set when the unit takes two bytes in code page 932.
+// For every UTF-16 code unit, 1 when it takes two bytes in code page 932, else 0.
 class Cp932Widths {
  public:
-  bool IsDoubleByte(char16_t unit) const {
-    return (m_bits[unit >> 6] >> (unit & 63)) & 1u;
-  }
-  int Width(char16_t unit) const { return IsDoubleByte(unit) ? 2 : 1; }
+  std::uint8_t IsDoubleByte(char16_t unit) const { return m_double[unit]; }
+  int Width(char16_t unit) const { return 1 + m_double[unit]; }
 
  private:
   friend const Cp932Widths& Cp932WidthTable();
-  std::array<std::uint64_t, 65536 / 64> m_bits{};
+  std::array<std::uint8_t, 65536> m_double{};
 };
 
 // The width table, built on first use from the same iconv conversion.

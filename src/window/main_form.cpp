@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include "measure/char_count.h"
 #include "measure/mbcs.h"
@@ -35,8 +37,12 @@ QString FromView(std::u16string_view text) {
 
 MainForm::MainForm(QWidget* parent) : QWidget(parent) {
   setWindowTitle(FromView(TitleText(Title::Plain)));
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
+  icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
+  setWindowIcon(icon);
   QFont font = this->font();
-  font.setPixelSize(12);  // the layout's 12-pixel caption rows
+  font.setPixelSize(12);
   setFont(font);
 
   CreateControls();
@@ -60,6 +66,10 @@ void MainForm::CreateControls() {
   Text3 = named(new QLineEdit(this), "Text3");
   Text2 = named(new QLineEdit(this), "Text2");
   Text4 = named(new QLineEdit(this), "Text4");
+  // Five full-width characters fill a 55-pixel caption only at 11 pixels.
+  QFont captionFont = font();
+  captionFont.setPixelSize(11);
+  for (QLabel* caption : Label1) caption->setFont(captionFont);
   Label1[0]->setBuddy(Text4);
   Label1[1]->setBuddy(Text3);
   Label1[2]->setBuddy(Text2);
@@ -89,6 +99,7 @@ void MainForm::CreateControls() {
   Command4 = named(new QPushButton(tr("メアド読込"), this), "Command4");
   Command5 = named(new QPushButton(tr("送信"), this), "Command5");
   Ch1 = named(new QCheckBox(tr("送信確認"), this), "Ch1");
+  Ch1->setFont(captionFont);  // keeps its caption clear of the window's edge
   Command2 = named(new QPushButton(QStringLiteral("EXIT"), this), "Command2");
 }
 
@@ -138,6 +149,16 @@ QString MainForm::BodyText() const {
   return text;
 }
 
+// Same as LenMbcsRuns(BodyText()) without building that text on every keystroke. The
+// editor's raw text separates lines with U+2029 (U+2028 after Shift+Enter), which are
+// single-byte like LF: each stands for CR LF, one byte more, and ends a run all the same.
+// It keeps NBSP, which the plain text turns into a space of the same width.
+qint64 MainForm::BodyBytes() const {
+  const QString raw = Text1->document()->toRawText();
+  const qint64 breaks = raw.count(QChar::ParagraphSeparator) + raw.count(QChar::LineSeparator);
+  return LenMbcsRuns(View(raw)) + breaks;
+}
+
 bool MainForm::ByteMode() const { return Ch->isChecked(); }
 
 // Every assignment of the counter re-evaluates the title, even when the number is unchanged.
@@ -148,7 +169,7 @@ void MainForm::SetCounterLabel(qint64 number) {
 
 void MainForm::Text1_Change() {
   if (ByteMode()) {
-    BodyCount = LenMbcsRuns(View(BodyText()));
+    BodyCount = BodyBytes();
     ShowTotal();
   } else {
     CountCharacters();
@@ -186,7 +207,8 @@ void MainForm::Command1_Click() {
   Text4->clear();
 }
 
-void MainForm::Command2_Click() { QApplication::quit(); }
+// The only window: closing it ends the program.
+void MainForm::Command2_Click() { close(); }
 
 void MainForm::Command3_Click() {}
 
@@ -202,7 +224,7 @@ void MainForm::UpdateTitle() {
 }
 
 void MainForm::RecountAll() {
-  BodyCount = LenMbcsRuns(View(BodyText()));
+  BodyCount = BodyBytes();
   AddressCount = LenMbcs(Text2->text());
   SubjectCount = LenMbcsRuns(View(Text4->text()));
   ShowTotal();

@@ -32,6 +32,7 @@ class MainForm : public QWidget {
   void ConnectHandlers();
 
   bool ByteMode() const;
+  qint64 BodyBytes() const;
   void SetCounterLabel(qint64 number);
 
   // Handlers, named by control and event.

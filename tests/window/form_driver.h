@@ -1,0 +1,72 @@
+// Drives a MainForm as a user would: typing into its fields and clicking its controls.
+#pragma once
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "window/main_form.h"
+
+namespace kelmo::testing {
+
+class FormDriver {
+ public:
+  FormDriver() {
+    m_form.show();
+    m_form.activateWindow();
+    (void)QTest::qWaitForWindowActive(&m_form);
+  }
+
+  MainForm& form() { return m_form; }
+  template <typename W = QWidget>
+  W* control(const char* name) {
+    auto* widget = m_form.findChild<W*>(QString::fromLatin1(name));
+    if (!widget) throw std::runtime_error(std::string("no control ") + name);
+    return widget;
+  }
+
+  // ASCII arrives as key presses, anything else as an input method's commit.
+  void type(const char* name, const QString& text) {
+    QWidget* widget = control(name);
+    widget->setFocus();
+    for (const QChar c : text) {
+      if (c == QLatin1Char('\n')) {
+        QTest::keyClick(widget, Qt::Key_Return);
+      } else if (c.unicode() < 0x80) {
+        QTest::keyClick(widget, c.toLatin1());
+      } else {
+        QInputMethodEvent commit;
+        commit.setCommitString(QString(c));
+        QApplication::sendEvent(widget, &commit);
+      }
+    }
+  }
+  // Pastes a whole text at once, as from the clipboard.
+  void paste(const char* name, const QString& text) {
+    QWidget* widget = control(name);
+    widget->setFocus();
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(widget, &commit);
+  }
+  void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+
+  QString label() { return control<QLabel>("L")->text(); }
+  QString title() { return m_form.windowTitle(); }
+  QString lineText(const char* name) { return control<QLineEdit>(name)->text(); }
+  QString bodyText() { return control<QPlainTextEdit>("Text1")->toPlainText(); }
+
+ private:
+  MainForm m_form;
+};
+
+inline const QString kPlain = QStringLiteral("Kelmo");
+inline const QString kAddressWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ アド");
+inline const QString kSubjectWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000件名");
+inline const QString kTotalWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000全体");
+
+}  // namespace kelmo::testing
