@@ -5,10 +5,13 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
 
+#include "addressfile/address_file.h"
+#include "addressfile/file_error.h"
 #include "measure/char_count.h"
 #include "measure/mbcs.h"
 #include "measure/message_total.h"
@@ -18,6 +21,8 @@ namespace {
 
 // The layout is given in twips; 15 twips make one logical pixel.
 constexpr int kTwipsPerPixel = 15;
+const QString kScratchFileName = QStringLiteral("temp.tmp");
+
 constexpr QSize kClientSize(6330 / kTwipsPerPixel, 3675 / kTwipsPerPixel);  // 422 x 245
 
 QRect Twips(int left, int top, int width, int height) {
@@ -210,9 +215,23 @@ void MainForm::Command1_Click() {
 // The only window: closing it ends the program.
 void MainForm::Command2_Click() { close(); }
 
-void MainForm::Command3_Click() {}
+void MainForm::Command3_Click() {
+  if (auto error = SaveAddresses(kAddressFileName, {Text2->text(), Text3->text()})) {
+    ShowError(*error);
+  }
+}
 
-void MainForm::Command4_Click() {}
+void MainForm::Command4_Click() {
+  auto loaded = LoadAddresses(kAddressFileName);
+  if (auto* error = std::get_if<FileError>(&loaded)) {
+    ShowError(*error);  // the fields and counters stay exactly as they were
+    return;
+  }
+  const auto& addresses = std::get<AddressPair>(loaded);
+  Text2->setText(addresses.own);
+  Text3->setText(addresses.recipient);
+  if (ByteMode()) RecountAll();
+}
 
 void MainForm::Command5_Click() {}
 
@@ -230,6 +249,22 @@ void MainForm::RecountAll() {
   ShowTotal();
 }
 
-void MainForm::CountCharacters() { SetCounterLabel(CharacterCount(View(BodyText()))); }
+// The scratch file is written for whoever reads it; the count itself never depends on it,
+// so a directory we cannot write to costs one message, not the count or the text.
+void MainForm::CountCharacters() {
+  const QString body = BodyText();
+  const std::string bytes = ScratchFileBytes(View(body));
+  const auto error = WriteFileBytes(kScratchFileName, QByteArray::fromRawData(
+                                                          bytes.data(), static_cast<qsizetype>(bytes.size())));
+  const bool reported = m_scratchFileFailing;
+  m_scratchFileFailing = error.has_value();
+  SetCounterLabel(CharacterCount(View(body)));
+  if (error && !reported) ShowError(*error);
+}
+
+void MainForm::ShowError(const FileError& error) {
+  QMessageBox::warning(this, QStringLiteral("Kelmo"),
+                       QString::number(error.number) + QLatin1Char('\r') + error.description);
+}
 
 }  // namespace kelmo

@@ -12,6 +12,8 @@ class QPushButton;
 
 namespace kelmo {
 
+struct FileError;
+
 class MainForm : public QWidget {
   Q_OBJECT
 
@@ -51,6 +53,7 @@ class MainForm : public QWidget {
   void UpdateTitle();
   void RecountAll();
   void CountCharacters();
+  void ShowError(const FileError& error);
 
   QPlainTextEdit* Text1 = nullptr;  // body
   QLineEdit* Text2 = nullptr;       // own address
@@ -69,6 +72,8 @@ class MainForm : public QWidget {
   qint64 BodyCount = 0;
   qint64 AddressCount = 0;
   qint64 SubjectCount = 0;
+
+  bool m_scratchFileFailing = false;  // reported once until a write succeeds again
 };
 
 }  // namespace kelmo

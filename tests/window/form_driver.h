@@ -7,11 +7,44 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
+#include <vector>
+
+#include "../support/sandbox.h"
 
 #include "window/main_form.h"
 
 namespace kelmo::testing {
+
+// Records every message box the window opens and presses its OK button, as a user would.
+class MessageBoxWatcher {
+ public:
+  struct Shown {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+  };
+
+  MessageBoxWatcher() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      m_shown.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+      QTest::mouseClick(box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)
+                                                     : box->buttons().value(0),
+                        Qt::LeftButton);
+    });
+    m_timer.start(5);
+  }
+  const std::vector<Shown>& shown() const { return m_shown; }
+
+ private:
+  QTimer m_timer;
+  std::vector<Shown> m_shown;
+};
 
 class FormDriver {
  public:
@@ -22,6 +55,8 @@ class FormDriver {
   }
 
   MainForm& form() { return m_form; }
+  ScratchDir& dir() { return m_dir; }
+  const std::vector<MessageBoxWatcher::Shown>& messages() const { return m_boxes.shown(); }
   template <typename W = QWidget>
   W* control(const char* name) {
     auto* widget = m_form.findChild<W*>(QString::fromLatin1(name));
@@ -61,6 +96,8 @@ class FormDriver {
   QString bodyText() { return control<QPlainTextEdit>("Text1")->toPlainText(); }
 
  private:
+  ScratchDir m_dir;  // the window's current directory, for kelmo.ini and temp.tmp
+  MessageBoxWatcher m_boxes;
   MainForm m_form;
 };
 

@@ -1,0 +1,107 @@
+#include "addressfile/address_file.h"
+
+#include <QObject>
+
+#include "measure/codec.h"
+
+namespace kelmo {
+namespace {
+
+std::u16string_view View(const QString& text) {
+  return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
+}
+
+QString FromView(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Control characters other than TAB mean the file is not text (a binary file, say).
+bool IsText(std::string_view line) {
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+// Splits off one line; returns false when no line ends within `rest`.
+bool TakeLine(std::string_view& rest, std::string_view& line) {
+  const std::size_t end = rest.find_first_of("\r\n");
+  if (end == std::string_view::npos) return false;
+  line = rest.substr(0, end);
+  std::size_t next = end + 1;
+  if (rest[end] == '\r' && next < rest.size() && rest[next] == '\n') ++next;
+  rest.remove_prefix(next);
+  return true;
+}
+
+}  // namespace
+
+ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile) {
+  ParsedAddresses result;
+  std::string_view rest = bytes;
+  std::string_view lines[2];
+  for (int i = 0; i < 2; ++i) {
+    if (!TakeLine(rest, lines[i])) {
+      // The last line may end at the end of the file instead of a line break.
+      if (i == 1 && wholeFile && !rest.empty()) {
+        lines[i] = rest;
+        rest = {};
+      } else {
+        result.error = rest.size() > kMaxAddressLineBytes ? kLineTooLong : kTooFewLines;
+        return result;
+      }
+    }
+    if (lines[i].size() > kMaxAddressLineBytes) {
+      result.error = kLineTooLong;
+      return result;
+    }
+    if (!IsText(lines[i])) {
+      result.error = kNotText;
+      return result;
+    }
+  }
+  result.own = DecodeCp932(lines[0]);
+  result.recipient = DecodeCp932(lines[1]);
+  return result;
+}
+
+std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient) {
+  std::string bytes = EncodeCp932(own);
+  bytes += "\r\n";
+  bytes += EncodeCp932(recipient);
+  bytes += "\r\n";
+  return bytes;
+}
+
+std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& addresses) {
+  const std::string bytes = AddressFileBytes(View(addresses.own), View(addresses.recipient));
+  return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::variant<AddressPair, FileError> LoadAddresses(const QString& path) {
+  FilePrefix prefix;
+  // Two lines of the longest length with their breaks: nothing past that is read.
+  constexpr qsizetype kLimit = 2 * (kMaxAddressLineBytes + 2);
+  if (auto error = ReadFilePrefix(path, kLimit, prefix)) return *error;
+  const ParsedAddresses parsed = ParseAddressFile(
+      std::string_view(prefix.bytes.constData(), static_cast<std::size_t>(prefix.bytes.size())),
+      prefix.wholeFile);
+  switch (parsed.error) {
+    case 0:
+      return AddressPair{FromView(parsed.own), FromView(parsed.recipient)};
+    case kTooFewLines:
+      return FileError{kTooFewLines,
+                       QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。").arg(path)};
+    case kLineTooLong:
+      return FileError{kLineTooLong,
+                       QObject::tr("%1 を読み込めません: 行が長すぎます (%2 バイトまで)。")
+                           .arg(path)
+                           .arg(kMaxAddressLineBytes)};
+    default:
+      return FileError{kNotText,
+                       QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path)};
+  }
+}
+
+}  // namespace kelmo

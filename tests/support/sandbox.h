@@ -1,0 +1,85 @@
+// Test helpers for file conditions: a scratch working directory, a directory we cannot
+// write to (even as root), and a file-size limit that makes writes fail as on a full disk.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+#include <stdexcept>
+
+namespace kelmo::testing {
+
+// Runs the test inside a fresh temporary directory, restoring the old one afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() : m_previous(QDir::currentPath()) {
+    if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path())) throw std::runtime_error("no temp dir");
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+  }
+  ~ScratchDir() {
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+    QDir::setCurrent(m_previous);
+  }
+  QString path() const { return m_dir.path(); }
+  void setWritable(bool writable) {
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), writable ? 0777 : 0555);
+  }
+
+ private:
+  QString m_previous;
+  QTemporaryDir m_dir;
+};
+
+// Root ignores permissions; for the scope of this object the process acts as 'nobody'.
+class Unprivileged {
+ public:
+  Unprivileged() : m_wasRoot(::geteuid() == 0) {
+    if (m_wasRoot && ::seteuid(65534) != 0) throw std::runtime_error("seteuid failed");
+  }
+  ~Unprivileged() {
+    if (m_wasRoot) (void)::seteuid(0);
+  }
+
+ private:
+  bool m_wasRoot;
+};
+
+// Writes past `bytes` in any file fail with EFBIG, as they would on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_saved;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_previousHandler);
+  }
+
+ private:
+  rlimit m_saved{};
+  void (*m_previousHandler)(int);
+};
+
+inline QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    throw std::runtime_error("cannot write test file");
+  }
+}
+
+}  // namespace kelmo::testing
