@@ -48,16 +48,18 @@ ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile) {
         lines[i] = rest;
         rest = {};
       } else {
-        result.error = rest.size() > kMaxAddressLineBytes ? kLineTooLong : kTooFewLines;
+        result.error = !IsText(rest.substr(0, kMaxAddressLineBytes + 1)) ? kNotText
+                       : rest.size() > kMaxAddressLineBytes              ? kLineTooLong
+                                                                         : kTooFewLines;
         return result;
       }
     }
-    if (lines[i].size() > kMaxAddressLineBytes) {
-      result.error = kLineTooLong;
-      return result;
-    }
     if (!IsText(lines[i])) {
       result.error = kNotText;
+      return result;
+    }
+    if (lines[i].size() > kMaxAddressLineBytes) {
+      result.error = kLineTooLong;
       return result;
     }
   }

@@ -1,0 +1,26 @@
+// Feeds arbitrary bytes to the address-file parser, as the start of a file and as a whole file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "addressfile/address_file.h"
+
+namespace {
+
+void Check(const kelmo::ParsedAddresses& parsed) {
+  if (parsed.error != 0) return;
+  for (const std::u16string* line : {&parsed.own, &parsed.recipient}) {
+    if (line->size() > kelmo::kMaxAddressLineBytes) std::abort();
+    if (line->find_first_of(u"\r\n") != std::u16string::npos) std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  Check(kelmo::ParseAddressFile(bytes, true));
+  Check(kelmo::ParseAddressFile(bytes, false));
+  return 0;
+}

@@ -1,0 +1,121 @@
+#include "addressfile/address_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <cerrno>
+#include <chrono>
+
+#include "../support/sandbox.h"
+
+namespace kelmo {
+namespace {
+
+using testing::ReadAll;
+using testing::ScratchDir;
+using testing::WriteAll;
+
+struct ParseCase {
+  const char* name;
+  std::string bytes;
+  bool wholeFile;
+  int error;
+  std::u16string own;
+  std::u16string recipient;
+};
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
+class parse_address_file : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(parse_address_file, reads_two_lines) {
+  const ParseCase& c = GetParam();
+  const ParsedAddresses parsed = ParseAddressFile(c.bytes, c.wholeFile);
+  EXPECT_EQ(parsed.error, c.error);
+  if (c.error == 0) {
+    EXPECT_EQ(parsed.own, c.own);
+    EXPECT_EQ(parsed.recipient, c.recipient);
+  }
+}
+
+const std::string kLongest(kMaxAddressLineBytes, 'x');
+const std::u16string kLongest16(kMaxAddressLineBytes, u'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    address_file, parse_address_file,
+    ::testing::Values(
+        ParseCase{"crlf", "a@b\r\nc@d\r\n", true, 0, u"a@b", u"c@d"},
+        ParseCase{"cr", "a@b\rc@d\r", true, 0, u"a@b", u"c@d"},
+        ParseCase{"lf", "a@b\nc@d\n", true, 0, u"a@b", u"c@d"},
+        ParseCase{"mixed", "a@b\nc@d\r", true, 0, u"a@b", u"c@d"},
+        ParseCase{"cr_cr_is_an_empty_second_line", "a@b\r\rc@d\r\n", true, 0, u"a@b", u""},
+        ParseCase{"empty_lines", "\r\n\r\n", true, 0, u"", u""},
+        ParseCase{"third_line_ignored", "a\r\nb\r\nc\r\n", true, 0, u"a", u"b"},
+        ParseCase{"binary_after_two_lines_ignored", std::string("a\r\nb\r\n\0\x01\xff", 9), true, 0,
+                  u"a", u"b"},
+        ParseCase{"last_line_unterminated", "a\r\nb", true, 0, u"a", u"b"},
+        ParseCase{"cp932", "\x82\xa0@x\r\n\x8c\x8f\x96\xbc\r\n", true, 0, u"あ@x", u"件名"},
+        ParseCase{"tab_allowed", "a\tb\r\nc\r\n", true, 0, u"a\tb", u"c"},
+        ParseCase{"longest_lines", kLongest + "\r\n" + kLongest + "\r\n", false, 0, kLongest16,
+                  kLongest16},
+        // Errors.
+        ParseCase{"empty", "", true, kTooFewLines, u"", u""},
+        ParseCase{"one_line", "a@b\r\n", true, kTooFewLines, u"", u""},
+        ParseCase{"one_unterminated_line", "a@b", true, kTooFewLines, u"", u""},
+        ParseCase{"first_line_too_long", kLongest + "x\r\nb\r\n", true, kLineTooLong, u"", u""},
+        ParseCase{"second_line_too_long", "a\r\n" + kLongest + "x", true, kLineTooLong, u"", u""},
+        ParseCase{"no_break_in_prefix", std::string(2 * kMaxAddressLineBytes, 'a'), false,
+                  kLineTooLong, u"", u""},
+        ParseCase{"second_line_cut_off", "a\r\n" + kLongest + "x", false, kLineTooLong, u"", u""},
+        ParseCase{"nul_in_line", std::string("a\0b\r\nc\r\n", 7), true, kNotText, u"", u""},
+        ParseCase{"escape_in_second_line", "a\r\n\x1b[31m\r\n", true, kNotText, u"", u""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(address_file, bytes_are_cp932_lines_with_crlf) {
+  EXPECT_EQ(AddressFileBytes(u"", u""), "\r\n\r\n");
+  EXPECT_EQ(AddressFileBytes(u"me@x.jp", u"相手"), "me@x.jp\r\n\x91\x8a\x8e\xe8\r\n");
+  EXPECT_EQ(AddressFileBytes(u"é", u"\U0001F600"), "?\r\n??\r\n");
+}
+
+TEST(address_file, save_replaces_and_load_reads_back) {
+  ScratchDir dir;
+  WriteAll("kelmo.ini", "old\r\nold\r\n");
+  ASSERT_FALSE(SaveAddresses("kelmo.ini", {u"自分@x.jp"_qs, "you@y.jp"}));
+  EXPECT_EQ(ReadAll("kelmo.ini"), "\x8e\xa9\x95\xaa@x.jp\r\nyou@y.jp\r\n");
+  const auto loaded = LoadAddresses("kelmo.ini");
+  ASSERT_TRUE(std::holds_alternative<AddressPair>(loaded));
+  EXPECT_EQ(std::get<AddressPair>(loaded).own, u"自分@x.jp"_qs);
+  EXPECT_EQ(std::get<AddressPair>(loaded).recipient, "you@y.jp");
+}
+
+int LoadError(const QString& path) {
+  const auto loaded = LoadAddresses(path);
+  return std::holds_alternative<FileError>(loaded) ? std::get<FileError>(loaded).number : 0;
+}
+
+TEST(address_file, load_reports_what_the_system_says) {
+  ScratchDir dir;
+  EXPECT_EQ(LoadError("kelmo.ini"), ENOENT);
+  QDir().mkdir("kelmo.ini");
+  EXPECT_EQ(LoadError("kelmo.ini"), EISDIR);
+  const auto loaded = LoadAddresses("kelmo.ini");
+  EXPECT_TRUE(std::get<FileError>(loaded).description.contains("kelmo.ini"));
+}
+
+TEST(address_file, huge_or_endless_files_are_read_only_as_far_as_needed) {
+  ScratchDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(QFile::link("/dev/zero", "zero.ini"));
+  EXPECT_EQ(LoadError("zero.ini"), kNotText);
+  ASSERT_TRUE(QFile::link("/dev/urandom", "random.ini"));
+  EXPECT_NE(LoadError("random.ini"), 0);
+  WriteAll("big.ini", QByteArray(32 << 20, 'a'));
+  EXPECT_EQ(LoadError("big.ini"), kLineTooLong);
+  // A FIFO with no writer would block an ordinary open.
+  ASSERT_EQ(::mkfifo("fifo.ini", 0600), 0);
+  EXPECT_EQ(LoadError("fifo.ini"), kTooFewLines);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace kelmo
