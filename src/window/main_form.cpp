@@ -8,10 +8,13 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextDocument>
 
 #include "addressfile/address_file.h"
 #include "addressfile/file_error.h"
+#include "mail/mail_transport.h"
+#include "mail/system_transport.h"
 #include "measure/char_count.h"
 #include "measure/mbcs.h"
 #include "measure/message_total.h"
@@ -40,7 +43,11 @@ QString FromView(std::u16string_view text) {
 
 }  // namespace
 
-MainForm::MainForm(QWidget* parent) : QWidget(parent) {
+MainForm::MainForm(QWidget* parent)
+    : MainForm(std::make_unique<SystemMailTransport>(), parent) {}
+
+MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
+    : QWidget(parent), m_mail(std::move(mail)) {
   setWindowTitle(FromView(TitleText(Title::Plain)));
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
@@ -217,14 +224,14 @@ void MainForm::Command2_Click() { close(); }
 
 void MainForm::Command3_Click() {
   if (auto error = SaveAddresses(kAddressFileName, {Text2->text(), Text3->text()})) {
-    ShowError(*error);
+    ShowError(error->number, error->description);
   }
 }
 
 void MainForm::Command4_Click() {
   auto loaded = LoadAddresses(kAddressFileName);
   if (auto* error = std::get_if<FileError>(&loaded)) {
-    ShowError(*error);  // the fields and counters stay exactly as they were
+    ShowError(error->number, error->description);  // fields and counters stay as they were
     return;
   }
   const auto& addresses = std::get<AddressPair>(loaded);
@@ -233,7 +240,43 @@ void MainForm::Command4_Click() {
   if (ByteMode()) RecountAll();
 }
 
-void MainForm::Command5_Click() {}
+// Sign-on and sign-off failures are reported like any other: the message stays in the window.
+void MainForm::Command5_Click() {
+  if (auto error = CheckRecipient(Text3->text())) {
+    ShowError(error->number(), error->description());
+    return;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+  try {
+    m_mail->signOn();
+  } catch (const MailError& error) {
+    ShowError(error.number(), error.description());
+    return;
+  }
+  SendMail();
+  try {
+    m_mail->signOff();
+  } catch (const MailError& error) {
+    ShowError(error.number(), error.description());
+  }
+}
+
+// The first failing step skips the rest; the error is shown and the caller signs off.
+void MainForm::SendMail() {
+  try {
+    m_mail->setSessionId(m_mail->sessionId());
+    m_mail->compose();
+    const QString recipient = Text3->text();
+    m_mail->setRecipientDisplayName(recipient);
+    m_mail->setRecipientAddress(recipient);
+    m_mail->setSubject(Text4->text());
+    m_mail->setNoteText(BodyText());
+    m_mail->send(Ch1->isChecked());
+  } catch (const MailError& error) {
+    ShowError(error.number(), error.description());
+  }
+}
 
 void MainForm::ShowTotal() { SetCounterLabel(MessageTotal(BodyCount, AddressCount, SubjectCount)); }
 
@@ -259,12 +302,17 @@ void MainForm::CountCharacters() {
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();
   SetCounterLabel(CharacterCount(View(body)));
-  if (error && !reported) ShowError(*error);
+  if (error && !reported) ShowError(error->number, error->description);
 }
 
-void MainForm::ShowError(const FileError& error) {
+// The error number, a CR, then the description; exclamation icon, OK only.
+void MainForm::ShowError(int number, const QString& description) {
+  // A send in progress shows a busy cursor; the box must not.
+  const bool busy = QApplication::overrideCursor() != nullptr;
+  if (busy) QApplication::restoreOverrideCursor();
   QMessageBox::warning(this, QStringLiteral("Kelmo"),
-                       QString::number(error.number) + QLatin1Char('\r') + error.description);
+                       QString::number(number) + QLatin1Char('\r') + description);
+  if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 }  // namespace kelmo

@@ -3,6 +3,7 @@
 
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -13,12 +14,16 @@ class QPushButton;
 namespace kelmo {
 
 struct FileError;
+class MailTransport;
 
 class MainForm : public QWidget {
   Q_OBJECT
 
  public:
+  // Sends through the Linux mail system.
   explicit MainForm(QWidget* parent = nullptr);
+  // Sends through `mail`.
+  explicit MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent = nullptr);
   ~MainForm() override;
 
   // Code page 932 bytes of a text.
@@ -53,7 +58,8 @@ class MainForm : public QWidget {
   void UpdateTitle();
   void RecountAll();
   void CountCharacters();
-  void ShowError(const FileError& error);
+  void SendMail();
+  void ShowError(int number, const QString& description);
 
   QPlainTextEdit* Text1 = nullptr;  // body
   QLineEdit* Text2 = nullptr;       // own address
@@ -74,6 +80,7 @@ class MainForm : public QWidget {
   qint64 SubjectCount = 0;
 
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
+  std::unique_ptr<MailTransport> m_mail;
 };
 
 }  // namespace kelmo

@@ -14,6 +14,7 @@
 
 #include "../support/sandbox.h"
 
+#include "mail/mail_transport.h"
 #include "window/main_form.h"
 
 namespace kelmo::testing {
@@ -48,18 +49,20 @@ class MessageBoxWatcher {
 
 class FormDriver {
  public:
-  FormDriver() {
-    m_form.show();
-    m_form.activateWindow();
-    (void)QTest::qWaitForWindowActive(&m_form);
+  // Sends through `mail`, or through the Linux mail system when none is given.
+  explicit FormDriver(std::unique_ptr<MailTransport> mail = nullptr)
+      : m_form(mail ? std::make_unique<MainForm>(std::move(mail)) : std::make_unique<MainForm>()) {
+    m_form->show();
+    m_form->activateWindow();
+    (void)QTest::qWaitForWindowActive(m_form.get());
   }
 
-  MainForm& form() { return m_form; }
+  MainForm& form() { return *m_form; }
   ScratchDir& dir() { return m_dir; }
   const std::vector<MessageBoxWatcher::Shown>& messages() const { return m_boxes.shown(); }
   template <typename W = QWidget>
   W* control(const char* name) {
-    auto* widget = m_form.findChild<W*>(QString::fromLatin1(name));
+    auto* widget = m_form->findChild<W*>(QString::fromLatin1(name));
     if (!widget) throw std::runtime_error(std::string("no control ") + name);
     return widget;
   }
@@ -91,14 +94,14 @@ class FormDriver {
   void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
 
   QString label() { return control<QLabel>("L")->text(); }
-  QString title() { return m_form.windowTitle(); }
+  QString title() { return m_form->windowTitle(); }
   QString lineText(const char* name) { return control<QLineEdit>(name)->text(); }
   QString bodyText() { return control<QPlainTextEdit>("Text1")->toPlainText(); }
 
  private:
   ScratchDir m_dir;  // the window's current directory, for kelmo.ini and temp.tmp
   MessageBoxWatcher m_boxes;
-  MainForm m_form;
+  std::unique_ptr<MainForm> m_form;
 };
 
 inline const QString kPlain = QStringLiteral("Kelmo");

@@ -1,0 +1,20 @@
+#include "mail/mail_transport.h"
+
+#include <QObject>
+
+namespace kelmo {
+
+std::optional<MailError> CheckRecipient(const QString& recipient) {
+  if (recipient.trimmed().isEmpty()) {
+    return MailError(kNoRecipient, QObject::tr("相手のアドが空です。送り先を入れてください。"));
+  }
+  for (const QChar c : recipient) {
+    if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.category() == QChar::Other_Control) {
+      return MailError(kBadRecipient,
+                       QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace kelmo

@@ -1,0 +1,185 @@
+#include "mail/mime_message.h"
+
+#include <iconv.h>
+
+#include <QObject>
+#include <QRegularExpression>
+#include <array>
+#include <bit>
+
+#include "mail/mail_transport.h"
+
+namespace kelmo {
+namespace {
+
+constexpr int kMaxEncodedWord = 66;   // "Subject: " + word fits in 76
+constexpr int kMaxLineOctets = 998;   // RFC 5322 line limit, without CR LF
+constexpr int kBase64LineLength = 76;
+
+QByteArray CharsetName(MailCharset charset) {
+  return charset == MailCharset::Iso2022Jp ? QByteArrayLiteral("ISO-2022-JP")
+                                           : QByteArrayLiteral("UTF-8");
+}
+
+std::optional<QByteArray> Encode(QStringView text, MailCharset charset) {
+  if (charset == MailCharset::Utf8) return text.toUtf8();
+  return ToIso2022Jp(text);
+}
+
+// Control characters other than TAB and line breaks have no place in a 7bit text body.
+bool HasControls(QStringView text) {
+  for (const QChar c : text) {
+    const bool allowed = c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+    if (c.unicode() < 0x20 && !allowed) return true;
+    if (c.unicode() == 0x7F) return true;
+  }
+  return false;
+}
+
+QList<QStringView> Lines(QStringView text) {
+  static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+  QList<QStringView> lines = text.split(lineBreak);
+  if (lines.size() > 1 && lines.last().isEmpty()) lines.removeLast();  // a final line break
+  return lines;
+}
+
+// The body in ISO-2022-JP 7bit, each line back in ASCII at its end; nullopt when a
+// character or a line does not fit.
+std::optional<QByteArray> Iso2022JpBody(QStringView body, const QByteArray& newline) {
+  if (HasControls(body)) return std::nullopt;
+  QByteArray out;
+  for (const QStringView line : Lines(body)) {
+    const auto encoded = ToIso2022Jp(line);
+    if (!encoded || encoded->size() > kMaxLineOctets) return std::nullopt;
+    out += *encoded + newline;
+  }
+  return out;
+}
+
+QByteArray Base64Body(QStringView body, const QByteArray& newline) {
+  QString canonical = body.toString();
+  canonical.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  canonical.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  const QByteArray base64 = canonical.toUtf8().toBase64();
+  QByteArray out;
+  for (qsizetype i = 0; i < base64.size(); i += kBase64LineLength) {
+    out += base64.mid(i, kBase64LineLength) + newline;
+  }
+  return out;
+}
+
+QByteArray SubjectHeader(const QString& subject, MailCharset charset, const QByteArray& newline) {
+  const QByteArray name = "Subject: ";
+  bool plainAscii = name.size() + subject.size() <= 78 && !subject.contains(QLatin1String("=?"));
+  for (const QChar c : subject) plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+  if (plainAscii) return name + subject.toLatin1() + newline;
+  return name + EncodedWords(subject, charset).join(newline + ' ') + newline;
+}
+
+void CheckToHeader(const QString& recipient) {
+  if (auto error = CheckRecipient(recipient)) throw *error;
+  for (const QChar c : recipient) {
+    if (c.unicode() >= 0x7F) {
+      throw MailError(kBadRecipient,
+                      QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
+    }
+  }
+}
+
+}  // namespace
+
+QString MapToJisForms(QString text) {
+  static constexpr std::array<std::pair<char16_t, char16_t>, 6> kLookAlikes{{
+      {u'\uFF5E', u'\u301C'},  // ～ → 〜
+      {u'\u2225', u'\u2016'},  // ∥ → ‖
+      {u'\uFF0D', u'\u2212'},  // － → −
+      {u'\uFFE0', u'\u00A2'},  // ￠ → ¢
+      {u'\uFFE1', u'\u00A3'},  // ￡ → £
+      {u'\uFFE2', u'\u00AC'},  // ￢ → ¬
+  }};
+  for (const auto& [from, to] : kLookAlikes) text.replace(QChar(from), QChar(to));
+  return text;
+}
+
+std::optional<QByteArray> ToIso2022Jp(QStringView text) {
+  constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+  const iconv_t cd = iconv_open("ISO-2022-JP", kUtf16);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  // Per character at most an escape sequence and two bytes; the final reset adds three.
+  QByteArray out(text.size() * 5 + 3, Qt::Uninitialized);
+  auto* src = const_cast<char*>(reinterpret_cast<const char*>(text.utf16()));
+  std::size_t srcLeft = static_cast<std::size_t>(text.size()) * 2;
+  char* dst = out.data();
+  std::size_t dstLeft = static_cast<std::size_t>(out.size());
+  const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1) &&
+                  iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<std::size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return std::nullopt;
+  out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
+  return out;
+}
+
+QString SingleLine(const QString& text) {
+  QString line = text;
+  line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+  for (QChar& c : line) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
+  }
+  return line;
+}
+
+QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
+  const QByteArray prefix = "=?" + CharsetName(charset) + "?B?";
+  const qsizetype maxBase64 = (kMaxEncodedWord - prefix.size() - 2) / 4 * 4;
+  const qsizetype maxBytes = maxBase64 / 4 * 3;
+  QList<QByteArray> words;
+  qsizetype start = 0;
+  while (start < text.size()) {
+    QByteArray fitting;
+    qsizetype end = start;
+    while (end < text.size()) {
+      // Never split a surrogate pair between two words.
+      const qsizetype next =
+          end + (text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate() ? 2 : 1);
+      const QByteArray bytes = Encode(text.mid(start, next - start), charset).value_or(QByteArray());
+      if (bytes.size() > maxBytes && end > start) break;
+      fitting = bytes;
+      end = next;
+    }
+    words << prefix + fitting.toBase64() + "?=";
+    start = end;
+  }
+  return words;
+}
+
+QByteArray BuildMessage(const MailMessage& message, const QByteArray& newline) {
+  CheckToHeader(message.recipient);
+  const QString subject = SingleLine(message.subject);
+
+  // ISO-2022-JP when subject and body both fit it; UTF-8 otherwise.
+  MailCharset charset = MailCharset::Utf8;
+  QString headerSubject = subject;
+  std::optional<QByteArray> body;
+  const QString jisSubject = MapToJisForms(subject);
+  if (ToIso2022Jp(jisSubject)) {
+    body = Iso2022JpBody(MapToJisForms(message.body), newline);
+    if (body) {
+      charset = MailCharset::Iso2022Jp;
+      headerSubject = jisSubject;
+    }
+  }
+
+  QByteArray out;
+  out += "To: " + message.recipient.toLatin1() + newline;
+  out += SubjectHeader(headerSubject, charset, newline);
+  out += "Date: " + message.date.toLatin1() + newline;
+  out += "MIME-Version: 1.0" + newline;
+  out += "Content-Type: text/plain; charset=" + CharsetName(charset) + newline;
+  out += "Content-Transfer-Encoding: " +
+         QByteArray(charset == MailCharset::Iso2022Jp ? "7bit" : "base64") + newline;
+  out += newline;
+  out += charset == MailCharset::Iso2022Jp ? *body : Base64Body(message.body, newline);
+  return out;
+}
+
+}  // namespace kelmo

@@ -1,0 +1,62 @@
+// Stand-ins for sendmail and xdg-email, first on PATH: they record their arguments and
+// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG).
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <stdexcept>
+
+namespace kelmo::testing {
+
+class FakeMailPrograms {
+ public:
+  FakeMailPrograms() : m_savedPath(qgetenv("PATH")) {
+    Write("sendmail",
+          "#!/bin/sh\n"
+          "printf '%s\\n' \"$@\" > \"$FAKE_DIR/sendmail.argv\"\n"
+          "/bin/cat > \"$FAKE_DIR/sendmail.stdin\"\n"
+          "[ -n \"$FAKE_STDERR\" ] && printf '%s' \"$FAKE_STDERR\" >&2\n"
+          "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
+          "exit \"${FAKE_EXIT:-0}\"\n");
+    Write("xdg-email",
+          "#!/bin/sh\n"
+          "printf '%s\\n' \"$#\" \"$@\" > \"$FAKE_DIR/xdg-email.argv\"\n"
+          "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
+          "exit \"${FAKE_EXIT:-0}\"\n");
+    qputenv("FAKE_DIR", m_dir.path().toLocal8Bit());
+    qputenv("PATH", m_dir.path().toLocal8Bit());  // nothing real is found
+    setExit(0);
+    setStderr("");
+    setHang(false);
+  }
+  ~FakeMailPrograms() { qputenv("PATH", m_savedPath); }
+
+  void setExit(int code) { qputenv("FAKE_EXIT", QByteArray::number(code)); }
+  void setStderr(const QByteArray& text) { qputenv("FAKE_STDERR", text); }
+  void setHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
+  void remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
+
+  QByteArray recorded(const char* file) const {
+    QFile f(m_dir.filePath(QString::fromLatin1(file)));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  bool ran(const char* program) const {
+    return QFile::exists(m_dir.filePath(QString::fromLatin1(program) + QStringLiteral(".argv")));
+  }
+
+ private:
+  void Write(const char* name, const QByteArray& script) {
+    QFile file(m_dir.filePath(QString::fromLatin1(name)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size()) {
+      throw std::runtime_error("cannot write fake program");
+    }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                        QFileDevice::ExeGroup | QFileDevice::ExeOther | QFileDevice::ReadOther);
+  }
+
+  QByteArray m_savedPath;
+  QTemporaryDir m_dir;
+};
+
+}  // namespace kelmo::testing

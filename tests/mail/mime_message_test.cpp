@@ -1,0 +1,158 @@
+#include "mail/mime_message.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <QStringDecoder>
+
+#include "mail/mail_transport.h"
+
+namespace kelmo {
+namespace {
+
+QString FromIso2022Jp(const QByteArray& bytes) {
+  iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP");
+  QByteArray out(bytes.size() * 4 + 4, '\0');
+  auto* src = const_cast<char*>(bytes.constData());
+  std::size_t srcLeft = static_cast<std::size_t>(bytes.size());
+  char* dst = out.data();
+  std::size_t dstLeft = static_cast<std::size_t>(out.size());
+  const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1);
+  iconv_close(cd);
+  EXPECT_TRUE(ok) << bytes.toStdString();
+  out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
+  return QString::fromUtf8(out);
+}
+
+// Decodes "=?charset?B?...?=" words joined by folding white space.
+QString DecodeWords(const QList<QByteArray>& words, MailCharset charset) {
+  QString text;
+  for (const QByteArray& word : words) {
+    const QByteArray prefix = charset == MailCharset::Iso2022Jp ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
+    EXPECT_TRUE(word.startsWith(prefix) && word.endsWith("?=")) << word.toStdString();
+    EXPECT_LE(word.size(), 66) << word.toStdString();
+    const QByteArray raw = QByteArray::fromBase64(word.mid(prefix.size(), word.size() - prefix.size() - 2));
+    if (charset == MailCharset::Iso2022Jp) {
+      // Every word stands alone: it returns to ASCII before it ends.
+      EXPECT_EQ(raw.lastIndexOf('\x1b'), raw.lastIndexOf("\x1b(B")) << raw.toStdString();
+      text += FromIso2022Jp(raw);
+    } else {
+      auto decoder = QStringDecoder(QStringDecoder::Utf8);
+      text += decoder.decode(raw);
+      EXPECT_FALSE(decoder.hasError()) << "a word split a character";
+    }
+  }
+  return text;
+}
+
+TEST(mime_message, look_alikes_map_to_jis_forms) {
+  EXPECT_EQ(MapToJisForms(u"～∥－￠￡￢abc"_qs), u"〜‖−¢£¬abc"_qs);
+  EXPECT_EQ(MapToJisForms(""), "");
+}
+
+TEST(mime_message, iso_2022_jp_holds_ascii_and_jis_x_0208_only) {
+  EXPECT_EQ(ToIso2022Jp(u""), QByteArray(""));
+  EXPECT_EQ(ToIso2022Jp(u"abc"), QByteArray("abc"));
+  EXPECT_EQ(ToIso2022Jp(u"あa"), QByteArray("\x1b$B$\"\x1b(Ba"));
+  EXPECT_EQ(ToIso2022Jp(u"〜"), QByteArray("\x1b$B!A\x1b(B"));
+  EXPECT_EQ(ToIso2022Jp(u"ｱ"), std::nullopt);         // half-width katakana
+  EXPECT_EQ(ToIso2022Jp(u"①"), std::nullopt);         // NEC special character
+  EXPECT_EQ(ToIso2022Jp(u"\U0001F600"), std::nullopt);  // emoji
+  EXPECT_EQ(ToIso2022Jp(u"～"), std::nullopt);         // until mapped to its JIS form
+}
+
+TEST(mime_message, encoded_words_round_trip_and_stay_short) {
+  struct Row {
+    const char* name;
+    QString text;
+    MailCharset charset;
+  };
+  const Row rows[] = {
+      {"short_japanese", u"件名テスト"_qs, MailCharset::Iso2022Jp},
+      {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_qs).repeated(4), MailCharset::Iso2022Jp},
+      {"mixed_scripts", QString(u"abcかなdef漢字"_qs).repeated(6), MailCharset::Iso2022Jp},
+      {"ascii", QString(100, QLatin1Char('a')), MailCharset::Iso2022Jp},
+      {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_qs).repeated(8), MailCharset::Utf8},
+  };
+  for (const Row& row : rows) {
+    const QList<QByteArray> words = EncodedWords(row.text, row.charset);
+    EXPECT_EQ(DecodeWords(words, row.charset), row.text) << row.name;
+  }
+  EXPECT_TRUE(EncodedWords(u"", MailCharset::Utf8).isEmpty());
+}
+
+TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
+  const QByteArray message = BuildMessage({"you@example.jp", u"件名"_qs, u"本文です\r\n.\r\nおわり～"_qs,
+                                           "Mon, 07 Dec 2026 11:10:52 +0000"});
+  EXPECT_EQ(message,
+            "To: you@example.jp\n"
+            "Subject: =?ISO-2022-JP?B?GyRCN29MPhsoQg==?=\n"
+            "Date: Mon, 07 Dec 2026 11:10:52 +0000\n"
+            "MIME-Version: 1.0\n"
+            "Content-Type: text/plain; charset=ISO-2022-JP\n"
+            "Content-Transfer-Encoding: 7bit\n"
+            "\n"
+            "\x1b$BK\\J8$G$9\x1b(B\n"
+            ".\n"
+            "\x1b$B$*$o$j!A\x1b(B\n");
+}
+
+TEST(mime_message, anything_else_goes_as_utf8_base64) {
+  struct Row {
+    const char* name;
+    QString subject;
+    QString body;
+  };
+  const Row rows[] = {
+      {"halfwidth_katakana_in_body", u"件名"_qs, u"ｶﾀｶﾅ"_qs},
+      {"emoji_in_subject", u"やあ\U0001F600"_qs, u"本文"_qs},
+      {"nec_special_in_body", "subject", u"①"_qs},
+      {"control_character_in_body", "subject", u"a\u0001b"_qs},
+      {"line_over_998_octets", "subject", QString(600, QChar(u'あ'))},
+  };
+  for (const Row& row : rows) {
+    const QByteArray message = BuildMessage({"a@b.jp", row.subject, row.body, "date"});
+    EXPECT_TRUE(message.contains("Content-Type: text/plain; charset=UTF-8\n")) << row.name;
+    EXPECT_TRUE(message.contains("Content-Transfer-Encoding: base64\n")) << row.name;
+    const QByteArray base64 = message.mid(message.indexOf("\n\n") + 2);
+    for (const QByteArray& line : base64.split('\n')) EXPECT_LE(line.size(), 76) << row.name;
+    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(base64)), row.body) << row.name;
+  }
+}
+
+TEST(mime_message, headers_never_carry_a_line_break_from_the_fields) {
+  const QByteArray message = BuildMessage({"a@b.jp", "one\r\nBcc: evil@x.jp\nthree", "body", "d"});
+  EXPECT_FALSE(message.contains("\nBcc:"));
+  EXPECT_TRUE(message.contains("Subject: one Bcc: evil@x.jp three\n"));
+  EXPECT_THROW(BuildMessage({"a@b.jp\r\nBcc: evil@x.jp", "s", "b", "d"}), MailError);
+  EXPECT_THROW(BuildMessage({"a@b.jp\nBcc: evil@x.jp", "s", "b", "d"}), MailError);
+  EXPECT_THROW(BuildMessage({u"あ@b.jp"_qs, "s", "b", "d"}), MailError);
+  EXPECT_THROW(BuildMessage({"", "s", "b", "d"}), MailError);
+}
+
+TEST(mime_message, long_subject_folds_within_76_columns) {
+  const QString subject = QString(u"とても長い件名"_qs).repeated(10);
+  const QByteArray message = BuildMessage({"a@b.jp", subject, "", "d"});
+  const QByteArray head = message.left(message.indexOf("\n\n"));
+  int subjectLines = 0;
+  for (const QByteArray& line : head.split('\n')) {
+    EXPECT_LE(line.size(), 76) << line.toStdString();
+    if (line.startsWith("Subject:") || line.startsWith(' ')) ++subjectLines;
+  }
+  EXPECT_GT(subjectLines, 2);
+}
+
+TEST(mime_message, short_ascii_subject_stays_plain) {
+  EXPECT_TRUE(BuildMessage({"a@b.jp", "Hello", "", "d"}).contains("\nSubject: Hello\n"));
+  // Text that would read as an encoded word is encoded itself.
+  EXPECT_FALSE(BuildMessage({"a@b.jp", "=?x?B?YQ==?=", "", "d"}).contains("Subject: =?x?"));
+}
+
+TEST(mime_message, crlf_newline_for_smtp) {
+  const QByteArray message = BuildMessage({"a@b.jp", "s", "x\r\ny", "d"}, "\r\n");
+  EXPECT_TRUE(message.endsWith("\r\n\r\nx\r\ny\r\n"));
+  EXPECT_FALSE(message.contains("\r\r"));
+}
+
+}  // namespace
+}  // namespace kelmo

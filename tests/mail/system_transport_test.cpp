@@ -1,0 +1,166 @@
+#include "mail/system_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QUrl>
+#include <chrono>
+
+#include "fake_programs.h"
+
+namespace kelmo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeMailPrograms;
+
+SystemMailTransport::Timeouts Short() { return {300ms, 500ms}; }
+
+// Runs the operations in the order a send uses them.
+void Send(MailTransport& t, const QString& to, const QString& subject, const QString& body,
+          bool dialog) {
+  t.signOn();
+  t.setSessionId(t.sessionId());
+  t.compose();
+  t.setRecipientDisplayName(to);
+  t.setRecipientAddress(to);
+  t.setSubject(subject);
+  t.setNoteText(body);
+  t.send(dialog);
+  t.signOff();
+}
+
+MailError SendError(MailTransport& t, bool dialog, const QString& body = "body") {
+  try {
+    Send(t, "you@example.jp", "subject", body, dialog);
+  } catch (const MailError& e) {
+    t.signOff();
+    return e;
+  }
+  ADD_FAILURE() << "no error";
+  return MailError(0, "");
+}
+
+TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
+  FakeMailPrograms fake;
+  SystemMailTransport transport(Short());
+  Send(transport, "you@example.jp", u"件名"_qs, u"一行目\r\n二行目"_qs, false);
+  EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
+  const QByteArray message = fake.recorded("sendmail.stdin");
+  EXPECT_TRUE(message.startsWith("To: you@example.jp\nSubject: =?ISO-2022-JP?B?"));
+  EXPECT_TRUE(message.contains("\nDate: "));
+  EXPECT_FALSE(message.contains("From:"));
+  EXPECT_FALSE(message.contains('\r'));
+  EXPECT_TRUE(message.endsWith("\n\n\x1b$B0l9TL\\\x1b(B\n\x1b$BFs9TL\\\x1b(B\n"));
+  EXPECT_FALSE(fake.ran("xdg-email"));
+}
+
+TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
+  struct Row {
+    int code;
+    const char* meaning;
+  };
+  for (const Row row : {Row{75, "EX_TEMPFAIL"}, Row{78, "EX_CONFIG"}, Row{1, "sendmail"}}) {
+    FakeMailPrograms fake;
+    fake.setExit(row.code);
+    fake.setStderr("msmtp: cannot connect to smtp.example.jp");
+    SystemMailTransport transport(Short());
+    const MailError error = SendError(transport, false);
+    EXPECT_EQ(error.number(), row.code);
+    EXPECT_TRUE(error.description().contains(QLatin1String(row.meaning))) << row.code;
+    EXPECT_TRUE(error.description().contains("cannot connect to smtp.example.jp")) << row.code;
+  }
+}
+
+TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
+  FakeMailPrograms fake;
+  fake.setHang(true);
+  SystemMailTransport transport(Short());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendError(transport, false).number(), kTimedOut);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
+  FakeMailPrograms fake;
+  SystemMailTransport transport(Short());
+  const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_qs;
+  Send(transport, "you+tag@example.jp", u"件名 & more"_qs, body, true);
+  const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
+  ASSERT_GE(argv.size(), 2);
+  EXPECT_EQ(argv[0], "1");  // one argument, no --subject or --body
+  const QByteArray url = argv[1];
+  EXPECT_TRUE(url.startsWith("mailto:you+tag@example.jp?subject=")) << url.toStdString();
+  EXPECT_TRUE(url.contains("%0D%0A%0D%0A.%0D%0A")) << url.toStdString();
+  EXPECT_FALSE(url.contains(' '));
+  // Decoded, the fields are exactly what was typed.
+  const QUrl parsed(QString::fromLatin1(url));
+  const QString query = parsed.query(QUrl::FullyEncoded);
+  const QString subject = query.section('&', 0, 0).mid(8);
+  const QString encodedBody = query.section('&', 1).mid(5);
+  EXPECT_EQ(QUrl::fromPercentEncoding(subject.toLatin1()), u"件名 & more"_qs);
+  EXPECT_EQ(QUrl::fromPercentEncoding(encodedBody.toLatin1()), body);
+  EXPECT_FALSE(fake.ran("sendmail"));
+}
+
+TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
+  for (int code = 1; code <= 5; ++code) {
+    FakeMailPrograms fake;
+    fake.setExit(code);
+    SystemMailTransport transport(Short());
+    const MailError error = SendError(transport, true);
+    EXPECT_EQ(error.number(), code);
+    EXPECT_FALSE(error.description().isEmpty());
+  }
+  FakeMailPrograms fake;
+  fake.setExit(3);
+  SystemMailTransport transport(Short());
+  EXPECT_TRUE(SendError(transport, true).description().contains(u"メールソフトが見つかりません"_qs));
+}
+
+TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
+  FakeMailPrograms fake;
+  fake.setHang(true);
+  SystemMailTransport transport(Short());
+  EXPECT_NO_THROW(Send(transport, "you@example.jp", "s", "b", true));
+}
+
+TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
+  FakeMailPrograms fake;
+  SystemMailTransport transport(Short());
+  const MailError error = SendError(transport, true, QString(20000, QChar(u'あ')));
+  EXPECT_EQ(error.number(), kCommandLineTooLong);
+  EXPECT_FALSE(fake.ran("xdg-email"));
+}
+
+TEST(system_transport, missing_programs_are_reported) {
+  FakeMailPrograms fake;
+  fake.remove("xdg-email");
+  SystemMailTransport transport(Short());
+  EXPECT_EQ(SendError(transport, true).number(), kProgramMissing);
+  EXPECT_NO_THROW(Send(transport, "you@example.jp", "s", "b", false));  // sendmail still there
+
+  if (QFile::exists("/usr/sbin/sendmail") || QFile::exists("/usr/lib/sendmail")) {
+    GTEST_SKIP() << "this machine has a system sendmail";
+  }
+  fake.remove("sendmail");
+  try {
+    transport.signOn();
+    ADD_FAILURE() << "signed on without any mail program";
+  } catch (const MailError& e) {
+    EXPECT_EQ(e.number(), kNoMailSystem);
+  }
+}
+
+TEST(system_transport, operations_need_a_session) {
+  FakeMailPrograms fake;
+  SystemMailTransport transport(Short());
+  EXPECT_THROW(transport.sessionId(), MailError);
+  EXPECT_THROW(transport.compose(), MailError);
+  transport.signOn();
+  EXPECT_THROW(transport.setSessionId(transport.sessionId() + 1), MailError);
+  EXPECT_THROW(transport.compose(), MailError);  // the message has no session yet
+}
+
+}  // namespace
+}  // namespace kelmo
