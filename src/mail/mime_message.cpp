@@ -38,9 +38,7 @@ bool HasControls(QStringView text) {
 
 QList<QStringView> Lines(QStringView text) {
   static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-  QList<QStringView> lines = text.split(lineBreak);
-  if (lines.size() > 1 && lines.last().isEmpty()) lines.removeLast();  // a final line break
-  return lines;
+  return text.split(lineBreak);  // a final line break leaves an empty last line, kept
 }
 
 // The body in ISO-2022-JP 7bit, each line back in ASCII at its end; nullopt when a

@@ -148,6 +148,13 @@ TEST(mime_message, short_ascii_subject_stays_plain) {
   EXPECT_FALSE(BuildMessage({"a@b.jp", "=?x?B?YQ==?=", "", "d"}).contains("Subject: =?x?"));
 }
 
+TEST(mime_message, trailing_line_breaks_are_kept) {
+  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "", "d"}).endsWith("\n\n\n"));
+  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x", "d"}).endsWith("\n\nx\n"));
+  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x\r\n", "d"}).endsWith("\n\nx\n\n"));
+  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x\r\n\r\n", "d"}).endsWith("\n\nx\n\n\n"));
+}
+
 TEST(mime_message, crlf_newline_for_smtp) {
   const QByteArray message = BuildMessage({"a@b.jp", "s", "x\r\ny", "d"}, "\r\n");
   EXPECT_TRUE(message.endsWith("\r\n\r\nx\r\ny\r\n"));

@@ -1,0 +1,148 @@
+// End to end: the window hands its message to Debian's msmtp as sendmail, which delivers
+// it over SMTP to a local aiosmtpd sink; Python's email package reads back what arrived.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <chrono>
+#include <thread>
+
+#include "form_driver.h"
+
+namespace kelmo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FormDriver;
+
+int FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// An SMTP sink on a loopback port storing into a maildir, and msmtp as the sendmail on PATH.
+class MailSink {
+ public:
+  MailSink() : m_port(FreeLoopbackPort()), m_savedPath(qgetenv("PATH")) {
+    const QString maildir = m_dir.filePath("maildir");
+    m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_server.start("/usr/bin/python3", {"-m", "aiosmtpd", "-n", "-l",
+                                        QStringLiteral("127.0.0.1:%1").arg(m_port), "-c",
+                                        "aiosmtpd.handlers.Mailbox", maildir});
+    if (!m_server.waitForStarted() || !WaitFor([this] { return Accepts(m_port); }, 15s)) {
+      throw std::runtime_error("the SMTP sink did not start (is python3-aiosmtpd installed?)");
+    }
+    const QString config = m_dir.filePath("msmtprc");
+    testing::WriteAll(config, QStringLiteral("defaults\nauth off\ntls off\n"
+                                             "account default\nhost 127.0.0.1\nport %1\n"
+                                             "from kelmo-test@example.jp\n")
+                                  .arg(m_port)
+                                  .toUtf8());
+    QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString sendmail = m_dir.filePath("bin/sendmail");
+    QDir(m_dir.path()).mkdir("bin");
+    testing::WriteAll(sendmail, ("#!/bin/sh\nexec /usr/bin/msmtp -C '" + config + "' \"$@\"\n").toUtf8());
+    QFile::setPermissions(sendmail, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    qputenv("PATH", m_dir.filePath("bin").toLocal8Bit());
+  }
+  ~MailSink() {
+    qputenv("PATH", m_savedPath);
+    m_server.terminate();  // stopped by its pid
+    if (!m_server.waitForFinished(5000)) {
+      m_server.kill();
+      m_server.waitForFinished(5000);
+    }
+  }
+
+  // The one message that arrived since the last call, decoded.
+  QJsonObject take() {
+    const QDir inbox(m_dir.filePath("maildir/new"));
+    if (!WaitFor([&] { return !inbox.entryList(QDir::Files).isEmpty(); }, 15s)) return {};
+    const QString file = inbox.filePath(inbox.entryList(QDir::Files).first());
+    QProcess decode;
+    decode.start("/usr/bin/python3", {QStringLiteral(KELMO_TEST_SUPPORT_DIR "/decode_mail.py"), file});
+    decode.waitForFinished(15000);
+    QFile::remove(file);
+    return QJsonDocument::fromJson(decode.readAllStandardOutput()).object();
+  }
+
+ private:
+  QTemporaryDir m_dir;
+  int m_port;
+  QByteArray m_savedPath;
+  QProcess m_server;
+};
+
+TEST(mail_delivery, messages_arrive_exactly_as_typed) {
+  struct Row {
+    const char* name;
+    QString subject;
+    QString body;
+    const char* charset;
+  };
+  const Row rows[] = {
+      {"plain_japanese", u"会議の件"_qs, u"明日は三時からです。\n資料をお願いします。"_qs, "iso-2022-jp"},
+      {"halfwidth_katakana_and_emoji", u"ｶﾀｶﾅ\U0001F600"_qs, u"ﾊﾝｶｸ\U0001F389です\nok"_qs, "utf-8"},
+      {"subject_that_folds", QString(u"とても長い件名になってしまいました"_qs).repeated(5),
+       u"本文"_qs, "iso-2022-jp"},
+      {"single_dot_line", u"点"_qs, u"前\n.\n後\n"_qs, "iso-2022-jp"},
+  };
+  MailSink sink;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.type("Text3", "you@example.jp");
+    d.control<QLineEdit>("Text4")->setText(row.subject);
+    d.paste("Text1", row.body);
+    d.click("Command5");
+    ASSERT_TRUE(d.messages().empty()) << d.messages().front().text.toStdString();
+
+    const QJsonObject mail = sink.take();
+    ASSERT_FALSE(mail.isEmpty()) << "nothing arrived";
+    EXPECT_EQ(mail["rcpt"].toString(), "you@example.jp");
+    EXPECT_EQ(mail["to"].toString(), "you@example.jp");
+    EXPECT_EQ(mail["subject"].toString(), row.subject);
+    EXPECT_EQ(mail["charset"].toString(), row.charset);
+    QString body = mail["body"].toString().replace("\r\n", "\n");
+    // A 7bit body ends with the line break that ends its last line.
+    if (mail["encoding"].toString() == "7bit" && body.endsWith('\n')) body.chop(1);
+    EXPECT_EQ(body, row.body);
+  }
+}
+
+}  // namespace
+}  // namespace kelmo
