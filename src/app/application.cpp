@@ -25,7 +25,7 @@ FatalReport DescribeFatal(std::exception_ptr error) {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Kelmo"));
   setApplicationVersion(QStringLiteral(KELMO_VERSION));
-  setDesktopFileName(QStringLiteral("kelmo"));
+  setDesktopFileName(QStringLiteral("org.kelmo.Kelmo"));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

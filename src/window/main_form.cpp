@@ -104,7 +104,7 @@ void MainForm::CreateControls() {
   counterPalette.setColor(QPalette::Window, Qt::white);
   counterPalette.setColor(QPalette::WindowText, Qt::black);
   L->setPalette(counterPalette);
-  L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  L->setFrameStyle(QFrame::Box | QFrame::Plain);  // a sunken edge would vanish against white
   L->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   Command3 = named(new QPushButton(tr("メアド保存"), this), "Command3");
