@@ -10,9 +10,12 @@ namespace {
 
 std::u16string Input(int which) {
   switch (which) {
-    case 0: return AsciiMail();
-    case 1: return JapaneseProse();
-    default: return Alternating();
+    case 0:
+      return AsciiMail();
+    case 1:
+      return JapaneseProse();
+    default:
+      return Alternating();
   }
 }
 

@@ -93,16 +93,18 @@ std::variant<AddressPair, FileError> LoadAddresses(const QString& path) {
     case 0:
       return AddressPair{FromView(parsed.own), FromView(parsed.recipient)};
     case kTooFewLines:
-      return FileError{kTooFewLines,
-                       QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。").arg(path)};
+      return FileError{
+          kTooFewLines,
+          QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。")
+              .arg(path)};
     case kLineTooLong:
       return FileError{kLineTooLong,
                        QObject::tr("%1 を読み込めません: 行が長すぎます (%2 バイトまで)。")
                            .arg(path)
                            .arg(kMaxAddressLineBytes)};
     default:
-      return FileError{kNotText,
-                       QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path)};
+      return FileError{
+          kNotText, QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path)};
   }
 }
 

@@ -22,8 +22,9 @@ template <typename File>
 std::optional<FileError> WriteAll(File& file, const QByteArray& bytes, const QString& path) {
   const qint64 written = file.write(bytes);
   if (written != bytes.size()) {
-    return SystemError(LastErrno(), QObject::tr("に書き込めません"), path,
-                       written < 0 ? file.errorString() : QObject::tr("途中までしか書けませんでした"));
+    return SystemError(
+        LastErrno(), QObject::tr("に書き込めません"), path,
+        written < 0 ? file.errorString() : QObject::tr("途中までしか書けませんでした"));
   }
   return std::nullopt;
 }
@@ -83,7 +84,8 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
   out.bytes.resize(limit + 1);  // one byte more tells whether the file goes on
   qsizetype got = 0;
   while (got < out.bytes.size()) {
-    const ssize_t n = ::read(fd, out.bytes.data() + got, static_cast<std::size_t>(out.bytes.size() - got));
+    const ssize_t n =
+        ::read(fd, out.bytes.data() + got, static_cast<std::size_t>(out.bytes.size() - got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
       const int number = errno;

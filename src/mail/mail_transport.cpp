@@ -10,8 +10,9 @@ std::optional<MailError> CheckRecipient(const QString& recipient) {
   }
   for (const QChar c : recipient) {
     if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.category() == QChar::Other_Control) {
-      return MailError(kBadRecipient,
-                       QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
+      return MailError(
+          kBadRecipient,
+          QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
     }
   }
   return std::nullopt;

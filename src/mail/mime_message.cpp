@@ -12,8 +12,8 @@
 namespace kelmo {
 namespace {
 
-constexpr int kMaxEncodedWord = 66;   // "Subject: " + word fits in 76
-constexpr int kMaxLineOctets = 998;   // RFC 5322 line limit, without CR LF
+constexpr int kMaxEncodedWord = 66;  // "Subject: " + word fits in 76
+constexpr int kMaxLineOctets = 998;  // RFC 5322 line limit, without CR LF
 constexpr int kBase64LineLength = 76;
 
 QByteArray CharsetName(MailCharset charset) {
@@ -56,7 +56,8 @@ std::optional<QByteArray> Iso2022JpBody(QStringView body, const QByteArray& newl
 
 QByteArray Base64Body(QStringView body, const QByteArray& newline) {
   QString canonical = body.toString();
-  canonical.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  canonical.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+      .replace(QLatin1Char('\r'), QLatin1Char('\n'));
   canonical.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   const QByteArray base64 = canonical.toUtf8().toBase64();
   QByteArray out;
@@ -69,7 +70,8 @@ QByteArray Base64Body(QStringView body, const QByteArray& newline) {
 QByteArray SubjectHeader(const QString& subject, MailCharset charset, const QByteArray& newline) {
   const QByteArray name = "Subject: ";
   bool plainAscii = name.size() + subject.size() <= 78 && !subject.contains(QLatin1String("=?"));
-  for (const QChar c : subject) plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+  for (const QChar c : subject)
+    plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
   if (plainAscii) return name + subject.toLatin1() + newline;
   return name + EncodedWords(subject, charset).join(newline + ' ') + newline;
 }
@@ -78,8 +80,9 @@ void CheckToHeader(const QString& recipient) {
   if (auto error = CheckRecipient(recipient)) throw *error;
   for (const QChar c : recipient) {
     if (c.unicode() >= 0x7F) {
-      throw MailError(kBadRecipient,
-                      QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
+      throw MailError(
+          kBadRecipient,
+          QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
     }
   }
 }
@@ -100,7 +103,8 @@ QString MapToJisForms(QString text) {
 }
 
 std::optional<QByteArray> ToIso2022Jp(QStringView text) {
-  constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+  constexpr const char* kUtf16 =
+      std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
   const iconv_t cd = iconv_open("ISO-2022-JP", kUtf16);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   // Per character at most an escape sequence and two bytes; the final reset adds three.
@@ -137,9 +141,12 @@ QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
     qsizetype end = start;
     while (end < text.size()) {
       // Never split a surrogate pair between two words.
-      const qsizetype next =
-          end + (text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate() ? 2 : 1);
-      const QByteArray bytes = Encode(text.mid(start, next - start), charset).value_or(QByteArray());
+      const qsizetype next = end + (text[end].isHighSurrogate() && end + 1 < text.size() &&
+                                            text[end + 1].isLowSurrogate()
+                                        ? 2
+                                        : 1);
+      const QByteArray bytes =
+          Encode(text.mid(start, next - start), charset).value_or(QByteArray());
       if (bytes.size() > maxBytes && end > start) break;
       fitting = bytes;
       end = next;

@@ -30,8 +30,8 @@ class Iconv {
   // Converts [in, in + inSize) and appends to out. On a sequence it cannot
   // convert, appends `substitute` and skips `skip` input bytes.
   template <typename Out>
-  void Append(const char* in, std::size_t inSize, Out& out,
-              typename Out::value_type substitute, std::size_t skip) {
+  void Append(const char* in, std::size_t inSize, Out& out, typename Out::value_type substitute,
+              std::size_t skip) {
     using Unit = typename Out::value_type;
     iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
     auto* src = const_cast<char*>(in);

@@ -41,7 +41,8 @@ std::uint64_t DoubleByteMask8(const Cp932Widths& widths, const char16_t* p) {
 
 std::uint64_t DoubleByteMask(const Cp932Widths& widths, const char16_t* p) {
   std::uint64_t mask = 0;
-  for (std::size_t j = 0; j < kBlock / 8; ++j) mask |= DoubleByteMask8(widths, p + 8 * j) << (8 * j);
+  for (std::size_t j = 0; j < kBlock / 8; ++j)
+    mask |= DoubleByteMask8(widths, p + 8 * j) << (8 * j);
   return mask;
 }
 

@@ -43,8 +43,7 @@ QString FromView(std::u16string_view text) {
 
 }  // namespace
 
-MainForm::MainForm(QWidget* parent)
-    : MainForm(std::make_unique<SystemMailTransport>(), parent) {}
+MainForm::MainForm(QWidget* parent) : MainForm(std::make_unique<SystemMailTransport>(), parent) {}
 
 MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
     : QWidget(parent), m_mail(std::move(mail)) {
@@ -134,11 +133,9 @@ void MainForm::PlaceControls() {
 }
 
 void MainForm::SetTabOrder() {
-  const QWidget* order[] = {Text1,    Command2, Text2,    Text4, Command3, Command4,
-                            Ch,       Command1, Command5, Text3, Ch1};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
-    setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
-  }
+  QWidget* const order[] = {Text1, Command2, Text2,    Text4, Command3, Command4,
+                            Ch,    Command1, Command5, Text3, Ch1};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
 void MainForm::ConnectHandlers() {
@@ -297,8 +294,9 @@ void MainForm::RecountAll() {
 void MainForm::CountCharacters() {
   const QString body = BodyText();
   const std::string bytes = ScratchFileBytes(View(body));
-  const auto error = WriteFileBytes(kScratchFileName, QByteArray::fromRawData(
-                                                          bytes.data(), static_cast<qsizetype>(bytes.size())));
+  const auto error =
+      WriteFileBytes(kScratchFileName,
+                     QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();
   SetCounterLabel(CharacterCount(View(body)));

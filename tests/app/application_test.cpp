@@ -17,10 +17,12 @@ TEST(application, fatal_report_gives_number_and_description) {
     const char* mentions;
   };
   const Row rows[] = {
-      {"system_error", std::make_exception_ptr(std::system_error(EACCES, std::generic_category(), "open x")),
+      {"system_error",
+       std::make_exception_ptr(std::system_error(EACCES, std::generic_category(), "open x")),
        EACCES, "open x"},
       {"bad_alloc", std::make_exception_ptr(std::bad_alloc()), ENOMEM, ""},
-      {"runtime_error", std::make_exception_ptr(std::runtime_error("broken state")), -1, "broken state"},
+      {"runtime_error", std::make_exception_ptr(std::runtime_error("broken state")), -1,
+       "broken state"},
       {"not_an_exception", std::make_exception_ptr(42), -1, ""},
   };
   for (const Row& row : rows) {

@@ -31,7 +31,8 @@ QString DecodeWords(const QList<QByteArray>& words, MailCharset charset) {
     const QByteArray prefix = charset == MailCharset::Iso2022Jp ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
     EXPECT_TRUE(word.startsWith(prefix) && word.endsWith("?=")) << word.toStdString();
     EXPECT_LE(word.size(), 66) << word.toStdString();
-    const QByteArray raw = QByteArray::fromBase64(word.mid(prefix.size(), word.size() - prefix.size() - 2));
+    const QByteArray raw =
+        QByteArray::fromBase64(word.mid(prefix.size(), word.size() - prefix.size() - 2));
     if (charset == MailCharset::Iso2022Jp) {
       // Every word stands alone: it returns to ASCII before it ends.
       EXPECT_EQ(raw.lastIndexOf('\x1b'), raw.lastIndexOf("\x1b(B")) << raw.toStdString();
@@ -55,10 +56,10 @@ TEST(mime_message, iso_2022_jp_holds_ascii_and_jis_x_0208_only) {
   EXPECT_EQ(ToIso2022Jp(u"abc"), QByteArray("abc"));
   EXPECT_EQ(ToIso2022Jp(u"あa"), QByteArray("\x1b$B$\"\x1b(Ba"));
   EXPECT_EQ(ToIso2022Jp(u"〜"), QByteArray("\x1b$B!A\x1b(B"));
-  EXPECT_EQ(ToIso2022Jp(u"ｱ"), std::nullopt);         // half-width katakana
-  EXPECT_EQ(ToIso2022Jp(u"①"), std::nullopt);         // NEC special character
+  EXPECT_EQ(ToIso2022Jp(u"ｱ"), std::nullopt);           // half-width katakana
+  EXPECT_EQ(ToIso2022Jp(u"①"), std::nullopt);           // NEC special character
   EXPECT_EQ(ToIso2022Jp(u"\U0001F600"), std::nullopt);  // emoji
-  EXPECT_EQ(ToIso2022Jp(u"～"), std::nullopt);         // until mapped to its JIS form
+  EXPECT_EQ(ToIso2022Jp(u"～"), std::nullopt);          // until mapped to its JIS form
 }
 
 TEST(mime_message, encoded_words_round_trip_and_stay_short) {
@@ -69,7 +70,8 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
   };
   const Row rows[] = {
       {"short_japanese", u"件名テスト"_qs, MailCharset::Iso2022Jp},
-      {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_qs).repeated(4), MailCharset::Iso2022Jp},
+      {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_qs).repeated(4),
+       MailCharset::Iso2022Jp},
       {"mixed_scripts", QString(u"abcかなdef漢字"_qs).repeated(6), MailCharset::Iso2022Jp},
       {"ascii", QString(100, QLatin1Char('a')), MailCharset::Iso2022Jp},
       {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_qs).repeated(8), MailCharset::Utf8},
@@ -82,8 +84,9 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
 }
 
 TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
-  const QByteArray message = BuildMessage({"you@example.jp", u"件名"_qs, u"本文です\r\n.\r\nおわり～"_qs,
-                                           "Mon, 07 Dec 2026 11:10:52 +0000"});
+  const QByteArray message =
+      BuildMessage({"you@example.jp", u"件名"_qs, u"本文です\r\n.\r\nおわり～"_qs,
+                    "Mon, 07 Dec 2026 11:10:52 +0000"});
   EXPECT_EQ(message,
             "To: you@example.jp\n"
             "Subject: =?ISO-2022-JP?B?GyRCN29MPhsoQg==?=\n"

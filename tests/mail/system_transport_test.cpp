@@ -115,7 +115,8 @@ TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
   FakeMailPrograms fake;
   fake.setExit(3);
   SystemMailTransport transport(Short());
-  EXPECT_TRUE(SendError(transport, true).description().contains(u"メールソフトが見つかりません"_qs));
+  EXPECT_TRUE(
+      SendError(transport, true).description().contains(u"メールソフトが見つかりません"_qs));
 }
 
 TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {

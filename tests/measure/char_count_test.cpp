@@ -32,7 +32,6 @@ struct CountCase {
 };
 void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 
-
 class character_count : public testing::TestWithParam<CountCase> {};
 
 TEST_P(character_count, matches_value_and_round_trip) {
@@ -46,10 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CountCase{"four_hundred", std::u16string(400, u'x'), 400},
                     CountCase{"lone_lf_counts", u"a\nb", 3},
                     CountCase{"lone_cr_does_not", u"a\rb", 2},
-                    CountCase{"cr_cr_lf", u"a\r\r\nb", 2},
-                    CountCase{"leading_lf", u"\nab", 3},
-                    CountCase{"trailing_cr", u"ab\r", 2},
-                    CountCase{"japanese", u"件名テスト", 5},
+                    CountCase{"cr_cr_lf", u"a\r\r\nb", 2}, CountCase{"leading_lf", u"\nab", 3},
+                    CountCase{"trailing_cr", u"ab\r", 2}, CountCase{"japanese", u"件名テスト", 5},
                     CountCase{"outside_cp932_counts_one", u"é", 1},
                     CountCase{"surrogate_pair_counts_two", u"\U0001F600", 2}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -56,7 +56,6 @@ struct EncodeCase {
 };
 void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
 
-
 class encode_cp932 : public testing::TestWithParam<EncodeCase> {};
 
 TEST_P(encode_cp932, gives_expected_bytes) {
@@ -67,8 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
     codec, encode_cp932,
     testing::Values(
         EncodeCase{"empty", u"", ""}, EncodeCase{"ascii_with_crlf", u"ab\r\nc", "ab\r\nc"},
-        EncodeCase{"hiragana", u"あ", "\x82\xa0"},
-        EncodeCase{"kanji", u"件名", "\x8c\x8f\x96\xbc"},
+        EncodeCase{"hiragana", u"あ", "\x82\xa0"}, EncodeCase{"kanji", u"件名", "\x8c\x8f\x96\xbc"},
         EncodeCase{"halfwidth_katakana", u"ｱｲｳ", "\xb1\xb2\xb3"},
         EncodeCase{"wave_dash_as_input_methods_type_it", u"\u301C", "\x81\x60"},
         EncodeCase{"fullwidth_tilde", u"\uFF5E", "\x81\x60"},
@@ -79,8 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"not_in_cp932", u"a\u00e9b", "a?b"},
         EncodeCase{"emoji_is_two_substitutes", u"x\U0001F600y", "x??y"},
         EncodeCase{"lone_high_surrogate_at_end", std::u16string(u"a") + char16_t(0xD800), "a?"},
-        EncodeCase{"lone_low_surrogate", std::u16string(1, char16_t(0xDC00)) + u"あ",
-                   "?\x82\xa0"},
+        EncodeCase{"lone_low_surrogate", std::u16string(1, char16_t(0xDC00)) + u"あ", "?\x82\xa0"},
         EncodeCase{"nul", std::u16string(1, u'\0'), std::string(1, '\0')}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -91,8 +88,10 @@ TEST(codec, decode_reads_back_what_was_written) {
 }
 
 TEST(codec, decode_substitutes_bytes_that_are_not_cp932) {
-  EXPECT_EQ(DecodeCp932("a\x82"), u"a\uFFFD");        // lead byte cut off at the end
-  EXPECT_EQ(DecodeCp932("\x82\x20" "b"), u"\uFFFD b");  // lead byte with an invalid trail
+  EXPECT_EQ(DecodeCp932("a\x82"), u"a\uFFFD");  // lead byte cut off at the end
+  EXPECT_EQ(DecodeCp932("\x82\x20"
+                        "b"),
+            u"\uFFFD b");  // lead byte with an invalid trail
 }
 
 TEST(codec, every_code_unit_reads_back_as_one_character) {

@@ -18,7 +18,6 @@ struct MeasureCase {
 };
 void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
 
-
 class measure : public testing::TestWithParam<MeasureCase> {};
 
 TEST_P(measure, gives_bytes_and_run_charge) {
@@ -47,12 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
         MeasureCase{"unmappable_is_one_byte", u"é", 1, 1},
         MeasureCase{"run_across_block_boundary",
                     std::u16string(63, u'a') + u"ああ" + std::u16string(63, u'b'), 130, 136},
-        MeasureCase{"run_starts_at_block_boundary",
-                    std::u16string(64, u'a') + u"あ", 66, 72},
-        MeasureCase{"run_fills_block_then_continues",
-                    std::u16string(64, u'あ') + u"いa", 131, 137},
-        MeasureCase{"ascii_block_between_runs",
-                    u"あ" + std::u16string(64 + 63, u'a') + u"い", 131, 143}),
+        MeasureCase{"run_starts_at_block_boundary", std::u16string(64, u'a') + u"あ", 66, 72},
+        MeasureCase{"run_fills_block_then_continues", std::u16string(64, u'あ') + u"いa", 131, 137},
+        MeasureCase{"ascii_block_between_runs", u"あ" + std::u16string(64 + 63, u'a') + u"い", 131,
+                    143}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The charge as described: 6 when the first unit is double-byte, and 6 for
@@ -68,7 +65,8 @@ std::int64_t ReferenceRuns(std::u16string_view s) {
 }
 
 TEST(mbcs, random_texts_match_encoded_length_and_reference_charge) {
-  const std::u16string alphabet = u"aZ0 .\r\n\tあいう漢字件名カタナｱｲｳ〜～－①é\u00a0\uFFFD\U0001F600";
+  const std::u16string alphabet =
+      u"aZ0 .\r\n\tあいう漢字件名カタナｱｲｳ〜～－①é\u00a0\uFFFD\U0001F600";
   std::mt19937 rng(20261207);
   for (int round = 0; round < 2000; ++round) {
     std::uniform_int_distribution<std::size_t> length(0, round < 1000 ? 70 : 400);

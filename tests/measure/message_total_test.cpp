@@ -24,7 +24,6 @@ struct TitleCase {
 };
 void PrintTo(const TitleCase& c, std::ostream* os) { *os << c.name; }
 
-
 class choose_title : public testing::TestWithParam<TitleCase> {};
 
 TEST_P(choose_title, picks_the_warning) {
@@ -50,12 +49,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(message_total, title_texts_keep_their_spaces) {
   EXPECT_EQ(TitleText(Title::Plain), u"Kelmo");
-  EXPECT_EQ(TitleText(Title::AddressTooLong),
-            u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088 \u30a2\u30c9");
-  EXPECT_EQ(TitleText(Title::SubjectTooLong),
-            u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u4ef6\u540d");
-  EXPECT_EQ(TitleText(Title::MessageTooLong),
-            u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u5168\u4f53");
+  EXPECT_EQ(
+      TitleText(Title::AddressTooLong),
+      u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088 \u30a2\u30c9");
+  EXPECT_EQ(
+      TitleText(Title::SubjectTooLong),
+      u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u4ef6\u540d");
+  EXPECT_EQ(
+      TitleText(Title::MessageTooLong),
+      u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u5168\u4f53");
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ namespace kelmo::testing {
 class ScratchDir {
  public:
   ScratchDir() : m_previous(QDir::currentPath()) {
-    if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path())) throw std::runtime_error("no temp dir");
+    if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
+      throw std::runtime_error("no temp dir");
     ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
   }
   ~ScratchDir() {

@@ -22,7 +22,8 @@ void ExpectOneWarning(FormDriver& d, int number, const char* mentions) {
   EXPECT_EQ(box.title, kPlain);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
-  EXPECT_TRUE(box.text.startsWith(QString::number(number) + QLatin1Char('\r'))) << box.text.toStdString();
+  EXPECT_TRUE(box.text.startsWith(QString::number(number) + QLatin1Char('\r')))
+      << box.text.toStdString();
   EXPECT_TRUE(box.text.contains(QLatin1String(mentions))) << box.text.toStdString();
 }
 
@@ -118,7 +119,11 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
       {"one_line", QByteArray("only@one.jp\r\n"), 1001},
       {"empty", QByteArray(""), 1001},
       {"over_long_line", QByteArray(5000, 'a') + "\r\nb\r\n", 1002},
-      {"binary", QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\x00\n\n", 12), 1003},
+      {"binary",
+       QByteArray("\x7f"
+                  "ELF\x02\x01\x01\x00\x00\x00\n\n",
+                  12),
+       1003},
   };
   for (const Row& row : rows) {
     FormDriver d;

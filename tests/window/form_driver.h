@@ -6,8 +6,8 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 #include <vector>
@@ -34,9 +34,9 @@ class MessageBoxWatcher {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
       m_shown.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-      QTest::mouseClick(box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)
-                                                     : box->buttons().value(0),
-                        Qt::LeftButton);
+      QTest::mouseClick(
+          box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok) : box->buttons().value(0),
+          Qt::LeftButton);
     });
     m_timer.start(5);
   }
@@ -106,7 +106,9 @@ class FormDriver {
 
 inline const QString kPlain = QStringLiteral("Kelmo");
 inline const QString kAddressWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ アド");
-inline const QString kSubjectWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000件名");
-inline const QString kTotalWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000全体");
+inline const QString kSubjectWarning =
+    QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000件名");
+inline const QString kTotalWarning =
+    QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000全体");
 
 }  // namespace kelmo::testing

@@ -60,9 +60,9 @@ class MailSink {
   MailSink() : m_port(FreeLoopbackPort()), m_savedPath(qgetenv("PATH")) {
     const QString maildir = m_dir.filePath("maildir");
     m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_server.start("/usr/bin/python3", {"-m", "aiosmtpd", "-n", "-l",
-                                        QStringLiteral("127.0.0.1:%1").arg(m_port), "-c",
-                                        "aiosmtpd.handlers.Mailbox", maildir});
+    m_server.start("/usr/bin/python3",
+                   {"-m", "aiosmtpd", "-n", "-l", QStringLiteral("127.0.0.1:%1").arg(m_port), "-c",
+                    "aiosmtpd.handlers.Mailbox", maildir});
     if (!m_server.waitForStarted() || !WaitFor([this] { return Accepts(m_port); }, 15s)) {
       throw std::runtime_error("the SMTP sink did not start (is python3-aiosmtpd installed?)");
     }
@@ -75,7 +75,8 @@ class MailSink {
     QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QString sendmail = m_dir.filePath("bin/sendmail");
     QDir(m_dir.path()).mkdir("bin");
-    testing::WriteAll(sendmail, ("#!/bin/sh\nexec /usr/bin/msmtp -C '" + config + "' \"$@\"\n").toUtf8());
+    testing::WriteAll(sendmail,
+                      ("#!/bin/sh\nexec /usr/bin/msmtp -C '" + config + "' \"$@\"\n").toUtf8());
     QFile::setPermissions(sendmail, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     qputenv("PATH", m_dir.filePath("bin").toLocal8Bit());
   }
@@ -94,7 +95,8 @@ class MailSink {
     if (!WaitFor([&] { return !inbox.entryList(QDir::Files).isEmpty(); }, 15s)) return {};
     const QString file = inbox.filePath(inbox.entryList(QDir::Files).first());
     QProcess decode;
-    decode.start("/usr/bin/python3", {QStringLiteral(KELMO_TEST_SUPPORT_DIR "/decode_mail.py"), file});
+    decode.start("/usr/bin/python3",
+                 {QStringLiteral(KELMO_TEST_SUPPORT_DIR "/decode_mail.py"), file});
     decode.waitForFinished(15000);
     QFile::remove(file);
     return QJsonDocument::fromJson(decode.readAllStandardOutput()).object();
@@ -115,7 +117,8 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
     const char* charset;
   };
   const Row rows[] = {
-      {"plain_japanese", u"会議の件"_qs, u"明日は三時からです。\n資料をお願いします。"_qs, "iso-2022-jp"},
+      {"plain_japanese", u"会議の件"_qs, u"明日は三時からです。\n資料をお願いします。"_qs,
+       "iso-2022-jp"},
       {"halfwidth_katakana_and_emoji", u"ｶﾀｶﾅ\U0001F600"_qs, u"ﾊﾝｶｸ\U0001F389です\nok"_qs, "utf-8"},
       {"subject_that_folds", QString(u"とても長い件名になってしまいました"_qs).repeated(5),
        u"本文"_qs, "iso-2022-jp"},

@@ -167,8 +167,8 @@ TEST(main_form, character_mode_applies_the_total_limit) {
 
 TEST(main_form, tab_order_follows_the_layout) {
   FormDriver d;
-  const char* order[] = {"Text1",    "Command2", "Text2", "Text4", "Command3", "Command4",
-                         "Ch",       "Command1", "Command5", "Text3", "Ch1",   "Text1"};
+  const char* order[] = {"Text1", "Command2", "Text2",    "Text4", "Command3", "Command4",
+                         "Ch",    "Command1", "Command5", "Text3", "Ch1",      "Text1"};
   d.control("Text1")->setFocus();
   for (std::size_t i = 1; i < std::size(order); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -26,7 +26,9 @@ class RecordingTransport : public MailTransport {
   }
   void setSessionId(qint32 id) override { Record("setSessionId", QString::number(id)); }
   void compose() override { Record("compose"); }
-  void setRecipientDisplayName(const QString& text) override { Record("setRecipientDisplayName", text); }
+  void setRecipientDisplayName(const QString& text) override {
+    Record("setRecipientDisplayName", text);
+  }
   void setRecipientAddress(const QString& text) override { Record("setRecipientAddress", text); }
   void setSubject(const QString& text) override { Record("setSubject", text); }
   void setNoteText(const QString& text) override { Record("setNoteText", text); }
@@ -37,7 +39,8 @@ class RecordingTransport : public MailTransport {
   void Record(const char* operation, const QString& argument = QString()) {
     const QString name = QString::fromLatin1(operation);
     m_journal->calls << (argument.isNull() ? name : name + QLatin1Char(':') + argument);
-    if (name == m_journal->failAt) throw MailError(400 + int(m_journal->calls.size()), "failed: " + name);
+    if (name == m_journal->failAt)
+      throw MailError(400 + int(m_journal->calls.size()), "failed: " + name);
   }
   std::shared_ptr<Journal> m_journal;
 };
@@ -126,7 +129,8 @@ TEST(send, unusable_recipient_is_refused_before_anything_runs) {
     s.d.click("Command5");
     EXPECT_TRUE(s.journal->calls.isEmpty()) << row.name;
     ASSERT_EQ(s.d.messages().size(), 1u) << row.name;
-    EXPECT_TRUE(s.d.messages().front().text.startsWith(QString::number(row.number) + "\r")) << row.name;
+    EXPECT_TRUE(s.d.messages().front().text.startsWith(QString::number(row.number) + "\r"))
+        << row.name;
   }
 }
 
