@@ -89,15 +89,16 @@ def run_window(scale, workdir):
         check("title stays plain for a short Japanese body", x(env, "xdotool", "getwindowname", window) == PLAIN,
               x(env, "xdotool", "getwindowname", window))
         x(env, "xdotool", "type", "--delay", "2", "a" * 340)
-        title = wait_until(lambda: x(env, "xdotool", "getwindowname", window) == TOTAL_WARNING, 5)
+        title = wait_until(lambda: x(env, "xdotool", "getwindowname", window) == TOTAL_WARNING, 30)
         check("title warns once the message is over 384 bytes", bool(title),
               x(env, "xdotool", "getwindowname", window))
         screenshot(display, "kelmo-window.png", want)
 
         # Tab from the body reaches EXIT; Space presses it and the program ends by itself.
-        x(env, "xdotool", "key", "--window", window, "Tab", "space")
+        x(env, "xdotool", "windowfocus", "--sync", window)
+        x(env, "xdotool", "key", "Tab", "space")
         try:
-            code = kelmo.wait(10)
+            code = kelmo.wait(30)
             check("EXIT ends the program", code == 0, f"exit code {code}")
         except subprocess.TimeoutExpired:
             check("EXIT ends the program", False, "still running")
