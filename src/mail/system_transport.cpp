@@ -15,6 +15,10 @@ namespace {
 constexpr qsizetype kMaxArgumentBytes = 32 * 4096 - 1;
 constexpr qsizetype kMaxReportedStderr = 800;
 
+MailError NotSignedOn() {
+  return MailError(kNotSignedOn, QObject::tr("メールシステムにつながっていません。"));
+}
+
 QString FindXdgEmail() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
 QString FindSendmail() {
@@ -113,14 +117,11 @@ void SystemMailTransport::signOn() {
 }
 
 void SystemMailTransport::requireSession() const {
-  if (m_session == 0 || !m_messageBound) {
-    throw MailError(kNotSignedOn, QObject::tr("メールシステムにつながっていません。"));
-  }
+  if (m_session == 0 || !m_messageBound) throw NotSignedOn();
 }
 
 qint32 SystemMailTransport::sessionId() {
-  if (m_session == 0)
-    throw MailError(kNotSignedOn, QObject::tr("メールシステムにつながっていません。"));
+  if (m_session == 0) throw NotSignedOn();
   return m_session;
 }
 
