@@ -32,7 +32,9 @@ std::uint64_t DoubleByteMask8(const Cp932Widths& widths, const char16_t* p) {
   for (int half = 0; half < 2; ++half) {
     const std::uint64_t four = Load4(p + 4 * half);
     for (int k = 0; k < 4; ++k) {
-      const auto unit = static_cast<char16_t>(four >> (16 * k));
+      // Unit k of the four sits at the low end of the word on a little-endian CPU only.
+      const int shift = std::endian::native == std::endian::little ? 16 * k : 16 * (3 - k);
+      const auto unit = static_cast<char16_t>(four >> shift);
       bytes |= std::uint64_t{widths.IsDoubleByte(unit)} << (8 * (4 * half + k));
     }
   }
