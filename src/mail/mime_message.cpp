@@ -1,13 +1,12 @@
 #include "mail/mime_message.h"
 
-#include <iconv.h>
-
 #include <QObject>
 #include <QRegularExpression>
 #include <array>
-#include <bit>
 
 #include "mail/mail_transport.h"
+#include "measure/codec.h"
+#include "utf16/utf16.h"
 
 namespace kelmo {
 namespace {
@@ -90,7 +89,8 @@ void CheckToHeader(const QString& recipient) {
 }  // namespace
 
 QString MapToJisForms(QString text) {
-  static constexpr std::array<std::pair<char16_t, char16_t>, 6> kLookAlikes{{
+  static constexpr std::array<std::pair<char16_t, char16_t>, 7> kLookAlikes{{
+      {u'\u2014', u'\u2015'},  // — → ―
       {u'\uFF5E', u'\u301C'},  // ～ → 〜
       {u'\u2225', u'\u2016'},  // ∥ → ‖
       {u'\uFF0D', u'\u2212'},  // － → −
@@ -103,22 +103,9 @@ QString MapToJisForms(QString text) {
 }
 
 std::optional<QByteArray> ToIso2022Jp(QStringView text) {
-  constexpr const char* kUtf16 =
-      std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
-  const iconv_t cd = iconv_open("ISO-2022-JP", kUtf16);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  // Per character at most an escape sequence and two bytes; the final reset adds three.
-  QByteArray out(text.size() * 5 + 3, Qt::Uninitialized);
-  auto* src = const_cast<char*>(reinterpret_cast<const char*>(text.utf16()));
-  std::size_t srcLeft = static_cast<std::size_t>(text.size()) * 2;
-  char* dst = out.data();
-  std::size_t dstLeft = static_cast<std::size_t>(out.size());
-  const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1) &&
-                  iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<std::size_t>(-1);
-  iconv_close(cd);
-  if (!ok) return std::nullopt;
-  out.truncate(out.size() - static_cast<qsizetype>(dstLeft));
-  return out;
+  const auto encoded = EncodeIso2022Jp(View(text));
+  if (!encoded) return std::nullopt;
+  return QByteArray(encoded->data(), static_cast<qsizetype>(encoded->size()));
 }
 
 QString SingleLine(const QString& text) {

@@ -18,8 +18,8 @@ struct MailMessage {
   QString date;  // RFC 5322 date-time
 };
 
-// Replaces the code page 932 look-alikes (～ ∥ － ￠ ￡ ￢) with the JIS X 0208
-// characters they stand for (〜 ‖ − ¢ £ ¬).
+// Replaces the code page 932 look-alikes (— ～ ∥ － ￠ ￡ ￢) with the JIS X 0208
+// characters they stand for (― 〜 ‖ − ¢ £ ¬).
 QString MapToJisForms(QString text);
 
 // The text in ISO-2022-JP, ending in ASCII; nullopt when a character is not in

@@ -14,7 +14,8 @@ namespace {
 constexpr const char* kUtf16Native =
     std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-// An open iconv descriptor; the conversion names never depend on the locale.
+// An open iconv descriptor: the one place a conversion is opened. The conversion
+// names never depend on the locale.
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {
@@ -30,10 +31,10 @@ class Iconv {
   // Converts [in, in + inSize) and appends to out. On a sequence it cannot
   // convert, appends `substitute` and skips `skip` input bytes.
   template <typename Out>
-  void Append(const char* in, std::size_t inSize, Out& out, typename Out::value_type substitute,
-              std::size_t skip) {
+  void AppendSubstituting(const char* in, std::size_t inSize, Out& out,
+                          typename Out::value_type substitute, std::size_t skip) {
     using Unit = typename Out::value_type;
-    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    Reset();
     auto* src = const_cast<char*>(in);
     std::size_t srcLeft = inSize;
     while (srcLeft > 0) {
@@ -51,13 +52,35 @@ class Iconv {
       const std::size_t step = std::min(skip, srcLeft);
       src += step;
       srcLeft -= step;
-      iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+      Reset();
     }
   }
 
+  // The whole input, with the shift back to the initial state at the end; nullopt when
+  // any of it cannot be converted.
+  std::optional<std::string> ConvertAll(const char* in, std::size_t inSize,
+                                        std::size_t maxOutPerInByte) {
+    Reset();
+    // The final shift sequence needs a few bytes more than the characters.
+    std::string out(inSize * maxOutPerInByte + 8, '\0');
+    auto* src = const_cast<char*>(in);
+    std::size_t srcLeft = inSize;
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) ||
+        iconv(m_cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
+      return std::nullopt;
+    }
+    out.resize(out.size() - dstLeft);
+    return out;
+  }
+
  private:
+  void Reset() { iconv(m_cd, nullptr, nullptr, nullptr, nullptr); }
   iconv_t m_cd;
 };
+
+const char* Bytes(std::u16string_view text) { return reinterpret_cast<const char*>(text.data()); }
 
 }  // namespace
 
@@ -65,8 +88,8 @@ std::string EncodeCp932(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
   Iconv cd("CP932", kUtf16Native);
-  cd.Append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t), out,
-            kCp932Substitute, sizeof(char16_t));
+  cd.AppendSubstituting(Bytes(text), text.size() * sizeof(char16_t), out, kCp932Substitute,
+                        sizeof(char16_t));
   return out;
 }
 
@@ -74,8 +97,28 @@ std::u16string DecodeCp932(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   Iconv cd(kUtf16Native, "CP932");
-  cd.Append(bytes.data(), bytes.size(), out, kDecodeSubstitute, 1);
+  cd.AppendSubstituting(bytes.data(), bytes.size(), out, kDecodeSubstitute, 1);
   return out;
+}
+
+std::u16string UnencodableInCp932(std::u16string_view text) {
+  Iconv cd("CP932", kUtf16Native);
+  std::u16string found;
+  for (std::size_t i = 0; i < text.size();) {
+    const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    const std::u16string_view character = text.substr(i, pair ? 2 : 1);
+    i += character.size();
+    if (cd.ConvertAll(Bytes(character), character.size() * sizeof(char16_t), 2)) continue;
+    if (found.find(character) == std::u16string::npos) found += character;
+  }
+  return found;
+}
+
+std::optional<std::string> EncodeIso2022Jp(std::u16string_view text) {
+  Iconv cd("ISO-2022-JP", kUtf16Native);
+  // Per code unit (two input bytes) at most an escape sequence (3) and two bytes.
+  return cd.ConvertAll(Bytes(text), text.size() * sizeof(char16_t), 3);
 }
 
 const Cp932Widths& Cp932WidthTable() {
@@ -87,8 +130,8 @@ const Cp932Widths& Cp932WidthTable() {
       const auto u = static_cast<char16_t>(unit);
       if (u >= 0xD800 && u <= 0xDFFF) continue;  // a lone half is the one-byte substitute
       out.clear();
-      cd.Append(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute,
-                sizeof(char16_t));
+      cd.AppendSubstituting(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute,
+                            sizeof(char16_t));
       t.m_double[unit] = out.size() == 2;
     }
     return t;

@@ -1,10 +1,11 @@
-// Code page 932 (Windows Shift_JIS) conversion through glibc iconv "CP932".
-// Measuring and writing both go through here, so a byte count always equals
-// the number of bytes a text becomes in a file.
+// Text conversions through glibc iconv: code page 932 (Windows Shift_JIS) for measuring
+// and for the files, ISO-2022-JP for mail. Measuring and writing both go through here,
+// so a byte count always equals the number of bytes a text becomes in a file.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,14 @@ std::string EncodeCp932(std::u16string_view text);
 
 // Decodes code page 932 bytes; each undecodable byte becomes kDecodeSubstitute.
 std::u16string DecodeCp932(std::string_view bytes);
+
+// The characters of `text` that code page 932 has no form for, each once, in order of
+// first appearance; a surrogate pair stays one character.
+std::u16string UnencodableInCp932(std::u16string_view text);
+
+// The text in ISO-2022-JP, ending in ASCII; nullopt when a character is not in
+// ASCII or JIS X 0208.
+std::optional<std::string> EncodeIso2022Jp(std::u16string_view text);
 
 // For every UTF-16 code unit, 1 when it takes two bytes in code page 932, else 0.
 class Cp932Widths {

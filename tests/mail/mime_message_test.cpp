@@ -47,7 +47,7 @@ QString DecodeWords(const QList<QByteArray>& words, MailCharset charset) {
 }
 
 TEST(mime_message, look_alikes_map_to_jis_forms) {
-  EXPECT_EQ(MapToJisForms(u"～∥－￠￡￢abc"_qs), u"〜‖−¢£¬abc"_qs);
+  EXPECT_EQ(MapToJisForms(u"—～∥－￠￡￢abc"_qs), u"―〜‖−¢£¬abc"_qs);
   EXPECT_EQ(MapToJisForms(""), "");
 }
 
@@ -56,6 +56,8 @@ TEST(mime_message, iso_2022_jp_holds_ascii_and_jis_x_0208_only) {
   EXPECT_EQ(ToIso2022Jp(u"abc"), QByteArray("abc"));
   EXPECT_EQ(ToIso2022Jp(u"あa"), QByteArray("\x1b$B$\"\x1b(Ba"));
   EXPECT_EQ(ToIso2022Jp(u"〜"), QByteArray("\x1b$B!A\x1b(B"));
+  EXPECT_EQ(ToIso2022Jp(u"―"), QByteArray("\x1b$B!=\x1b(B"));
+  EXPECT_EQ(ToIso2022Jp(u"—"), std::nullopt);           // the em dash, until mapped
   EXPECT_EQ(ToIso2022Jp(u"ｱ"), std::nullopt);           // half-width katakana
   EXPECT_EQ(ToIso2022Jp(u"①"), std::nullopt);           // NEC special character
   EXPECT_EQ(ToIso2022Jp(u"\U0001F600"), std::nullopt);  // emoji
@@ -98,6 +100,14 @@ TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
             "\x1b$BK\\J8$G$9\x1b(B\n"
             ".\n"
             "\x1b$B$*$o$j!A\x1b(B\n");
+}
+
+TEST(mime_message, em_dash_goes_as_iso_2022_jp_like_the_horizontal_bar) {
+  for (const QString& subject : {u"会議—連絡"_qs, u"会議―連絡"_qs}) {
+    const QByteArray message = BuildMessage({"a@b.jp", subject, subject, "date"});
+    EXPECT_TRUE(message.contains("charset=ISO-2022-JP\n")) << subject.toStdString();
+    EXPECT_TRUE(message.endsWith("\n\n\x1b$B2q5D!=O\"Mm\x1b(B\n")) << message.toStdString();
+  }
 }
 
 TEST(mime_message, anything_else_goes_as_utf8_base64) {

@@ -115,3 +115,42 @@ TEST(codec, conversion_does_not_depend_on_the_locale) {
 
 }  // namespace
 }  // namespace kelmo
+
+namespace kelmo {
+namespace {
+
+TEST(codec, unencodable_characters_are_listed_once_each) {
+  struct Row {
+    const char* name;
+    std::u16string text;
+    std::u16string unencodable;
+  };
+  const Row rows[] = {
+      {"empty", u"", u""},
+      {"ascii_kana_kanji", u"me@x.jp あア漢ｱ～①", u""},
+      {"question_mark_itself", u"?", u""},
+      {"emoji_pair_stays_whole", u"a\U0001F600b\U0001F600", u"\U0001F600"},
+      {"accents_in_order", u"café naïve é", u"éï"},
+      {"lone_surrogates",
+       u"a\xD800"
+       u"b\xDC00",
+       u"\xD800\xDC00"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(UnencodableInCp932(row.text), row.unencodable) << row.name;
+}
+
+TEST(codec, iso_2022_jp_ends_in_ascii_or_fails_whole) {
+  EXPECT_EQ(EncodeIso2022Jp(u""), "");
+  EXPECT_EQ(EncodeIso2022Jp(u"a"), "a");
+  EXPECT_EQ(EncodeIso2022Jp(u"あ"), "\x1b$B$\"\x1b(B");
+  EXPECT_EQ(EncodeIso2022Jp(u"ｱ"), std::nullopt);
+  EXPECT_EQ(EncodeIso2022Jp(u"\xD800"), std::nullopt);
+  // The worst case for the output size: a shift before every character.
+  std::u16string alternating;
+  for (int i = 0; i < 1000; ++i) alternating += u"aあ";
+  ASSERT_TRUE(EncodeIso2022Jp(alternating).has_value());
+  EXPECT_EQ(EncodeIso2022Jp(alternating)->size(), 1000u * (1 + 3 + 2 + 3));
+}
+
+}  // namespace
+}  // namespace kelmo
