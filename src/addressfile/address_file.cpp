@@ -2,18 +2,12 @@
 
 #include <QObject>
 
+#include "fileio/file_io.h"
 #include "measure/codec.h"
+#include "utf16/utf16.h"
 
 namespace kelmo {
 namespace {
-
-std::u16string_view View(const QString& text) {
-  return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
-}
-
-QString FromView(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Control characters other than TAB mean the file is not text (a binary file, say).
 bool IsText(std::string_view line) {
@@ -77,6 +71,19 @@ std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipi
 }
 
 std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& addresses) {
+  // Written as '?', such a character would come back as another address.
+  const std::u16string lost = UnencodableInCp932(View(addresses.own + addresses.recipient));
+  if (!lost.empty()) {
+    QString shown;
+    for (const QChar c : ToQString(lost)) {
+      if (!shown.isEmpty() && !c.isLowSurrogate()) shown += QLatin1Char(' ');
+      shown += c;
+    }
+    return FileError{kNotStorable,
+                     QObject::tr("%1 に保存できません: アドに Shift_JIS で書けない文字があります: "
+                                 "%2 (保存しませんでした)")
+                         .arg(path, shown)};
+  }
   const std::string bytes = AddressFileBytes(View(addresses.own), View(addresses.recipient));
   return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
@@ -91,7 +98,7 @@ std::variant<AddressPair, FileError> LoadAddresses(const QString& path) {
       prefix.wholeFile);
   switch (parsed.error) {
     case 0:
-      return AddressPair{FromView(parsed.own), FromView(parsed.recipient)};
+      return AddressPair{ToQString(parsed.own), ToQString(parsed.recipient)};
     case kTooFewLines:
       return FileError{
           kTooFewLines,

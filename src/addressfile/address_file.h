@@ -2,11 +2,12 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
-#include "addressfile/file_error.h"
+#include "fileio/file_error.h"
 
 namespace kelmo {
 
@@ -32,6 +33,7 @@ ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile);
 // The file's bytes for a pair of addresses.
 std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient);
 
+// Refuses addresses with characters code page 932 cannot hold, leaving the file as it was.
 std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& addresses);
 std::variant<AddressPair, FileError> LoadAddresses(const QString& path);
 

@@ -1,4 +1,4 @@
-#include "addressfile/file_error.h"
+#include "fileio/file_io.h"
 
 #include <fcntl.h>
 #include <unistd.h>
