@@ -1,0 +1,108 @@
+#include "message/body_tally.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "measure/char_count.h"
+#include "measure/mbcs.h"
+
+namespace kelmo {
+namespace {
+
+// The body as written: the plain paragraphs joined with CR LF.
+std::u16string PlainBody(const std::vector<std::u16string>& paragraphs) {
+  std::u16string body;
+  for (std::size_t i = 0; i < paragraphs.size(); ++i) {
+    if (i > 0) body += u"\r\n";
+    body += PlainParagraph(paragraphs[i]);
+  }
+  return body;
+}
+
+std::vector<std::u16string_view> Views(const std::vector<std::u16string>& paragraphs) {
+  return {paragraphs.begin(), paragraphs.end()};
+}
+
+TEST(body_tally, empty_body_is_one_empty_paragraph) {
+  const BodyTally tally;
+  EXPECT_EQ(tally.Paragraphs(), 1u);
+  EXPECT_EQ(tally.Bytes(), 0);
+  EXPECT_EQ(tally.Characters(), 0);
+}
+
+TEST(body_tally, plain_paragraph_turns_editor_separators_into_crlf) {
+  EXPECT_EQ(PlainParagraph(u""), u"");
+  EXPECT_EQ(PlainParagraph(u"a\u2028b"), u"a\r\nb");
+  EXPECT_EQ(PlainParagraph(u"\uFDD0x\uFDD1\n"), u"\r\nx\r\n\r\n");
+  EXPECT_EQ(PlainParagraph(u"a\u00A0b"), u"a b");
+  EXPECT_EQ(PlainParagraph(u"\r"), u"\r");  // a lone CR stays, as the plain text keeps it
+}
+
+TEST(body_tally, separators_end_runs_and_count_as_crlf) {
+  struct Row {
+    const char* name;
+    std::vector<std::u16string> paragraphs;
+    std::int64_t bytes;
+    std::int64_t characters;
+  };
+  const Row rows[] = {
+      {"one_run", {u"あいう"}, 6 + 6, 3},
+      {"two_paragraphs_two_runs", {u"あ", u"い"}, 8 + 2 + 8, 2},
+      {"line_separator_inside", {u"あ\u2028い"}, 8 + 2 + 8, 2},
+      {"empty_paragraphs", {u"", u"", u""}, 4, 0},
+      {"nbsp_is_one_byte", {u"a\u00A0あ"}, 2 + 8, 3},
+      {"emoji_is_two_substitutes", {u"\U0001F600"}, 2, 2},
+  };
+  for (const Row& row : rows) {
+    BodyTally tally;
+    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs))) << row.name;
+    EXPECT_EQ(tally.Bytes(), row.bytes) << row.name;
+    EXPECT_EQ(tally.Characters(), row.characters) << row.name;
+    EXPECT_EQ(tally.Bytes(), LenMbcsRuns(PlainBody(row.paragraphs))) << row.name;
+    EXPECT_EQ(tally.Characters(), CharacterCount(PlainBody(row.paragraphs))) << row.name;
+  }
+}
+
+TEST(body_tally, refuses_ranges_outside_the_body) {
+  BodyTally tally;
+  const std::vector<std::u16string> two = {u"a", u"b"};
+  ASSERT_TRUE(tally.Replace(0, 1, Views(two)));
+  EXPECT_FALSE(tally.Replace(3, 0, Views(two)));
+  EXPECT_FALSE(tally.Replace(1, 2, Views(two)));
+  EXPECT_FALSE(tally.Replace(0, 2, {}));  // would leave no paragraph at all
+  EXPECT_EQ(tally.Paragraphs(), 2u);
+  EXPECT_EQ(tally.Bytes(), 4);
+}
+
+// Random replacements against a full measure of the whole body after each one.
+TEST(body_tally, random_replacements_match_a_full_measure) {
+  std::mt19937 random(20261207);
+  const std::u16string alphabet = u"aZ 1あ漢ｱ\u00A0\u2028\r\U0001F600";
+  auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n)(random);
+  };
+  std::vector<std::u16string> model = {u""};
+  BodyTally tally;
+  for (int step = 0; step < 5000; ++step) {
+    const std::size_t first = pick(model.size() - 1);
+    const std::size_t removed = pick(std::min<std::size_t>(3, model.size() - first));
+    std::vector<std::u16string> added(pick(3));
+    if (model.size() - removed + added.size() == 0) added.resize(1);
+    for (auto& paragraph : added) {
+      for (std::size_t k = pick(8); k > 0; --k) paragraph += alphabet[pick(alphabet.size() - 1)];
+    }
+    ASSERT_TRUE(tally.Replace(first, removed, Views(added)));
+    model.erase(model.begin() + static_cast<std::ptrdiff_t>(first),
+                model.begin() + static_cast<std::ptrdiff_t>(first + removed));
+    model.insert(model.begin() + static_cast<std::ptrdiff_t>(first), added.begin(), added.end());
+    const std::u16string body = PlainBody(model);
+    ASSERT_EQ(tally.Bytes(), LenMbcsRuns(body)) << "step " << step;
+    ASSERT_EQ(tally.Characters(), CharacterCount(body)) << "step " << step;
+  }
+}
+
+}  // namespace
+}  // namespace kelmo

@@ -1,0 +1,157 @@
+#include "message/message_model.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelmo {
+namespace {
+
+// What the user does, and what the window must show afterwards.
+struct Step {
+  enum Kind { Body, Own, Subject, Tick, Untick, Load, Clear } kind;
+  std::u16string text;
+  std::int64_t counter;
+  Title title;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<Step> steps;
+};
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+// The body as the editor holds it: paragraphs, here split at LF.
+void SetBody(MessageModel& model, const std::u16string& text) {
+  std::vector<std::u16string> paragraphs;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(u'\n', start)) != std::u16string::npos; start = end + 1)
+    paragraphs.push_back(text.substr(start, end - start));
+  paragraphs.push_back(text.substr(start));
+  const std::vector<std::u16string_view> views(paragraphs.begin(), paragraphs.end());
+  model.BodyReplaced(views);
+}
+
+void Apply(MessageModel& model, const Step& step) {
+  switch (step.kind) {
+    case Step::Body:
+      return SetBody(model, step.text);
+    case Step::Own:
+      return model.OwnAddressChanged(step.text);
+    case Step::Subject:
+      return model.SubjectChanged(step.text);
+    case Step::Tick:
+      return model.ByteModeTicked();
+    case Step::Untick:
+      return model.ByteModeUnticked();
+    case Step::Load:
+      return model.AddressesLoaded(step.text);
+    case Step::Clear:
+      return model.AllCleared();
+  }
+}
+
+class message_model : public testing::TestWithParam<Scenario> {};
+
+TEST_P(message_model, shows_counter_and_title) {
+  MessageModel model;
+  EXPECT_EQ(model.Counter(), 0);
+  EXPECT_EQ(model.WindowTitle(), Title::Plain);
+  EXPECT_TRUE(model.ByteMode());
+  int n = 0;
+  for (const Step& step : GetParam().steps) {
+    Apply(model, step);
+    EXPECT_EQ(model.Counter(), step.counter) << "step " << n;
+    EXPECT_EQ(model.WindowTitle(), step.title) << "step " << n;
+    ++n;
+  }
+}
+
+const std::u16string k55(55, u'a');
+const std::u16string k56(56, u'a');
+const std::u16string kKanji17(17, u'漢');  // 34 + 6 = 40
+const std::u16string kKanji20(20, u'漢');  // 40 + 6 = 46
+const std::u16string k41(41, u's');
+
+constexpr Title P = Title::Plain;
+constexpr Title A = Title::AddressTooLong;
+constexpr Title S = Title::SubjectTooLong;
+constexpr Title M = Title::MessageTooLong;
+
+INSTANTIATE_TEST_SUITE_P(
+    rules, message_model,
+    testing::Values(
+        Scenario{"empty_fields_total_51", {{Step::Body, u"", 51, P}}},
+        Scenario{"body_bytes_and_run_charge",
+                 {{Step::Body, u"abc", 54, P},
+                  {Step::Body, u"abcあ", 62, P},
+                  {Step::Body, u"あ\nい", 51 + 18, P},
+                  {Step::Body, u"ｱｲｳ", 54, P}}},
+        Scenario{"address_has_no_run_charge",
+                 {{Step::Own, u"me@example.jp", 64, P}, {Step::Own, u"あ", 53, P}}},
+        Scenario{"recipient_is_not_measured", {{Step::Subject, u"件名テスト", 51 + 16, P}}},
+        Scenario{"address_limit_is_55",
+                 {{Step::Own, k55, 106, P}, {Step::Own, k56, 107, A}, {Step::Own, k55, 106, P}}},
+        Scenario{"subject_limit_counts_the_run_charge",
+                 {{Step::Subject, kKanji17, 91, P}, {Step::Subject, kKanji20, 97, S}}},
+        Scenario{"total_limit_is_384_and_wins",
+                 {{Step::Own, k56, 107, A},
+                  {Step::Subject, k41, 148, S},
+                  {Step::Body, std::u16string(384 - 148, u'b'), 384, S},
+                  {Step::Body, std::u16string(385 - 148, u'b'), 385, M},
+                  {Step::Subject, u"", 385 - 41, A}}},
+        Scenario{"character_mode_counts_body_characters",
+                 {{Step::Body, u"ab\ncd", 51 + 6, P},
+                  {Step::Untick, u"", 4, P},
+                  {Step::Body, u"", 0, P},
+                  {Step::Body, std::u16string(400, u'x'), 400, M},
+                  {Step::Body, u"\u2028あ\u2028", 1, P}}},
+        // Unticking forces the plain title; the next count brings the stale subject back.
+        Scenario{
+            "untick_forces_plain_title_until_the_next_count",
+            {{Step::Subject, k41, 92, S}, {Step::Untick, u"", 0, P}, {Step::Body, u"a", 1, S}}},
+        Scenario{"character_mode_leaves_address_and_subject_counts",
+                 {{Step::Untick, u"", 0, P},
+                  {Step::Own, k56, 0, P},
+                  {Step::Subject, u"件名", 0, P},
+                  {Step::Body, u"abc", 3, P},
+                  // Ticking again recounts all three: 3 + 56 + 10 + 51.
+                  {Step::Tick, u"", 120, A}}},
+        Scenario{"load_recounts_in_byte_mode",
+                 {{Step::Untick, u"", 0, P},
+                  {Step::Subject, u"件名テスト", 0, P},
+                  {Step::Tick, u"", 51 + 16, P},
+                  {Step::Load, k56, 51 + 16 + 56, A}}},
+        Scenario{"load_in_character_mode_keeps_the_count",
+                 {{Step::Body, u"abc", 54, P},
+                  {Step::Untick, u"", 3, P},
+                  {Step::Load, u"me@x.jp", 3, P},
+                  {Step::Tick, u"", 51 + 3 + 7, P}}},
+        Scenario{"clear_in_byte_mode_ends_at_51",
+                 {{Step::Body, u"本文です", 51 + 14, P},
+                  {Step::Own, k56, 51 + 14 + 56, A},
+                  {Step::Subject, u"件名", 51 + 14 + 56 + 10, A},
+                  {Step::Clear, u"", 51, P}}},
+        Scenario{
+            "clear_in_character_mode_ends_at_0",
+            {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(message_model, body_edits_by_paragraph) {
+  MessageModel model;
+  const std::u16string_view lines[] = {u"一行目", u"二行目"};
+  ASSERT_TRUE(model.BodyChanged(0, 1, lines));  // the empty paragraph becomes two lines
+  EXPECT_EQ(model.BodyCount(), 12 + 2 + 12);
+  const std::u16string_view replaced[] = {u"ab"};
+  ASSERT_TRUE(model.BodyChanged(1, 1, replaced));
+  EXPECT_EQ(model.BodyCount(), 12 + 2 + 2);
+  EXPECT_EQ(model.Counter(), 51 + 16);
+  // An edit outside the body is refused and changes nothing.
+  EXPECT_FALSE(model.BodyChanged(2, 1, replaced));
+  EXPECT_FALSE(model.BodyChanged(0, 3, replaced));
+  EXPECT_EQ(model.Counter(), 51 + 16);
+}
+
+}  // namespace
+}  // namespace kelmo
