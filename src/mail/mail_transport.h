@@ -3,20 +3,23 @@
 
 #include <QString>
 #include <exception>
+#include <functional>
 #include <optional>
 
 namespace kelmo {
 
-// Numbers of our own; errors from a mail program carry that program's exit status.
+// Numbers of our own for every mail failure, apart from the system's errno values; a
+// mail program's exit status goes into the description.
 enum MailErrorNumber : int {
   kNoRecipient = 2001,
   kBadRecipient = 2002,
   kNoMailSystem = 2003,
   kProgramMissing = 2004,
   kCommandLineTooLong = 2005,
-  kProgramFailed = 2006,
+  kProgramFailed = 2006,  // could not be started, or crashed
   kTimedOut = 2007,
-  kNotSignedOn = 2008,
+  kComposeFailed = 2009,    // xdg-email exited with an error status
+  kTransportFailed = 2010,  // sendmail exited with an error status
 };
 
 class MailError : public std::exception {
@@ -33,20 +36,25 @@ class MailError : public std::exception {
   QByteArray m_what;
 };
 
-// Operations in the order a send uses them; each throws MailError when it fails.
+// One message as the window hands it over.
+struct OutgoingMail {
+  QString recipient;
+  QString subject;
+  QString body;              // line breaks as CR LF
+  bool showCompose = false;  // open the mail client's compose window instead of sending
+};
+
 class MailTransport {
  public:
+  // Receives the outcome of one send: nothing on success.
+  using Done = std::function<void(const std::optional<MailError>&)>;
+
   virtual ~MailTransport() = default;
-  virtual void signOn() = 0;
-  virtual qint32 sessionId() = 0;
-  virtual void setSessionId(qint32 id) = 0;
-  virtual void compose() = 0;
-  virtual void setRecipientDisplayName(const QString& text) = 0;
-  virtual void setRecipientAddress(const QString& text) = 0;
-  virtual void setSubject(const QString& text) = 0;
-  virtual void setNoteText(const QString& text) = 0;
-  virtual void send(bool showDialog) = 0;
-  virtual void signOff() = 0;
+
+  // Starts handing `mail` over without waiting for it. `done` runs exactly once: from
+  // the event loop, or before send() returns when the mail cannot even be started. A
+  // transport destroyed first never runs it.
+  virtual void send(const OutgoingMail& mail, Done done) = 0;
 };
 
 // Why a recipient cannot be used, if it cannot: empty, or holding a line break that

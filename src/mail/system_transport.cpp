@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include "mail/mime_message.h"
@@ -14,10 +15,6 @@ namespace {
 // Linux refuses a single program argument longer than this (MAX_ARG_STRLEN).
 constexpr qsizetype kMaxArgumentBytes = 32 * 4096 - 1;
 constexpr qsizetype kMaxReportedStderr = 800;
-
-MailError NotSignedOn() {
-  return MailError(kNotSignedOn, QObject::tr("メールシステムにつながっていません。"));
-}
 
 QString FindXdgEmail() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
@@ -43,7 +40,7 @@ QString XdgEmailFailure(int code) {
     case 5:
       return QObject::tr("xdg-email: 権限がありません。");
     default:
-      return QObject::tr("xdg-email が失敗しました (終了コード %1)。").arg(code);
+      return QObject::tr("xdg-email が失敗しました。");
   }
 }
 
@@ -85,6 +82,8 @@ QString SendmailFailure(int code) {
   }
 }
 
+QString ExitStatus(int code) { return QObject::tr("(終了コード %1)").arg(code); }
+
 }  // namespace
 
 QString MailtoUrl(const QString& recipient, const QString& subject, const QString& body) {
@@ -96,162 +95,164 @@ QString MailtoUrl(const QString& recipient, const QString& subject, const QStrin
   return QString::fromLatin1("mailto:" + to + '?' + fields);
 }
 
+// A mail program started for one send, and the outcome it reports exactly once.
+class SystemMailTransport::Job {
+ public:
+  explicit Job(Done done) : m_done(std::move(done)) { m_timer.setSingleShot(true); }
+  ~Job() {
+    // The window waiting for the outcome may be gone: report nothing, leave nothing running.
+    QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
+    m_done = nullptr;
+    if (m_process.state() != QProcess::NotRunning) {
+      m_process.kill();
+      m_process.waitForFinished(5000);
+    }
+  }
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+
+  QProcess& process() { return m_process; }
+  QTimer& timer() { return m_timer; }
+  bool done() const { return !m_done && m_process.state() == QProcess::NotRunning; }
+
+  void finish(const std::optional<MailError>& error) {
+    m_timer.stop();
+    if (!m_done) return;
+    const Done done = std::move(m_done);
+    m_done = nullptr;
+    done(error);
+  }
+
+ private:
+  Done m_done;
+  QTimer m_timer;
+  QProcess m_process;
+};
+
 SystemMailTransport::SystemMailTransport() : SystemMailTransport(Timeouts{}) {}
 
 SystemMailTransport::SystemMailTransport(Timeouts timeouts) : m_timeouts(timeouts) {}
 
-SystemMailTransport::~SystemMailTransport() {
-  // A launcher still running waits on the mail client; the client is its own process and
-  // stays open when the launcher goes.
-  for (auto& launcher : m_launchers) launcher->kill();
-}
+SystemMailTransport::~SystemMailTransport() = default;
 
-void SystemMailTransport::signOn() {
+void SystemMailTransport::send(const OutgoingMail& mail, Done done) {
+  std::erase_if(m_jobs, [](const auto& job) { return job->done(); });
+  if (auto error = CheckRecipient(mail.recipient)) return done(error);
   if (FindXdgEmail().isEmpty() && FindSendmail().isEmpty()) {
-    throw MailError(kNoMailSystem,
-                    QObject::tr("メールを渡す先がありません。xdg-email (xdg-utils) か sendmail "
-                                "(msmtp-mta など) を入れてください。"));
+    return done(
+        MailError(kNoMailSystem, QObject::tr("メールを渡す先がありません。xdg-email (xdg-utils) か "
+                                             "sendmail (msmtp-mta など) を入れてください。")));
   }
-  m_session = ++m_lastSession;
-  m_messageBound = false;
-}
-
-void SystemMailTransport::requireSession() const {
-  if (m_session == 0 || !m_messageBound) throw NotSignedOn();
-}
-
-qint32 SystemMailTransport::sessionId() {
-  if (m_session == 0) throw NotSignedOn();
-  return m_session;
-}
-
-void SystemMailTransport::setSessionId(qint32 id) {
-  if (m_session == 0 || id != m_session) {
-    throw MailError(kNotSignedOn, QObject::tr("メールシステムのセッションが違います。"));
-  }
-  m_messageBound = true;
-}
-
-void SystemMailTransport::compose() {
-  requireSession();
-  m_recipient.clear();
-  m_subject.clear();
-  m_body.clear();
-}
-
-void SystemMailTransport::setRecipientDisplayName(const QString& text) {
-  requireSession();
-  if (auto error = CheckRecipient(text)) throw *error;
-}
-
-void SystemMailTransport::setRecipientAddress(const QString& text) {
-  requireSession();
-  if (auto error = CheckRecipient(text)) throw *error;
-  m_recipient = text.trimmed();
-}
-
-void SystemMailTransport::setSubject(const QString& text) {
-  requireSession();
-  m_subject = text;
-}
-
-void SystemMailTransport::setNoteText(const QString& text) {
-  requireSession();
-  m_body = text;
-}
-
-void SystemMailTransport::send(bool showDialog) {
-  requireSession();
-  if (showDialog) {
-    openComposeWindow();
+  OutgoingMail trimmed = mail;
+  trimmed.recipient = mail.recipient.trimmed();
+  if (mail.showCompose) {
+    openComposeWindow(trimmed, std::move(done));
   } else {
-    deliver();
+    deliver(trimmed, std::move(done));
   }
 }
 
-void SystemMailTransport::signOff() {
-  m_session = 0;
-  m_messageBound = false;
+SystemMailTransport::Job& SystemMailTransport::startJob(const QString& program,
+                                                        const QStringList& arguments, Done done) {
+  auto& job = *m_jobs.emplace_back(std::make_unique<Job>(std::move(done)));
+  QObject::connect(
+      &job.process(), &QProcess::errorOccurred, &job.process(),
+      [&job, program](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart) return;
+        job.finish(MailError(
+            kProgramFailed,
+            QObject::tr("%1 を起動できません: %2").arg(program, job.process().errorString())));
+      });
+  job.process().start(program, arguments);
+  return job;
 }
 
-void SystemMailTransport::openComposeWindow() {
+void SystemMailTransport::openComposeWindow(const OutgoingMail& mail, Done done) {
   const QString program = FindXdgEmail();
   if (program.isEmpty()) {
-    throw MailError(kProgramMissing,
-                    QObject::tr("xdg-email が見つかりません (Debian のパッケージ xdg-utils)。"));
+    return done(
+        MailError(kProgramMissing,
+                  QObject::tr("xdg-email が見つかりません (Debian のパッケージ xdg-utils)。")));
   }
-  const QString url = MailtoUrl(m_recipient, m_subject, m_body);
+  const QString url = MailtoUrl(mail.recipient, mail.subject, mail.body);
   if (url.size() > kMaxArgumentBytes) {
-    throw MailError(
+    return done(MailError(
         kCommandLineTooLong,
         QObject::tr(
             "本文が長すぎてメールソフトに渡せません (URL にして %1 バイト、上限 %2 バイト)。"
             "「送信確認」を外して直接送ってください。")
             .arg(url.size())
-            .arg(kMaxArgumentBytes));
+            .arg(kMaxArgumentBytes)));
   }
-  std::erase_if(m_launchers, [](const auto& p) { return p->state() == QProcess::NotRunning; });
-
-  auto launcher = std::make_unique<QProcess>();
-  launcher->setProcessChannelMode(QProcess::ForwardedOutputChannel);
-  launcher->start(program, {url});
-  if (!launcher->waitForStarted()) {
-    throw MailError(kProgramFailed,
-                    QObject::tr("xdg-email を起動できません: %1").arg(launcher->errorString()));
-  }
-  if (!launcher->waitForFinished(static_cast<int>(m_timeouts.launcher.count()))) {
-    // Some clients keep their launcher until the compose window closes: it is open.
-    m_launchers.push_back(std::move(launcher));
-    return;
-  }
-  if (launcher->exitStatus() != QProcess::NormalExit) {
-    throw MailError(kProgramFailed, QObject::tr("xdg-email が異常終了しました。"));
-  }
-  if (launcher->exitCode() != 0) {
-    throw MailError(launcher->exitCode(), XdgEmailFailure(launcher->exitCode()));
-  }
+  Job& job = startJob(program, {url}, std::move(done));
+  job.process().setProcessChannelMode(QProcess::ForwardedChannels);
+  // Some clients keep their launcher until the compose window closes: by then it is open.
+  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job] { job.finish({}); });
+  QObject::connect(
+      &job.process(), &QProcess::finished, &job.process(),
+      [&job](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit) {
+          job.finish(MailError(kProgramFailed, QObject::tr("xdg-email が異常終了しました。")));
+        } else if (code != 0) {
+          job.finish(MailError(kComposeFailed,
+                               XdgEmailFailure(code) + QLatin1Char(' ') + ExitStatus(code)));
+        } else {
+          job.finish({});
+        }
+      });
+  job.timer().start(m_timeouts.launcher);
 }
 
-void SystemMailTransport::deliver() {
+void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
   const QString program = FindSendmail();
   if (program.isEmpty()) {
-    throw MailError(
+    return done(MailError(
         kProgramMissing,
         QObject::tr(
-            "sendmail が見つかりません。msmtp-mta などのメール送信の仕組みを入れてください。"));
+            "sendmail が見つかりません。msmtp-mta などのメール送信の仕組みを入れてください。")));
   }
-  const QByteArray message = BuildMessage(
-      {m_recipient, m_subject, m_body, QDateTime::currentDateTime().toString(Qt::RFC2822Date)});
+  QByteArray message;
+  try {
+    message = BuildMessage({mail.recipient, mail.subject, mail.body,
+                            QDateTime::currentDateTime().toString(Qt::RFC2822Date)});
+  } catch (const MailError& error) {
+    return done(error);
+  }
 
-  QProcess sendmail;
-  sendmail.start(program, {QStringLiteral("-t"), QStringLiteral("-i")});
-  if (!sendmail.waitForStarted()) {
-    throw MailError(kProgramFailed,
-                    QObject::tr("%1 を起動できません: %2").arg(program, sendmail.errorString()));
-  }
-  sendmail.write(message);
-  sendmail.closeWriteChannel();
-  if (!sendmail.waitForFinished(static_cast<int>(m_timeouts.transport.count()))) {
-    sendmail.kill();
-    sendmail.waitForFinished();
-    throw MailError(
+  Job& job = startJob(program, {QStringLiteral("-t"), QStringLiteral("-i")}, std::move(done));
+  QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, message] {
+    job.process().write(message);
+    job.process().closeWriteChannel();
+  });
+  const auto limit = m_timeouts.transport;
+  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job, program, limit] {
+    job.process().kill();
+    job.finish(MailError(
         kTimedOut,
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
             .arg(program)
-            .arg(m_timeouts.transport.count() / 1000.0));
-  }
-  const QString diagnostics =
-      QString::fromLocal8Bit(sendmail.readAllStandardError().left(kMaxReportedStderr)).trimmed();
-  if (sendmail.exitStatus() != QProcess::NormalExit) {
-    throw MailError(kProgramFailed,
-                    QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics));
-  }
-  if (const int code = sendmail.exitCode(); code != 0) {
-    QString description = QObject::tr("%1: %2").arg(program, SendmailFailure(code));
-    if (!diagnostics.isEmpty()) description += QLatin1Char('\n') + diagnostics;
-    throw MailError(code, description);
-  }
+            .arg(static_cast<double>(limit.count()) / 1000.0)));
+  });
+  QObject::connect(
+      &job.process(), &QProcess::finished, &job.process(),
+      [&job, program](int code, QProcess::ExitStatus status) {
+        const QString diagnostics =
+            QString::fromLocal8Bit(job.process().readAllStandardError().left(kMaxReportedStderr))
+                .trimmed();
+        if (status != QProcess::NormalExit) {
+          job.finish(MailError(kProgramFailed,
+                               QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics)));
+        } else if (code != 0) {
+          QString description =
+              QObject::tr("%1: %2 %3").arg(program, SendmailFailure(code), ExitStatus(code));
+          if (!diagnostics.isEmpty()) description += QLatin1Char('\n') + diagnostics;
+          job.finish(MailError(kTransportFailed, description));
+        } else {
+          job.finish({});
+        }
+      });
+  job.timer().start(limit);
 }
 
 }  // namespace kelmo

@@ -9,8 +9,6 @@
 
 #include "mail/mail_transport.h"
 
-class QProcess;
-
 namespace kelmo {
 
 // The mailto: URL that opens a compose window filled with these fields (RFC 6068, UTF-8).
@@ -27,33 +25,20 @@ class SystemMailTransport : public MailTransport {
 
   SystemMailTransport();
   explicit SystemMailTransport(Timeouts timeouts);
+  // Stops every mail program still running and waits for it, so none is left behind.
   ~SystemMailTransport() override;
 
-  void signOn() override;
-  qint32 sessionId() override;
-  void setSessionId(qint32 id) override;
-  void compose() override;
-  void setRecipientDisplayName(const QString& text) override;
-  void setRecipientAddress(const QString& text) override;
-  void setSubject(const QString& text) override;
-  void setNoteText(const QString& text) override;
-  void send(bool showDialog) override;
-  void signOff() override;
+  void send(const OutgoingMail& mail, Done done) override;
 
  private:
-  void requireSession() const;
-  void openComposeWindow();
-  void deliver();
+  class Job;
+  void openComposeWindow(const OutgoingMail& mail, Done done);
+  void deliver(const OutgoingMail& mail, Done done);
+  Job& startJob(const QString& program, const QStringList& arguments, Done done);
 
   Timeouts m_timeouts;
-  qint32 m_session = 0;  // 0: not signed on
-  qint32 m_lastSession = 0;
-  bool m_messageBound = false;
-  QString m_recipient;
-  QString m_subject;
-  QString m_body;
-  // Launchers that are still running (the mail client they started stays open).
-  std::vector<std::unique_ptr<QProcess>> m_launchers;
+  // Mail programs started, the finished ones until the next send.
+  std::vector<std::unique_ptr<Job>> m_jobs;
 };
 
 }  // namespace kelmo

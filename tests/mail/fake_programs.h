@@ -1,5 +1,5 @@
 // Stand-ins for sendmail and xdg-email, first on PATH: they record their arguments and
-// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG).
+// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG, FAKE_SLEEP).
 #pragma once
 
 #include <QDir>
@@ -14,10 +14,12 @@ class FakeMailPrograms {
   FakeMailPrograms() : m_savedPath(qgetenv("PATH")) {
     Write("sendmail",
           "#!/bin/sh\n"
+          "echo $$ > \"$FAKE_DIR/sendmail.pid\"\n"
           "printf '%s\\n' \"$@\" > \"$FAKE_DIR/sendmail.argv\"\n"
           "/bin/cat > \"$FAKE_DIR/sendmail.stdin\"\n"
           "[ -n \"$FAKE_STDERR\" ] && printf '%s' \"$FAKE_STDERR\" >&2\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
+          "[ -n \"$FAKE_SLEEP\" ] && /bin/sleep \"$FAKE_SLEEP\"\n"
           "exit \"${FAKE_EXIT:-0}\"\n");
     Write("xdg-email",
           "#!/bin/sh\n"
@@ -29,12 +31,15 @@ class FakeMailPrograms {
     setExit(0);
     setStderr("");
     setHang(false);
+    setSleep(QByteArray());
   }
   ~FakeMailPrograms() { qputenv("PATH", m_savedPath); }
 
   void setExit(int code) { qputenv("FAKE_EXIT", QByteArray::number(code)); }
   void setStderr(const QByteArray& text) { qputenv("FAKE_STDERR", text); }
   void setHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
+  // sendmail takes this long (sleep(1) syntax) before it exits as told.
+  void setSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
   void remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
   QByteArray recorded(const char* file) const {
