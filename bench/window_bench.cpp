@@ -1,4 +1,5 @@
-// One keystroke in a 1 MiB body through the window, against reading that body out once.
+// One keystroke in a 1 MiB body through the window, against the same keystroke in a bare
+// editor of the same size and font: the window's own share of a keystroke.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -11,49 +12,51 @@
 namespace kelmo::bench {
 namespace {
 
-QPlainTextEdit* BodyOf(MainForm& form) {
-  return form.findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
+enum Where { kEnd = 0, kMiddle = 1 };
+
+void Fill(QPlainTextEdit& editor, Where where) {
+  const std::u16string text = AsciiMail();
+  editor.setPlainText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  QTextCursor cursor = editor.textCursor();
+  cursor.setPosition(where == kEnd ? editor.document()->characterCount() - 1
+                                   : editor.document()->characterCount() / 2);
+  editor.setTextCursor(cursor);
+  editor.setFocus();
 }
 
-void Prepare(MainForm& form) {
+// Types a letter, then takes it back, so the body stays the same size throughout.
+void Keystrokes(benchmark::State& state, QPlainTextEdit* editor) {
+  for (auto _ : state) {
+    QTest::keyClick(editor, 'x');
+    state.PauseTiming();
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    state.ResumeTiming();
+  }
+  state.SetLabel(state.range(0) == kEnd ? "end" : "middle");
+}
+
+void BM_KeystrokeInWindow(benchmark::State& state) {
+  MainForm form;
   form.show();
   (void)QTest::qWaitForWindowExposed(&form);
-  const std::u16string text = AsciiMail();
-  BodyOf(form)->setPlainText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
-  BodyOf(form)->moveCursor(QTextCursor::End);
-  BodyOf(form)->setFocus();
+  auto* body = form.findChild<QPlainTextEdit*>(QStringLiteral("body"));
+  Fill(*body, static_cast<Where>(state.range(0)));
+  Keystrokes(state, body);
 }
 
-void BM_KeystrokeInBody(benchmark::State& state) {
-  MainForm form;
-  Prepare(form);
-  QPlainTextEdit* body = BodyOf(form);
-  for (auto _ : state) QTest::keyClick(body, 'x');
-}
-
-void BM_ToPlainTextOfBody(benchmark::State& state) {
-  MainForm form;
-  Prepare(form);
-  QPlainTextEdit* body = BodyOf(form);
-  for (auto _ : state) benchmark::DoNotOptimize(body->toPlainText().size());
-}
-
-// The same keystroke in a bare QPlainTextEdit of the same size: the editor's own share.
 void BM_KeystrokeInBareEditor(benchmark::State& state) {
+  MainForm form;  // only for its font
   QPlainTextEdit editor;
+  editor.setFont(form.findChild<QPlainTextEdit*>(QStringLiteral("body"))->font());
   editor.resize(345, 153);
   editor.show();
   (void)QTest::qWaitForWindowExposed(&editor);
-  const std::u16string text = AsciiMail();
-  editor.setPlainText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
-  editor.moveCursor(QTextCursor::End);
-  editor.setFocus();
-  for (auto _ : state) QTest::keyClick(&editor, 'x');
+  Fill(editor, static_cast<Where>(state.range(0)));
+  Keystrokes(state, &editor);
 }
 
-BENCHMARK(BM_KeystrokeInBody)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeystrokeInBareEditor)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ToPlainTextOfBody)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeystrokeInWindow)->DenseRange(kEnd, kMiddle)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeystrokeInBareEditor)->DenseRange(kEnd, kMiddle)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelmo::bench

@@ -8,16 +8,17 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScopeGuard>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <vector>
 
 #include "addressfile/address_file.h"
-#include "addressfile/file_error.h"
+#include "fileio/file_io.h"
 #include "mail/mail_transport.h"
 #include "mail/system_transport.h"
 #include "measure/char_count.h"
-#include "measure/mbcs.h"
-#include "measure/message_total.h"
+#include "utf16/utf16.h"
 
 namespace kelmo {
 namespace {
@@ -33,13 +34,19 @@ QRect Twips(int left, int top, int width, int height) {
                height / kTwipsPerPixel);
 }
 
-std::u16string_view View(const QString& text) {
-  return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
-}
+// The texts of `count` blocks from `block` on; the QStrings keep the views valid.
+struct BlockTexts {
+  std::vector<QString> texts;
+  std::vector<std::u16string_view> views;
 
-QString FromView(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
+  BlockTexts(QTextBlock block, int count) {
+    texts.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count && block.isValid(); ++i, block = block.next()) {
+      texts.push_back(block.text());
+    }
+    for (const QString& text : texts) views.push_back(View(text));
+  }
+};
 
 }  // namespace
 
@@ -47,7 +54,6 @@ MainForm::MainForm(QWidget* parent) : MainForm(std::make_unique<SystemMailTransp
 
 MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
     : QWidget(parent), m_mail(std::move(mail)) {
-  setWindowTitle(FromView(TitleText(Title::Plain)));
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
@@ -56,261 +62,248 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
   font.setPixelSize(12);
   setFont(font);
 
-  CreateControls();
-  PlaceControls();
-  SetTabOrder();
-  ConnectHandlers();
+  createControls();
+  placeControls();
+  setTabOrder();
+  connectHandlers();
+  showModel();
   setFixedSize(kClientSize);
-  Text1->setFocus();
+  m_body->setFocus();
 }
 
-MainForm::~MainForm() = default;
+// The mail transport goes first, while the window it reports to still stands.
+MainForm::~MainForm() { m_mail.reset(); }
 
-void MainForm::CreateControls() {
+void MainForm::createControls() {
   auto named = [this](auto* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
   };
-  Label1[0] = named(new QLabel(tr("件名"), this), "Label1_0");
-  Label1[1] = named(new QLabel(tr("相手のアド"), this), "Label1_1");
-  Label1[2] = named(new QLabel(tr("自分のアド"), this), "Label1_2");
-  Text3 = named(new QLineEdit(this), "Text3");
-  Text2 = named(new QLineEdit(this), "Text2");
-  Text4 = named(new QLineEdit(this), "Text4");
+  m_subjectCaption = named(new QLabel(tr("件名"), this), "subjectCaption");
+  m_recipientCaption = named(new QLabel(tr("相手のアド"), this), "recipientCaption");
+  m_ownAddressCaption = named(new QLabel(tr("自分のアド"), this), "ownAddressCaption");
+  m_recipient = named(new QLineEdit(this), "recipient");
+  m_ownAddress = named(new QLineEdit(this), "ownAddress");
+  m_subject = named(new QLineEdit(this), "subject");
   // Five full-width characters fill a 55-pixel caption only at 11 pixels.
   QFont captionFont = font();
   captionFont.setPixelSize(11);
-  for (QLabel* caption : Label1) caption->setFont(captionFont);
-  Label1[0]->setBuddy(Text4);
-  Label1[1]->setBuddy(Text3);
-  Label1[2]->setBuddy(Text2);
+  for (QLabel* caption : {m_subjectCaption, m_recipientCaption, m_ownAddressCaption}) {
+    caption->setFont(captionFont);
+  }
+  m_subjectCaption->setBuddy(m_subject);
+  m_recipientCaption->setBuddy(m_recipient);
+  m_ownAddressCaption->setBuddy(m_ownAddress);
 
-  Text1 = named(new QPlainTextEdit(this), "Text1");
-  Text1->setAccessibleName(tr("本文"));
-  Text1->setTabChangesFocus(true);
-  Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  m_body = named(new QPlainTextEdit(this), "body");
+  m_body->setAccessibleName(tr("本文"));
+  m_body->setTabChangesFocus(true);
+  m_body->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_body->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_body->setLineWrapMode(QPlainTextEdit::WidgetWidth);
 
-  Ch = named(new QCheckBox(tr("J対応"), this), "Ch");
-  Ch->setChecked(true);
-  Command1 = named(new QPushButton(QStringLiteral("CLS"), this), "Command1");
+  m_byteMode = named(new QCheckBox(tr("J対応"), this), "byteMode");
+  m_byteMode->setChecked(true);
+  m_clearButton = named(new QPushButton(QStringLiteral("CLS"), this), "clear");
 
-  // The counter keeps its number as its accessible name, so screen readers read the count.
-  L = named(new QLabel(QStringLiteral("0"), this), "L");
-  L->setAutoFillBackground(true);
-  QPalette counterPalette = L->palette();
+  // The counter's number is also its accessible name, so screen readers read the count.
+  m_counter = named(new QLabel(this), "counter");
+  m_counter->setAutoFillBackground(true);
+  QPalette counterPalette = m_counter->palette();
   counterPalette.setColor(QPalette::Window, Qt::white);
   counterPalette.setColor(QPalette::WindowText, Qt::black);
-  L->setPalette(counterPalette);
-  L->setFrameStyle(QFrame::Box | QFrame::Plain);  // a sunken edge would vanish against white
-  L->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_counter->setPalette(counterPalette);
+  m_counter->setFrameStyle(QFrame::Box | QFrame::Plain);  // a sunken edge would vanish on white
+  m_counter->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-  Command3 = named(new QPushButton(tr("メアド保存"), this), "Command3");
-  Command4 = named(new QPushButton(tr("メアド読込"), this), "Command4");
-  Command5 = named(new QPushButton(tr("送信"), this), "Command5");
-  Ch1 = named(new QCheckBox(tr("送信確認"), this), "Ch1");
-  Ch1->setFont(captionFont);  // keeps its caption clear of the window's edge
-  Command2 = named(new QPushButton(QStringLiteral("EXIT"), this), "Command2");
+  m_saveButton = named(new QPushButton(tr("メアド保存"), this), "saveAddresses");
+  m_loadButton = named(new QPushButton(tr("メアド読込"), this), "loadAddresses");
+  m_sendButton = named(new QPushButton(tr("送信"), this), "send");
+  m_showCompose = named(new QCheckBox(tr("送信確認"), this), "showCompose");
+  m_showCompose->setFont(captionFont);  // keeps its caption clear of the window's edge
+  m_exitButton = named(new QPushButton(QStringLiteral("EXIT"), this), "exit");
 }
 
-void MainForm::PlaceControls() {
-  Label1[1]->setGeometry(Twips(120, 240, 825, 180));
-  Text3->setGeometry(Twips(1200, 120, 3975, 375));
-  Label1[2]->setGeometry(Twips(120, 600, 825, 180));
-  Text2->setGeometry(Twips(1200, 480, 3975, 375));
-  Label1[0]->setGeometry(Twips(120, 960, 360, 180));
-  Text4->setGeometry(Twips(1200, 840, 3975, 375));
-  Text1->setGeometry(Twips(0, 1320, 5175, 2295));
-  Ch->setGeometry(Twips(5280, 120, 855, 375));
-  Command1->setGeometry(Twips(5280, 480, 975, 375));
-  L->setGeometry(Twips(5280, 960, 975, 375));
-  Command3->setGeometry(Twips(5280, 1440, 975, 255));
-  Command4->setGeometry(Twips(5280, 1800, 975, 255));
-  Command5->setGeometry(Twips(5280, 2160, 975, 495));
-  Ch1->setGeometry(Twips(5280, 2760, 1095, 255));  // runs past the right edge, as designed
-  Command2->setGeometry(Twips(5280, 3120, 975, 495));
+// The design has the recipient, the own address and the mode box reach 15 twips (one
+// pixel) into the control below, which then hides their lower edge: they end where the
+// next one begins.
+void MainForm::placeControls() {
+  m_recipientCaption->setGeometry(Twips(120, 240, 825, 180));
+  m_recipient->setGeometry(Twips(1200, 120, 3975, 375 - 15));
+  m_ownAddressCaption->setGeometry(Twips(120, 600, 825, 180));
+  m_ownAddress->setGeometry(Twips(1200, 480, 3975, 375 - 15));
+  m_subjectCaption->setGeometry(Twips(120, 960, 360, 180));
+  m_subject->setGeometry(Twips(1200, 840, 3975, 375));
+  m_body->setGeometry(Twips(0, 1320, 5175, 2295));
+  m_byteMode->setGeometry(Twips(5280, 120, 855, 375 - 15));
+  m_clearButton->setGeometry(Twips(5280, 480, 975, 375));
+  m_counter->setGeometry(Twips(5280, 960, 975, 375));
+  m_saveButton->setGeometry(Twips(5280, 1440, 975, 255));
+  m_loadButton->setGeometry(Twips(5280, 1800, 975, 255));
+  m_sendButton->setGeometry(Twips(5280, 2160, 975, 495));
+  m_showCompose->setGeometry(Twips(5280, 2760, 1095, 255));  // past the right edge, as designed
+  m_exitButton->setGeometry(Twips(5280, 3120, 975, 495));
 }
 
-void MainForm::SetTabOrder() {
-  QWidget* const order[] = {Text1, Command2, Text2,    Text4, Command3, Command4,
-                            Ch,    Command1, Command5, Text3, Ch1};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+void MainForm::setTabOrder() {
+  QWidget* const order[] = {m_body,       m_exitButton, m_ownAddress, m_subject,
+                            m_saveButton, m_loadButton, m_byteMode,   m_clearButton,
+                            m_sendButton, m_recipient,  m_showCompose};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget::setTabOrder(order[i], order[i + 1]);
+  }
 }
 
-void MainForm::ConnectHandlers() {
-  connect(Text1, &QPlainTextEdit::textChanged, this, &MainForm::Text1_Change);
-  connect(Text2, &QLineEdit::textChanged, this, &MainForm::Text2_Change);
-  connect(Text4, &QLineEdit::textChanged, this, &MainForm::Text4_Change);
-  connect(Ch, &QCheckBox::clicked, this, &MainForm::Ch_Click);
-  connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &MainForm::Command2_Click);
-  connect(Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
-  connect(Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
-  connect(Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
+void MainForm::connectHandlers() {
+  connect(m_body->document(), &QTextDocument::contentsChange, this,
+          &MainForm::onBodyContentsChanged);
+  connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::onOwnAddressEdited);
+  connect(m_subject, &QLineEdit::textChanged, this, &MainForm::onSubjectEdited);
+  connect(m_byteMode, &QCheckBox::clicked, this, &MainForm::onByteModeClicked);
+  connect(m_clearButton, &QPushButton::clicked, this, &MainForm::onClear);
+  connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);  // the only window
+  connect(m_saveButton, &QPushButton::clicked, this, &MainForm::onSaveAddresses);
+  connect(m_loadButton, &QPushButton::clicked, this, &MainForm::onLoadAddresses);
+  connect(m_sendButton, &QPushButton::clicked, this, &MainForm::onSend);
 }
-
-qint64 MainForm::LenMbcs(const QString& text) { return kelmo::LenMbcs(View(text)); }
 
 QString MainForm::BodyText() const {
-  QString text = Text1->toPlainText();
+  QString text = m_body->toPlainText();
   text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
   return text;
 }
 
-// Same as LenMbcsRuns(BodyText()) without building that text on every keystroke. The
-// editor's raw text separates lines with U+2029 (U+2028 after Shift+Enter), which are
-// single-byte like LF: each stands for CR LF, one byte more, and ends a run all the same.
-// It keeps NBSP, which the plain text turns into a space of the same width.
-qint64 MainForm::BodyBytes() const {
-  const QString raw = Text1->document()->toRawText();
-  const qint64 breaks = raw.count(QChar::ParagraphSeparator) + raw.count(QChar::LineSeparator);
-  return LenMbcsRuns(View(raw)) + breaks;
+// Only the blocks the edit touched are measured again. In the changed document they
+// run from the block holding `position` to the one holding its end; they replace as
+// many old paragraphs as keep the block count right.
+void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int charsAdded) {
+  if (m_clearing) return;
+  const QTextDocument* document = m_body->document();
+  QTextBlock first = document->findBlock(position);
+  QTextBlock last = document->findBlock(position + charsAdded);
+  if (!first.isValid()) first = document->lastBlock();
+  if (!last.isValid()) last = document->lastBlock();
+  const int added = last.blockNumber() - first.blockNumber() + 1;
+  const auto before = static_cast<int>(m_model.Body().Paragraphs());
+  const int removed = added - (document->blockCount() - before);
+  const BlockTexts texts(first, added);
+  if (removed < 0 || !m_model.BodyChanged(static_cast<std::size_t>(first.blockNumber()),
+                                          static_cast<std::size_t>(removed), texts.views)) {
+    resyncBody();
+  }
+  if (!m_model.ByteMode()) writeScratchFile();
+  showModel();
 }
 
-bool MainForm::ByteMode() const { return Ch->isChecked(); }
-
-// Every assignment of the counter re-evaluates the title, even when the number is unchanged.
-void MainForm::SetCounterLabel(qint64 number) {
-  L->setText(QString::number(number));
-  L_Change();
+// Measures every paragraph again; only for changes the editor reported out of range.
+void MainForm::resyncBody() {
+  const BlockTexts texts(m_body->document()->firstBlock(), m_body->document()->blockCount());
+  m_model.BodyReplaced(texts.views);
 }
 
-void MainForm::Text1_Change() {
-  if (ByteMode()) {
-    BodyCount = BodyBytes();
-    ShowTotal();
+void MainForm::onOwnAddressEdited(const QString& text) {
+  if (m_clearing) return;
+  m_model.OwnAddressChanged(View(text));
+  showModel();
+}
+
+void MainForm::onSubjectEdited(const QString& text) {
+  if (m_clearing) return;
+  m_model.SubjectChanged(View(text));
+  showModel();
+}
+
+void MainForm::onByteModeClicked(bool ticked) {
+  if (ticked) {
+    m_model.ByteModeTicked();
   } else {
-    CountCharacters();
+    m_model.ByteModeUnticked();
+    writeScratchFile();
+  }
+  showModel();
+}
+
+// The body is emptied through a cursor, not clear(), so that its undo history keeps
+// what was there: a misclick is one Ctrl+Z away, in every field.
+void MainForm::onClear() {
+  m_clearing = true;
+  QTextCursor cursor(m_body->document());
+  cursor.select(QTextCursor::Document);
+  cursor.removeSelectedText();
+  m_ownAddress->clear();
+  m_recipient->clear();
+  m_subject->clear();
+  m_clearing = false;
+  m_model.AllCleared();
+  if (!m_model.ByteMode()) writeScratchFile();
+  showModel();
+}
+
+void MainForm::onSaveAddresses() {
+  if (auto error = SaveAddresses(kAddressFileName, {m_ownAddress->text(), m_recipient->text()})) {
+    showError(error->number, error->description);
   }
 }
 
-void MainForm::Text2_Change() {
-  if (!ByteMode()) return;
-  AddressCount = LenMbcs(Text2->text());
-  ShowTotal();
-}
-
-void MainForm::Text4_Change() {
-  if (!ByteMode()) return;
-  SubjectCount = LenMbcsRuns(View(Text4->text()));
-  ShowTotal();
-}
-
-void MainForm::L_Change() { UpdateTitle(); }
-
-void MainForm::Ch_Click() {
-  if (ByteMode()) {
-    // Edits made in character mode left the address and subject counts stale.
-    RecountAll();
-  } else {
-    Text1_Change();
-    setWindowTitle(FromView(TitleText(Title::Plain)));
-  }
-}
-
-void MainForm::Command1_Click() {
-  Text1->clear();
-  Text2->clear();
-  Text3->clear();
-  Text4->clear();
-}
-
-// The only window: closing it ends the program.
-void MainForm::Command2_Click() { close(); }
-
-void MainForm::Command3_Click() {
-  if (auto error = SaveAddresses(kAddressFileName, {Text2->text(), Text3->text()})) {
-    ShowError(error->number, error->description);
-  }
-}
-
-void MainForm::Command4_Click() {
+void MainForm::onLoadAddresses() {
   auto loaded = LoadAddresses(kAddressFileName);
   if (auto* error = std::get_if<FileError>(&loaded)) {
-    ShowError(error->number, error->description);  // fields and counters stay as they were
+    showError(error->number, error->description);  // fields and counters stay as they were
     return;
   }
   const auto& addresses = std::get<AddressPair>(loaded);
-  Text2->setText(addresses.own);
-  Text3->setText(addresses.recipient);
-  if (ByteMode()) RecountAll();
+  m_ownAddress->setText(addresses.own);
+  m_recipient->setText(addresses.recipient);
+  m_model.AddressesLoaded(View(addresses.own));
+  showModel();
 }
 
-// Sign-on and sign-off failures are reported like any other: the message stays in the window.
-void MainForm::Command5_Click() {
-  if (auto error = CheckRecipient(Text3->text())) {
-    ShowError(error->number(), error->description());
-    return;
-  }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-  try {
-    m_mail->signOn();
-  } catch (const MailError& error) {
-    ShowError(error.number(), error.description());
+void MainForm::onSend() {
+  if (auto error = CheckRecipient(m_recipient->text())) {
+    showError(error->number(), error->description());
     return;
   }
   SendMail();
-  try {
-    m_mail->signOff();
-  } catch (const MailError& error) {
-    ShowError(error.number(), error.description());
-  }
 }
 
-// The first failing step skips the rest; the error is shown and the caller signs off.
+// Hands the message over as it stands now and lets the window go on: edits made while
+// the mail program runs do not change what is sent. One send at a time.
 void MainForm::SendMail() {
-  try {
-    m_mail->setSessionId(m_mail->sessionId());
-    m_mail->compose();
-    const QString recipient = Text3->text();
-    m_mail->setRecipientDisplayName(recipient);
-    m_mail->setRecipientAddress(recipient);
-    m_mail->setSubject(Text4->text());
-    m_mail->setNoteText(BodyText());
-    m_mail->send(Ch1->isChecked());
-  } catch (const MailError& error) {
-    ShowError(error.number(), error.description());
-  }
+  m_sendButton->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  m_mail->send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
+               [this](const std::optional<MailError>& error) {
+                 QApplication::restoreOverrideCursor();
+                 m_sendButton->setEnabled(true);
+                 if (error) showError(error->number(), error->description());
+               });
 }
 
-void MainForm::ShowTotal() { SetCounterLabel(MessageTotal(BodyCount, AddressCount, SubjectCount)); }
-
-void MainForm::UpdateTitle() {
-  const qint64 shown = L->text().toLongLong();
-  setWindowTitle(FromView(TitleText(ChooseTitle(AddressCount, SubjectCount, shown))));
+void MainForm::showModel() {
+  m_counter->setText(QString::number(m_model.Counter()));
+  setWindowTitle(ToQString(TitleText(m_model.WindowTitle())));
 }
 
-void MainForm::RecountAll() {
-  BodyCount = BodyBytes();
-  AddressCount = LenMbcs(Text2->text());
-  SubjectCount = LenMbcsRuns(View(Text4->text()));
-  ShowTotal();
-}
-
-// The scratch file is written for whoever reads it; the count itself never depends on it,
-// so a directory we cannot write to costs one message, not the count or the text.
-void MainForm::CountCharacters() {
-  const QString body = BodyText();
-  const std::string bytes = ScratchFileBytes(View(body));
+// Written for whoever reads it; the count never depends on it, so a directory we cannot
+// write to costs one message, not the count or the text.
+void MainForm::writeScratchFile() {
+  const std::string bytes = ScratchFileBytes(View(BodyText()));
   const auto error =
       WriteFileBytes(kScratchFileName,
                      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();
-  SetCounterLabel(CharacterCount(View(body)));
-  if (error && !reported) ShowError(error->number, error->description);
+  if (error && !reported) showError(error->number, error->description);
 }
 
 // The error number, a CR, then the description; exclamation icon, OK only.
-void MainForm::ShowError(int number, const QString& description) {
+void MainForm::showError(int number, const QString& description) {
   // A send in progress shows a busy cursor; the box must not.
   const bool busy = QApplication::overrideCursor() != nullptr;
   if (busy) QApplication::restoreOverrideCursor();
   QMessageBox::warning(this, QStringLiteral("Kelmo"),
                        QString::number(number) + QLatin1Char('\r') + description);
-  if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+  if (busy) QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 
 }  // namespace kelmo

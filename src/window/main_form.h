@@ -1,9 +1,12 @@
-// The one window: four text fields, the counter and the buttons around them.
+// The one window: a view over the message model. It builds and places the controls,
+// forwards every edit to the model, shows what the model says, and runs the file and
+// mail actions.
 #pragma once
 
 #include <QWidget>
-#include <array>
 #include <memory>
+
+#include "message/message_model.h"
 
 class QCheckBox;
 class QLabel;
@@ -13,7 +16,6 @@ class QPushButton;
 
 namespace kelmo {
 
-struct FileError;
 class MailTransport;
 
 class MainForm : public QWidget {
@@ -26,59 +28,49 @@ class MainForm : public QWidget {
   explicit MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  // Code page 932 bytes of a text.
-  static qint64 LenMbcs(const QString& text);
-
-  // The body as it is measured, written and sent: every line break as CR LF.
+  const MessageModel& model() const { return m_model; }
+  // The body as it is written and sent: every line break as CR LF.
   QString BodyText() const;
 
  private:
-  void CreateControls();
-  void PlaceControls();
-  void SetTabOrder();
-  void ConnectHandlers();
+  void createControls();
+  void placeControls();
+  void setTabOrder();
+  void connectHandlers();
 
-  bool ByteMode() const;
-  qint64 BodyBytes() const;
-  void SetCounterLabel(qint64 number);
+  void onBodyContentsChanged(int position, int charsRemoved, int charsAdded);
+  void onOwnAddressEdited(const QString& text);
+  void onSubjectEdited(const QString& text);
+  void onByteModeClicked(bool ticked);
+  void onClear();
+  void onSaveAddresses();
+  void onLoadAddresses();
+  void onSend();
 
-  // Handlers, named by control and event.
-  void Text1_Change();
-  void Text2_Change();
-  void Text4_Change();
-  void L_Change();
-  void Ch_Click();
-  void Command1_Click();
-  void Command2_Click();
-  void Command3_Click();
-  void Command4_Click();
-  void Command5_Click();
-
-  void ShowTotal();
-  void UpdateTitle();
-  void RecountAll();
-  void CountCharacters();
+  void resyncBody();
+  void showModel();
+  void writeScratchFile();
   void SendMail();
-  void ShowError(int number, const QString& description);
+  void showError(int number, const QString& description);
 
-  QPlainTextEdit* Text1 = nullptr;  // body
-  QLineEdit* Text2 = nullptr;       // own address
-  QLineEdit* Text3 = nullptr;       // recipient
-  QLineEdit* Text4 = nullptr;       // subject
-  std::array<QLabel*, 3> Label1{};  // captions: subject, recipient, own address
-  QCheckBox* Ch = nullptr;          // ticked: count bytes; unticked: count characters
-  QCheckBox* Ch1 = nullptr;         // show the mail client's compose window
-  QLabel* L = nullptr;              // the counter
-  QPushButton* Command1 = nullptr;  // CLS
-  QPushButton* Command2 = nullptr;  // EXIT
-  QPushButton* Command3 = nullptr;  // save addresses
-  QPushButton* Command4 = nullptr;  // load addresses
-  QPushButton* Command5 = nullptr;  // send
+  QLabel* m_recipientCaption = nullptr;
+  QLineEdit* m_recipient = nullptr;
+  QLabel* m_ownAddressCaption = nullptr;
+  QLineEdit* m_ownAddress = nullptr;
+  QLabel* m_subjectCaption = nullptr;
+  QLineEdit* m_subject = nullptr;
+  QPlainTextEdit* m_body = nullptr;
+  QCheckBox* m_byteMode = nullptr;  // ticked: count bytes; unticked: count characters
+  QPushButton* m_clearButton = nullptr;
+  QLabel* m_counter = nullptr;
+  QPushButton* m_saveButton = nullptr;
+  QPushButton* m_loadButton = nullptr;
+  QPushButton* m_sendButton = nullptr;
+  QCheckBox* m_showCompose = nullptr;  // open the mail client's compose window
+  QPushButton* m_exitButton = nullptr;
 
-  qint64 BodyCount = 0;
-  qint64 AddressCount = 0;
-  qint64 SubjectCount = 0;
-
+  MessageModel m_model;
+  bool m_clearing = false;            // the fields' own change reports wait for the clear
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   std::unique_ptr<MailTransport> m_mail;
 };

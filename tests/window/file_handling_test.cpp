@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "fileio/file_error.h"
 #include "form_driver.h"
 
 namespace kelmo {
@@ -29,24 +30,24 @@ void ExpectOneWarning(FormDriver& d, int number, const char* mentions) {
 
 TEST(file_handling, save_writes_both_addresses_in_cp932_with_crlf) {
   FormDriver d;
-  d.type("Text2", "me@example.jp");
-  d.type("Text3", u"相手@example.jp"_qs);
-  d.click("Command3");
+  d.type("ownAddress", "me@example.jp");
+  d.type("recipient", u"相手@example.jp"_qs);
+  d.click("saveAddresses");
   EXPECT_TRUE(d.messages().empty());
   EXPECT_EQ(ReadAll("kelmo.ini"), QByteArray("me@example.jp\r\n\x91\x8a\x8e\xe8@example.jp\r\n"));
 }
 
 TEST(file_handling, save_then_load_keeps_fields_and_total) {
   FormDriver d;
-  d.type("Text1", u"本文"_qs);
-  d.type("Text2", "me@example.jp");
-  d.type("Text3", "you@example.jp");
-  d.type("Text4", u"件名"_qs);
-  d.click("Command3");
+  d.type("body", u"本文"_qs);
+  d.type("ownAddress", "me@example.jp");
+  d.type("recipient", "you@example.jp");
+  d.type("subject", u"件名"_qs);
+  d.click("saveAddresses");
   const QString label = d.label();
-  d.click("Command4");
-  EXPECT_EQ(d.lineText("Text2"), "me@example.jp");
-  EXPECT_EQ(d.lineText("Text3"), "you@example.jp");
+  d.click("loadAddresses");
+  EXPECT_EQ(d.lineText("ownAddress"), "me@example.jp");
+  EXPECT_EQ(d.lineText("recipient"), "you@example.jp");
   EXPECT_EQ(d.label(), label);
   EXPECT_EQ(label, QString::number(51 + 10 + 13 + 10));
   EXPECT_TRUE(d.messages().empty());
@@ -67,44 +68,47 @@ TEST(file_handling, load_accepts_every_line_ending_and_ignores_a_third_line) {
   for (const Row& row : rows) {
     FormDriver d;
     WriteAll("kelmo.ini", row.bytes);
-    d.click("Command4");
-    EXPECT_EQ(d.lineText("Text2"), "own@a.jp") << row.name;
-    EXPECT_EQ(d.lineText("Text3"), "rcpt@b.jp") << row.name;
+    d.click("loadAddresses");
+    EXPECT_EQ(d.lineText("ownAddress"), "own@a.jp") << row.name;
+    EXPECT_EQ(d.lineText("recipient"), "rcpt@b.jp") << row.name;
     EXPECT_EQ(d.label(), QString::number(51 + 8)) << row.name;
     EXPECT_TRUE(d.messages().empty()) << row.name;
   }
 }
 
-TEST(file_handling, characters_outside_cp932_come_back_as_the_substitute) {
+TEST(file_handling, everything_cp932_holds_is_saved_byte_for_byte) {
   FormDriver d;
-  d.type("Text2", u"café@x.jp"_qs);
-  d.type("Text3", u"a\U0001F600b"_qs);
-  d.click("Command3");
-  d.click("Command4");
-  EXPECT_EQ(d.lineText("Text2"), "caf?@x.jp");
-  EXPECT_EQ(d.lineText("Text3"), "a??b");
+  d.type("ownAddress", u"ｱｲ～①@x.jp"_qs);
+  d.type("recipient", u"相手?@x.jp"_qs);
+  d.click("saveAddresses");
+  EXPECT_TRUE(d.messages().empty());
+  EXPECT_EQ(ReadAll("kelmo.ini"), QByteArray("\xb1\xb2\x81\x60\x87\x40@x.jp\r\n"
+                                             "\x91\x8a\x8e\xe8?@x.jp\r\n"));
+  d.click("loadAddresses");
+  EXPECT_EQ(d.lineText("ownAddress"), u"ｱｲ～①@x.jp"_qs);
+  EXPECT_EQ(d.lineText("recipient"), u"相手?@x.jp"_qs);
 }
 
 TEST(file_handling, long_own_address_from_file_warns_in_byte_mode) {
   FormDriver d;
   WriteAll("kelmo.ini", QByteArray(56, 'a') + "\r\nyou@x.jp\r\n");
-  d.click("Command4");
+  d.click("loadAddresses");
   EXPECT_EQ(d.title(), kAddressWarning);
   EXPECT_EQ(d.label(), QString::number(51 + 56));
 }
 
 TEST(file_handling, load_recounts_counters_left_stale_by_character_mode) {
   FormDriver d;
-  d.click("Ch");
-  d.type("Text4", u"件名テスト"_qs);  // not measured in character mode
-  d.type("Text1", "abc");
+  d.click("byteMode");
+  d.type("subject", u"件名テスト"_qs);  // not measured in character mode
+  d.type("body", "abc");
   EXPECT_EQ(d.label(), "3");
   WriteAll("kelmo.ini", "me@x.jp\r\nyou@x.jp\r\n");
-  d.click("Command4");  // character mode: fields filled, label keeps the body's count
-  EXPECT_EQ(d.lineText("Text2"), "me@x.jp");
+  d.click("loadAddresses");  // character mode: fields filled, label keeps the body's count
+  EXPECT_EQ(d.lineText("ownAddress"), "me@x.jp");
   EXPECT_EQ(d.label(), "3");
   // Ticking back recounts everything, subject included.
-  d.click("Ch");
+  d.click("byteMode");
   EXPECT_EQ(d.label(), QString::number(51 + 3 + 7 + 16));
 }
 
@@ -127,15 +131,15 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
   };
   for (const Row& row : rows) {
     FormDriver d;
-    d.type("Text2", "keep@me.jp");
-    d.type("Text3", "keep@you.jp");
+    d.type("ownAddress", "keep@me.jp");
+    d.type("recipient", "keep@you.jp");
     if (row.file) WriteAll("kelmo.ini", *row.file);
     const QString label = d.label();
-    d.click("Command4");
+    d.click("loadAddresses");
     SCOPED_TRACE(row.name);
     ExpectOneWarning(d, row.number, "kelmo.ini");
-    EXPECT_EQ(d.lineText("Text2"), "keep@me.jp");
-    EXPECT_EQ(d.lineText("Text3"), "keep@you.jp");
+    EXPECT_EQ(d.lineText("ownAddress"), "keep@me.jp");
+    EXPECT_EQ(d.lineText("recipient"), "keep@you.jp");
     EXPECT_EQ(d.label(), label);
     EXPECT_TRUE(d.form().isVisible());
   }
@@ -144,24 +148,24 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
 TEST(file_handling, save_into_read_only_directory_keeps_the_old_file) {
   FormDriver d;
   WriteAll("kelmo.ini", "old@a.jp\r\nold@b.jp\r\n");
-  d.type("Text2", "new@a.jp");
+  d.type("ownAddress", "new@a.jp");
   d.dir().setWritable(false);
   {
     Unprivileged nobody;
-    d.click("Command3");
+    d.click("saveAddresses");
   }
   ExpectOneWarning(d, EACCES, "kelmo.ini");
   EXPECT_EQ(ReadAll("kelmo.ini"), "old@a.jp\r\nold@b.jp\r\n");
-  EXPECT_EQ(d.lineText("Text2"), "new@a.jp");
+  EXPECT_EQ(d.lineText("ownAddress"), "new@a.jp");
 }
 
 TEST(file_handling, save_on_a_full_disk_keeps_the_old_file) {
   FormDriver d;
   WriteAll("kelmo.ini", "old@a.jp\r\nold@b.jp\r\n");
-  d.type("Text2", QString(200, QLatin1Char('n')));
+  d.type("ownAddress", QString(200, QLatin1Char('n')));
   {
     FileSizeLimit limit(64);
-    d.click("Command3");
+    d.click("saveAddresses");
   }
   ExpectOneWarning(d, EFBIG, "kelmo.ini");
   EXPECT_EQ(ReadAll("kelmo.ini"), "old@a.jp\r\nold@b.jp\r\n");
@@ -169,41 +173,72 @@ TEST(file_handling, save_on_a_full_disk_keeps_the_old_file) {
 
 TEST(file_handling, character_mode_writes_the_scratch_file) {
   FormDriver d;
-  d.click("Ch");
+  d.click("byteMode");
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\n\r\n");
-  d.type("Text1", u"ab\nあ"_qs);
+  d.type("body", u"ab\nあ"_qs);
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0\r\n");
   EXPECT_EQ(d.label(), "3");
-  d.click("Ch");  // byte mode leaves the file as it was
-  d.type("Text1", "z");
+  d.click("byteMode");  // byte mode leaves the file as it was
+  d.type("body", "z");
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0\r\n");
 }
 
+// Works for any user: temp.tmp is removed while the folder may still be written to.
 TEST(file_handling, unwritable_scratch_file_is_reported_once_and_counting_goes_on) {
   FormDriver d;
-  d.click("Ch");
-  d.dir().setWritable(false);
+  d.click("byteMode");
   QFile::remove("temp.tmp");
+  d.dir().setWritable(false);
   {
     Unprivileged nobody;
-    d.type("Text1", "abcd");
+    d.type("body", "abcd");
   }
   ExpectOneWarning(d, EACCES, "temp.tmp");
   EXPECT_EQ(d.label(), "4");
   EXPECT_EQ(d.bodyText(), "abcd");
 
   d.dir().setWritable(true);  // a write succeeds again, then fails again: reported again
-  d.type("Text1", "e");
+  d.type("body", "e");
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\nabcde\r\n");
   EXPECT_EQ(d.messages().size(), 1u);
-  d.dir().setWritable(false);
   QFile::remove("temp.tmp");
+  d.dir().setWritable(false);
   {
     Unprivileged nobody;
-    d.type("Text1", "f");
+    d.type("body", "f");
   }
   EXPECT_EQ(d.messages().size(), 2u);
   EXPECT_EQ(d.label(), "6");
+}
+
+// Written as '?', an address would come back as another one: the save is refused.
+TEST(file_handling, addresses_the_file_cannot_hold_are_not_saved) {
+  struct Row {
+    const char* name;
+    QString own;
+    QString recipient;
+    const char* shows;
+  };
+  const Row rows[] = {
+      {"emoji_in_recipient", "me@x.jp", u"a\U0001F600b@x.jp"_qs, "\U0001F600"},
+      {"accent_in_own_address", u"café@x.jp"_qs, "you@x.jp", "é"},
+  };
+  for (const std::optional<QByteArray>& before :
+       {std::optional<QByteArray>(), std::optional<QByteArray>("old@a.jp\r\nold@b.jp\r\n")}) {
+    for (const Row& row : rows) {
+      FormDriver d;
+      if (before) WriteAll("kelmo.ini", *before);
+      d.type("ownAddress", row.own);
+      d.type("recipient", row.recipient);
+      d.click("saveAddresses");
+      SCOPED_TRACE(row.name);
+      ExpectOneWarning(d, kNotStorable, "kelmo.ini");
+      EXPECT_TRUE(d.messages().front().text.contains(QString::fromUtf8(row.shows)));
+      EXPECT_EQ(ReadAll("kelmo.ini"), before.value_or("<missing>"));
+      EXPECT_EQ(d.lineText("ownAddress"), row.own);
+      EXPECT_EQ(d.lineText("recipient"), row.recipient);
+    }
+  }
 }
 
 }  // namespace

@@ -93,10 +93,11 @@ class FormDriver {
   }
   void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
 
-  QString label() { return control<QLabel>("L")->text(); }
+  QString label() { return control<QLabel>("counter")->text(); }
   QString title() { return m_form->windowTitle(); }
   QString lineText(const char* name) { return control<QLineEdit>(name)->text(); }
-  QString bodyText() { return control<QPlainTextEdit>("Text1")->toPlainText(); }
+  QString bodyText() { return control<QPlainTextEdit>("body")->toPlainText(); }
+  QPlainTextEdit* body() { return control<QPlainTextEdit>("body"); }
 
  private:
   ScratchDir m_dir;  // the window's current directory, for kelmo.ini and temp.tmp
