@@ -3,6 +3,7 @@
 #include <string>
 
 #include "measure/char_count.h"
+#include "measure/codec.h"
 #include "measure/mbcs.h"
 
 namespace kelmo {
@@ -18,6 +19,33 @@ bool NeedsPlainForm(std::u16string_view raw) {
     if (IsLineBreak(unit) || unit == u'\u00A0') return true;
   }
   return false;
+}
+
+// Bytes up to and including each unit of a paragraph, as LenMbcsRuns of its plain form
+// counts them, until they pass `budget`; the offset of that unit, or the paragraph's length.
+std::size_t FirstPastBytesIn(std::u16string_view text, std::int64_t budget) {
+  const Cp932Widths& widths = Cp932WidthTable();
+  std::int64_t used = 0;
+  bool previousDouble = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool isDouble = !IsLineBreak(unit) && unit != u'\u00A0' && widths.IsDoubleByte(unit);
+    used += IsLineBreak(unit) ? 2 : isDouble ? 2 : 1;
+    if (isDouble && !previousDouble) used += kRunCharge;
+    previousDouble = isDouble;
+    if (used > budget) return i;
+  }
+  return text.size();
+}
+
+// The same for characters: line breaks and CR count nothing.
+std::size_t FirstPastCharactersIn(std::u16string_view text, std::int64_t budget) {
+  std::int64_t used = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsLineBreak(text[i]) || text[i] == u'\r') continue;
+    if (++used > budget) return i;
+  }
+  return text.size();
 }
 
 }  // namespace
@@ -37,12 +65,12 @@ std::u16string PlainParagraph(std::u16string_view raw) {
 
 BodyTally::BodyTally() : m_paragraphs(1) {}
 
-BodyTally::Size BodyTally::Measure(std::u16string_view paragraph) {
-  if (NeedsPlainForm(paragraph)) {
-    const std::u16string plain = PlainParagraph(paragraph);
-    return {LenMbcsRuns(plain), CharacterCount(plain)};
+BodyTally::Paragraph BodyTally::Measure(std::u16string_view text) {
+  if (NeedsPlainForm(text)) {
+    const std::u16string plain = PlainParagraph(text);
+    return {std::u16string(text), LenMbcsRuns(plain), CharacterCount(plain)};
   }
-  return {LenMbcsRuns(paragraph), CharacterCount(paragraph)};
+  return {std::u16string(text), LenMbcsRuns(text), CharacterCount(text)};
 }
 
 bool BodyTally::Replace(std::size_t first, std::size_t removed,
@@ -59,15 +87,43 @@ bool BodyTally::Replace(std::size_t first, std::size_t removed,
     m_paragraphs.erase(at + static_cast<std::ptrdiff_t>(added.size()),
                        at + static_cast<std::ptrdiff_t>(removed));
   } else if (removed < added.size()) {
-    m_paragraphs.insert(at + static_cast<std::ptrdiff_t>(removed), added.size() - removed, Size{});
+    m_paragraphs.insert(at + static_cast<std::ptrdiff_t>(removed), added.size() - removed,
+                        Paragraph{});
   }
   for (std::size_t k = 0; k < added.size(); ++k) {
-    const Size size = Measure(added[k]);
-    m_paragraphs[first + k] = size;
-    m_bytes += size.bytes;
-    m_characters += size.characters;
+    Paragraph& paragraph = m_paragraphs[first + k];
+    paragraph = Measure(added[k]);
+    m_bytes += paragraph.bytes;
+    m_characters += paragraph.characters;
   }
   return true;
+}
+
+std::optional<BodyPosition> BodyTally::FirstPastBytes(std::int64_t budget) const {
+  std::int64_t used = 0;
+  for (std::size_t p = 0; p < m_paragraphs.size(); ++p) {
+    if (p > 0) {
+      used += 2;  // the CR LF before this paragraph
+      if (used > budget) return BodyPosition{p - 1, m_paragraphs[p - 1].text.size()};
+    }
+    if (used + m_paragraphs[p].bytes > budget) {
+      return BodyPosition{p, FirstPastBytesIn(m_paragraphs[p].text, budget - used)};
+    }
+    used += m_paragraphs[p].bytes;
+  }
+  return std::nullopt;
+}
+
+std::optional<BodyPosition> BodyTally::FirstPastCharacters(std::int64_t budget) const {
+  if (budget < 0) return BodyPosition{};
+  std::int64_t used = 0;
+  for (std::size_t p = 0; p < m_paragraphs.size(); ++p) {
+    if (used + m_paragraphs[p].characters > budget) {
+      return BodyPosition{p, FirstPastCharactersIn(m_paragraphs[p].text, budget - used)};
+    }
+    used += m_paragraphs[p].characters;
+  }
+  return std::nullopt;
 }
 
 }  // namespace kelmo

@@ -4,12 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kelmo {
+
+// A place in the body: a unit of a paragraph, or with offset == its length the line
+// break after it.
+struct BodyPosition {
+  std::size_t paragraph = 0;
+  std::size_t offset = 0;
+  friend bool operator==(const BodyPosition&, const BodyPosition&) = default;
+};
 
 class BodyTally {
  public:
@@ -28,14 +37,21 @@ class BodyTally {
   // CharacterCount of that body.
   std::int64_t Characters() const { return m_characters; }
 
+  // The first unit (or line break) that takes the body's bytes, or its characters, past
+  // `budget`; nullopt when the whole body fits. Only the paragraphs up to that place are
+  // looked at.
+  std::optional<BodyPosition> FirstPastBytes(std::int64_t budget) const;
+  std::optional<BodyPosition> FirstPastCharacters(std::int64_t budget) const;
+
  private:
-  struct Size {
+  struct Paragraph {
+    std::u16string text;
     std::int64_t bytes = 0;
     std::int64_t characters = 0;
   };
-  static Size Measure(std::u16string_view paragraph);
+  static Paragraph Measure(std::u16string_view text);
 
-  std::vector<Size> m_paragraphs;
+  std::vector<Paragraph> m_paragraphs;
   // Sums over the paragraphs; the CR LF between them add two bytes and no characters.
   std::int64_t m_bytes = 0;
   std::int64_t m_characters = 0;

@@ -55,6 +55,16 @@ void MessageModel::AllCleared() {
   SubjectChanged({});
 }
 
+std::optional<BodyPosition> MessageModel::Spill() const {
+  if (m_counter <= kMessageLimit) return std::nullopt;
+  if (!m_byteMode) return m_body.FirstPastCharacters(kMessageLimit);
+  return m_body.FirstPastBytes(kMessageLimit - MessageTotal(0, m_addressCount, m_subjectCount));
+}
+
+std::int64_t MessageModel::OwnAddressBytes() const { return LenMbcs(m_ownAddress); }
+
+std::int64_t MessageModel::SubjectBytes() const { return LenMbcsRuns(m_subject); }
+
 void MessageModel::BodyRecount() {
   if (m_byteMode) {
     m_bodyCount = m_body.Bytes();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,19 @@ class MessageModel {
   // otherwise.
   std::int64_t Counter() const { return m_counter; }
   Title WindowTitle() const { return m_title; }
+
+  // Room left against the 384 limit in the mode's unit (bytes or characters); negative
+  // past it.
+  std::int64_t RoomLeft() const { return kMessageLimit - m_counter; }
+  // Where the body passes that limit: in byte mode the first character whose bytes take
+  // the message total past it, in character mode the 385th character; nullopt within it.
+  std::optional<BodyPosition> Spill() const;
+  // The own address and the subject as they stand, in either mode, and their room left
+  // against 55 and 40 bytes.
+  std::int64_t OwnAddressBytes() const;
+  std::int64_t SubjectBytes() const;
+  std::int64_t OwnAddressRoomLeft() const { return kAddressLimit - OwnAddressBytes(); }
+  std::int64_t SubjectRoomLeft() const { return kSubjectLimit - SubjectBytes(); }
 
   std::int64_t BodyCount() const { return m_bodyCount; }
   std::int64_t AddressCount() const { return m_addressCount; }

@@ -11,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <vector>
 
 #include "addressfile/address_file.h"
@@ -47,6 +48,31 @@ struct BlockTexts {
     for (const QString& text : texts) views.push_back(View(text));
   }
 };
+
+// "あと12バイト" within the limit, "12バイト超過" past it; characters in character mode.
+QString RoomText(std::int64_t roomLeft, bool bytes) {
+  if (roomLeft >= 0) {
+    return bytes ? MainForm::tr("あと%1バイト").arg(roomLeft)
+                 : MainForm::tr("あと%1文字").arg(roomLeft);
+  }
+  return bytes ? MainForm::tr("%1バイト超過").arg(-roomLeft)
+               : MainForm::tr("%1文字超過").arg(-roomLeft);
+}
+
+// Marks what is past a limit: the palette's base mixed with red, so that the text keeps
+// its contrast in light and dark themes alike.
+QColor OverLimitTint(const QPalette& palette) {
+  const QColor base = palette.color(QPalette::Base);
+  constexpr double kRed = 0.3;
+  return QColor::fromRgbF(static_cast<float>(base.redF() * (1 - kRed) + kRed),
+                          static_cast<float>(base.greenF() * (1 - kRed)),
+                          static_cast<float>(base.blueF() * (1 - kRed)));
+}
+
+void SetDescription(QWidget* widget, const QString& text) {
+  widget->setToolTip(text);
+  widget->setAccessibleDescription(text);
+}
 
 }  // namespace
 
@@ -281,7 +307,51 @@ void MainForm::SendMail() {
 
 void MainForm::showModel() {
   m_counter->setText(QString::number(m_model.Counter()));
+  SetDescription(m_counter, RoomText(m_model.RoomLeft(), m_model.ByteMode()));
   setWindowTitle(ToQString(TitleText(m_model.WindowTitle())));
+  showFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft());
+  showFieldRoom(m_subject, m_model.SubjectRoomLeft());
+  showSpill();
+}
+
+void MainForm::showFieldRoom(QLineEdit* field, std::int64_t roomLeft) {
+  SetDescription(field, RoomText(roomLeft, true));
+  const bool over = roomLeft < 0;
+  if (over == field->property("overLimit").toBool()) return;
+  field->setProperty("overLimit", over);
+  QPalette palette;  // the inherited one, when within the limit
+  if (over) {
+    palette = field->palette();
+    palette.setColor(QPalette::Base, OverLimitTint(palette));
+  }
+  field->setPalette(palette);
+}
+
+// Tints the body from where it passes the limit to its end. Extra selections belong to
+// the view: the text, its undo history and the counts never see them.
+void MainForm::showSpill() {
+  const std::optional<BodyPosition> spill = m_model.Spill();
+  if (!spill && !m_spillShown) return;
+  QList<QTextEdit::ExtraSelection> selections;
+  if (spill) {
+    const QTextDocument* document = m_body->document();
+    const QTextBlock block = document->findBlockByNumber(static_cast<int>(spill->paragraph));
+    const int start = block.position() + static_cast<int>(spill->offset);
+    const int end = document->characterCount() - 1;
+    const QList<QTextEdit::ExtraSelection> shown = m_body->extraSelections();
+    if (shown.size() == 1 && shown.front().cursor.selectionStart() == start &&
+        shown.front().cursor.selectionEnd() == end) {
+      return;
+    }
+    QTextEdit::ExtraSelection tint;
+    tint.cursor = QTextCursor(m_body->document());
+    tint.cursor.setPosition(start);
+    tint.cursor.setPosition(end, QTextCursor::KeepAnchor);
+    tint.format.setBackground(OverLimitTint(m_body->palette()));
+    selections.append(tint);
+  }
+  m_body->setExtraSelections(selections);
+  m_spillShown = spill.has_value();
 }
 
 // Written for whoever reads it; the count never depends on it, so a directory we cannot

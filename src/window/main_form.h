@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 
 #include "message/message_model.h"
@@ -49,6 +50,8 @@ class MainForm : public QWidget {
 
   void resyncBody();
   void showModel();
+  void showSpill();
+  void showFieldRoom(QLineEdit* field, std::int64_t roomLeft);
   void writeScratchFile();
   void SendMail();
   void showError(int number, const QString& description);
@@ -71,6 +74,7 @@ class MainForm : public QWidget {
 
   MessageModel m_model;
   bool m_clearing = false;            // the fields' own change reports wait for the clear
+  bool m_spillShown = false;          // the body's tint past the limit is on
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   std::unique_ptr<MailTransport> m_mail;
 };

@@ -10,6 +10,11 @@
 #include "measure/mbcs.h"
 
 namespace kelmo {
+
+void PrintTo(const BodyPosition& p, std::ostream* os) {
+  *os << "(" << p.paragraph << ", " << p.offset << ")";
+}
+
 namespace {
 
 // The body as written: the plain paragraphs joined with CR LF.
@@ -101,6 +106,81 @@ TEST(body_tally, random_replacements_match_a_full_measure) {
     const std::u16string body = PlainBody(model);
     ASSERT_EQ(tally.Bytes(), LenMbcsRuns(body)) << "step " << step;
     ASSERT_EQ(tally.Characters(), CharacterCount(body)) << "step " << step;
+  }
+}
+
+// The first place whose prefix of the plain body measures more than `budget`, found by
+// measuring every prefix.
+std::optional<BodyPosition> FirstPastByBruteForce(const std::vector<std::u16string>& paragraphs,
+                                                  std::int64_t budget, bool bytes) {
+  auto measure = [&](const std::u16string& plain) {
+    return bytes ? LenMbcsRuns(plain) : CharacterCount(plain);
+  };
+  std::vector<std::u16string> done;
+  for (std::size_t p = 0; p < paragraphs.size(); ++p) {
+    for (std::size_t i = 0; i < paragraphs[p].size(); ++i) {
+      std::vector<std::u16string> prefix = done;
+      prefix.push_back(paragraphs[p].substr(0, i + 1));
+      if (measure(PlainBody(prefix)) > budget) return BodyPosition{p, i};
+    }
+    done.push_back(paragraphs[p]);
+    if (p + 1 < paragraphs.size()) {
+      std::vector<std::u16string> prefix = done;
+      prefix.push_back(u"");  // the line break after paragraph p
+      if (measure(PlainBody(prefix)) > budget) return BodyPosition{p, paragraphs[p].size()};
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(body_tally, first_place_past_a_budget) {
+  struct Row {
+    const char* name;
+    std::vector<std::u16string> paragraphs;
+    std::int64_t budget;
+    std::optional<BodyPosition> bytes;
+    std::optional<BodyPosition> characters;
+  };
+  const Row rows[] = {
+      {"fits", {u"abc"}, 3, std::nullopt, std::nullopt},
+      {"last_unit_passes", {u"abc"}, 2, BodyPosition{0, 2}, BodyPosition{0, 2}},
+      // あ is 2 bytes plus the run charge: 8 bytes at once.
+      {"run_charge_comes_with_the_first_unit", {u"aあい"}, 8, BodyPosition{0, 1}, std::nullopt},
+      {"line_break_passes", {u"ab", u"c"}, 3, BodyPosition{0, 2}, std::nullopt},
+      {"next_paragraph_passes", {u"ab", u"c"}, 4, BodyPosition{1, 0}, std::nullopt},
+      {"negative_budget_is_the_start", {u"", u"x"}, -5, BodyPosition{0, 0}, BodyPosition{0, 0}},
+      {"line_separator_counts_no_character",
+       {u"a\u2028b"},
+       1,
+       BodyPosition{0, 1},
+       BodyPosition{0, 2}},
+  };
+  for (const Row& row : rows) {
+    BodyTally tally;
+    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs))) << row.name;
+    EXPECT_EQ(tally.FirstPastBytes(row.budget), row.bytes) << row.name;
+    EXPECT_EQ(tally.FirstPastCharacters(row.budget), row.characters) << row.name;
+  }
+}
+
+TEST(body_tally, first_place_past_a_budget_matches_every_prefix_measured) {
+  std::mt19937 random(384);
+  const std::u16string alphabet = u"a \rあ漢ｱ\u00A0\u2028\n\U0001F600";
+  auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n)(random);
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::u16string> paragraphs(1 + pick(4));
+    for (auto& paragraph : paragraphs) {
+      for (std::size_t k = pick(6); k > 0; --k) paragraph += alphabet[pick(alphabet.size() - 1)];
+    }
+    BodyTally tally;
+    ASSERT_TRUE(tally.Replace(0, 1, Views(paragraphs)));
+    const auto budget = static_cast<std::int64_t>(pick(60)) - 5;
+    ASSERT_EQ(tally.FirstPastBytes(budget), FirstPastByBruteForce(paragraphs, budget, true))
+        << "round " << round;
+    ASSERT_EQ(tally.FirstPastCharacters(budget), FirstPastByBruteForce(paragraphs, budget, false))
+        << "round " << round;
   }
 }
 

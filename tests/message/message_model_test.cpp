@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,53 @@ INSTANTIATE_TEST_SUITE_P(
             "clear_in_character_mode_ends_at_0",
             {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(message_model, room_left_and_where_the_body_spills) {
+  struct Row {
+    const char* name;
+    bool byteMode;
+    std::u16string own, subject, body;
+    std::int64_t roomLeft;
+    std::optional<BodyPosition> spill;
+  };
+  const std::u16string body333(333, u'b');  // 51 + 333 = 384
+  const Row rows[] = {
+      {"exactly_384", true, u"", u"", body333, 0, std::nullopt},
+      {"one_byte_over", true, u"", u"", body333 + u"c", -1, BodyPosition{0, 333}},
+      {"address_and_subject_take_their_share", true, u"me@x.jp", u"件名", body333, -17,
+       BodyPosition{0, 333 - 17}},
+      // The run charge comes with the first double-byte character.
+      {"double_byte_character_passes", true, u"", u"", std::u16string(330, u'b') + u"あ", -5,
+       BodyPosition{0, 330}},
+      {"line_break_passes", true, u"", u"", std::u16string(332, u'b') + u"\nx", -2,
+       BodyPosition{0, 332}},
+      {"fields_alone_past_the_limit", true, std::u16string(200, u'a'), std::u16string(140, u's'),
+       u"xy", -9, BodyPosition{0, 0}},
+      {"characters_past_the_384th", false, u"", u"", std::u16string(390, u'x'), -6,
+       BodyPosition{0, 384}},
+      {"line_breaks_are_no_characters", false, u"", u"", std::u16string(384, u'x') + u"\n\ny", -1,
+       BodyPosition{2, 0}},
+  };
+  for (const Row& row : rows) {
+    MessageModel model;
+    if (!row.byteMode) model.ByteModeUnticked();
+    model.OwnAddressChanged(row.own);
+    model.SubjectChanged(row.subject);
+    SetBody(model, row.body);
+    EXPECT_EQ(model.RoomLeft(), row.roomLeft) << row.name;
+    EXPECT_TRUE(model.Spill() == row.spill) << row.name;
+  }
+}
+
+TEST(message_model, fields_room_left_follows_the_text_in_either_mode) {
+  MessageModel model;
+  model.ByteModeUnticked();
+  model.OwnAddressChanged(std::u16string(58, u'a'));
+  model.SubjectChanged(u"件名");
+  EXPECT_EQ(model.OwnAddressRoomLeft(), -3);
+  EXPECT_EQ(model.SubjectRoomLeft(), 30);
+  EXPECT_EQ(model.AddressCount(), 0);  // the counters still wait for byte mode
+}
 
 TEST(message_model, body_edits_by_paragraph) {
   MessageModel model;

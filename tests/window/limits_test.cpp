@@ -1,0 +1,130 @@
+// What the window shows about the limits besides the title: room left, marked fields,
+// and the tint over the part of the body past 384.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QTextEdit>
+
+#include "form_driver.h"
+
+namespace kelmo {
+namespace {
+
+using testing::FormDriver;
+using testing::WriteAll;
+
+QString Description(QWidget* w) {
+  return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description);
+}
+
+// The tinted range of the body as [start, end) in the document, or {-1, -1}.
+std::pair<int, int> Tint(FormDriver& d) {
+  const auto selections = d.body()->extraSelections();
+  if (selections.isEmpty()) return {-1, -1};
+  EXPECT_EQ(selections.size(), 1);
+  return {selections.front().cursor.selectionStart(), selections.front().cursor.selectionEnd()};
+}
+
+TEST(limits, counter_tells_the_room_left_in_the_unit_of_the_mode) {
+  struct Row {
+    bool byteMode;
+    int bodyLength;
+    QString text;
+  };
+  const Row rows[] = {
+      {true, 0, u"あと333バイト"_qs},  {true, 333, u"あと0バイト"_qs},
+      {true, 345, u"12バイト超過"_qs}, {false, 372, u"あと12文字"_qs},
+      {false, 396, u"12文字超過"_qs},
+  };
+  for (const Row& row : rows) {
+    FormDriver d;
+    if (!row.byteMode) d.click("byteMode");
+    d.paste("body", QString(row.bodyLength, QLatin1Char('x')));
+    if (row.bodyLength == 0) d.type("body", "");
+    QWidget* counter = d.control("counter");
+    EXPECT_EQ(counter->toolTip(), row.text) << row.bodyLength;
+    EXPECT_EQ(Description(counter), row.text) << row.bodyLength;
+    EXPECT_EQ(d.label(), QString::number(d.form().model().Counter()));  // still the bare number
+  }
+}
+
+TEST(limits, address_and_subject_show_when_they_are_over) {
+  struct Row {
+    const char* field;
+    QString within;
+    QString over;
+    QString withinText;
+    QString overText;
+  };
+  const Row rows[] = {
+      {"ownAddress", QString(52, QLatin1Char('a')), QString(58, QLatin1Char('a')),
+       u"あと3バイト"_qs, u"3バイト超過"_qs},
+      {"subject", QString(10, QChar(u'件')), QString(20, QChar(u'件')), u"あと14バイト"_qs,
+       u"6バイト超過"_qs},
+  };
+  for (const Row& row : rows) {
+    FormDriver d;
+    auto* field = d.control<QLineEdit>(row.field);
+    const QColor normal = field->palette().color(QPalette::Base);
+    field->setText(row.within);
+    EXPECT_EQ(field->toolTip(), row.withinText) << row.field;
+    EXPECT_EQ(Description(field), row.withinText) << row.field;
+    EXPECT_EQ(field->palette().color(QPalette::Base), normal) << row.field;
+
+    field->setText(row.over);
+    EXPECT_EQ(field->toolTip(), row.overText) << row.field;
+    EXPECT_EQ(Description(field), row.overText) << row.field;
+    EXPECT_NE(field->palette().color(QPalette::Base), normal) << row.field;
+
+    field->setText(row.within);
+    EXPECT_EQ(field->palette().color(QPalette::Base), normal) << row.field;
+  }
+}
+
+TEST(limits, body_is_tinted_from_where_it_passes_384_to_its_end) {
+  FormDriver d;
+  d.paste("body", QString(333, QLatin1Char('x')));  // 384: within
+  EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
+  d.type("body", u"あい"_qs);  // あ brings 8 bytes: it is the first past
+  EXPECT_EQ(Tint(d), std::make_pair(333, 335));
+  d.type("subject", "abc");  // the subject's share moves the place back
+  EXPECT_EQ(Tint(d), std::make_pair(330, 335));
+
+  // Edits before the place, and undo, keep the tint where the count says.
+  QTextCursor cursor = d.body()->textCursor();
+  cursor.setPosition(0);
+  d.body()->setTextCursor(cursor);
+  d.type("body", "\n");
+  EXPECT_EQ(Tint(d), std::make_pair(329, 336));
+  QTest::keySequence(d.body(), QKeySequence::Undo);
+  EXPECT_EQ(Tint(d), std::make_pair(330, 335));
+
+  // Character mode: from the 385th character on.
+  const int undoSteps = d.body()->document()->availableUndoSteps();
+  d.click("byteMode");
+  EXPECT_EQ(Tint(d), std::make_pair(-1, -1));  // 335 characters
+  d.body()->moveCursor(QTextCursor::End);
+  d.paste("body", QString(60, QLatin1Char('y')));
+  EXPECT_EQ(Tint(d), std::make_pair(384, 395));
+  d.click("byteMode");
+  EXPECT_EQ(Tint(d), std::make_pair(330, 395));
+  // The tint is no edit: the text and its undo history are as the typing left them.
+  EXPECT_EQ(d.body()->document()->availableUndoSteps(), undoSteps + 1);
+  EXPECT_EQ(d.bodyText(),
+            QString(333, QLatin1Char('x')) + u"あい"_qs + QString(60, QLatin1Char('y')));
+
+  d.click("clear");
+  EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
+}
+
+TEST(limits, loading_a_long_own_address_moves_the_tint) {
+  FormDriver d;
+  d.paste("body", QString(330, QLatin1Char('x')));
+  EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
+  WriteAll("kelmo.ini", "me@example.jp\r\nyou@example.jp\r\n");
+  d.click("loadAddresses");
+  EXPECT_EQ(Tint(d), std::make_pair(330 - 13 + 3, 330));
+}
+
+}  // namespace
+}  // namespace kelmo
