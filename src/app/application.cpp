@@ -22,9 +22,13 @@ FatalReport DescribeFatal(std::exception_ptr error) {
   }
 }
 
+void SetApplicationIdentity() {
+  QCoreApplication::setApplicationName(QStringLiteral("Kelmo"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KELMO_VERSION));
+}
+
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
-  setApplicationName(QStringLiteral("Kelmo"));
-  setApplicationVersion(QStringLiteral(KELMO_VERSION));
+  SetApplicationIdentity();
   setDesktopFileName(QStringLiteral("org.kelmo.Kelmo"));
 }
 

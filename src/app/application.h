@@ -11,6 +11,9 @@ struct FatalReport {
   QString description;
 };
 
+// The program's name and version, for the window and the command line alike.
+void SetApplicationIdentity();
+
 // The number and description shown for an error that escaped every handler.
 FatalReport DescribeFatal(std::exception_ptr error);
 

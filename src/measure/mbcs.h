@@ -28,4 +28,16 @@ inline std::int64_t LenMbcsRuns(std::u16string_view text) {
   return size.bytes + kRunCharge * size.runs;
 }
 
+// LenMbcsRuns of a text that arrives in pieces, without keeping it: a run may go on
+// from one piece into the next.
+class MbcsCounter {
+ public:
+  void Add(std::u16string_view piece);
+  std::int64_t LenMbcsRuns() const { return m_size.bytes + kRunCharge * m_size.runs; }
+
+ private:
+  MbcsSize m_size;
+  bool m_endsDouble = false;  // the last code unit so far is double-byte
+};
+
 }  // namespace kelmo

@@ -1,0 +1,163 @@
+// `kelmo --measure`, run as a script would run it, against the window filled alike.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../support/sandbox.h"
+#include "window/main_form.h"
+
+namespace kelmo {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  QByteArray out;
+  QByteArray err;
+};
+
+// Runs the program with no display of any kind, `input` on standard input.
+Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
+              const QString& directory = {}, const QString& program = KELMO_BINARY) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    environment.remove(QString::fromLatin1(name));
+  }
+  QProcess process;
+  process.setProcessEnvironment(environment);
+  if (!directory.isEmpty()) process.setWorkingDirectory(directory);
+  process.start(program, arguments);
+  process.write(input);
+  process.closeWriteChannel();
+  EXPECT_TRUE(process.waitForFinished(60000));
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// What the window shows for the same fields: counter and title.
+QByteArray WindowSays(const QString& own, const QString& subject, const QString& body) {
+  MainForm form;
+  form.findChild<QLineEdit*>("ownAddress")->setText(own);
+  form.findChild<QLineEdit*>("subject")->setText(subject);
+  form.findChild<QPlainTextEdit*>("body")->setPlainText(body);
+  QByteArray line = form.findChild<QLabel*>("counter")->text().toUtf8();
+  return line + '\t' + form.windowTitle().toUtf8() + '\n';
+}
+
+TEST(measure_command, counts_as_the_window_does) {
+  struct Row {
+    const char* name;
+    QString own;
+    QString subject;
+    QByteArray body;  // UTF-8, as in the file
+    int status;
+  };
+  const QByteArray longBody = QByteArray("a").repeated(334);
+  const Row rows[] = {
+      {"empty", "", "", "", 0},
+      {"japanese", "me@example.jp", u"件名テスト"_qs, "明日は三時から。\n資料を。\n", 0},
+      {"crlf_lf_and_cr_alike", "", "", "a\r\nb\nc\rd", 0},
+      {"final_line_break_counts", "", "", "abc\n", 0},
+      {"emoji_and_halfwidth", "", "", "\xf0\x9f\x98\x80\xef\xbd\xb1", 0},
+      {"over_384", "", "", longBody, 1},
+      {"address_over_55", QString(56, QLatin1Char('a')), "", "x", 1},
+      {"subject_over_40", "", QString(20, QChar(u'漢')), "", 1},
+  };
+  for (const Row& row : rows) {
+    QStringList arguments = {"--measure"};
+    if (!row.own.isEmpty()) arguments << "--own" << row.own;
+    if (!row.subject.isEmpty()) arguments << QStringLiteral("--subject=%1").arg(row.subject);
+    const Outcome run = Kelmo(arguments, row.body);
+    EXPECT_EQ(run.status, row.status) << row.name << run.err.toStdString();
+    EXPECT_EQ(run.out, WindowSays(row.own, row.subject, QString::fromUtf8(row.body))) << row.name;
+    EXPECT_TRUE(run.err.isEmpty()) << row.name;
+  }
+}
+
+TEST(measure_command, body_from_a_file_or_dash) {
+  testing::ScratchDir dir;
+  testing::WriteAll("body.txt", "abc\n");
+  EXPECT_EQ(Kelmo({"--measure", "body.txt"}, {}, dir.path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({"--measure", "-"}, "abc\n", dir.path()).out, "56\tKelmo\n");
+  // Nothing the window keeps is read or written.
+  EXPECT_FALSE(QFile::exists(dir.path() + "/kelmo.ini"));
+  EXPECT_FALSE(QFile::exists(dir.path() + "/temp.tmp"));
+}
+
+TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
+  struct Row {
+    const char* name;
+    QStringList arguments;
+    QByteArray input;
+    const char* mentions;
+  };
+  const Row rows[] = {
+      {"invalid_utf8", {"--measure"}, "ab\xff", "UTF-8"},
+      {"cut_off_utf8", {"--measure"}, "ab\xe3\x81", "UTF-8"},
+      {"missing_file", {"--measure", "/nonexistent/body.txt"}, "", "/nonexistent/body.txt"},
+      {"directory", {"--measure", "/"}, "", "directory"},
+      {"two_files", {"--measure", "a", "b"}, "", "FILE"},
+      {"unknown_option", {"--measure", "--frobnicate"}, "", "frobnicate"},
+      {"missing_value", {"--measure", "--own"}, "", "own"},
+      {"no_measure", {"--own", "me@x.jp"}, "", "--measure"},
+  };
+  for (const Row& row : rows) {
+    const Outcome run = Kelmo(row.arguments, row.input);
+    EXPECT_EQ(run.status, 2) << row.name;
+    EXPECT_TRUE(run.out.isEmpty()) << row.name;
+    EXPECT_TRUE(run.err.contains(row.mentions)) << row.name << ": " << run.err.toStdString();
+  }
+}
+
+TEST(measure_command, help_and_version) {
+  const Outcome help = Kelmo({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.contains("--measure")) << help.out.toStdString();
+  const Outcome version = Kelmo({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Kelmo " KELMO_VERSION "\n");
+}
+
+// 10 MiB of body are read in chunks: the memory used does not grow with them. The file is
+// written piece by piece, so that this process, which every child starts as a copy of,
+// stays small too.
+TEST(measure_command, large_input_is_streamed) {
+  testing::ScratchDir dir;
+  testing::WriteAll("small.txt", "a\n");
+  const QByteArray line = QString(u"日本語の本文です。abc\n"_qs).toUtf8();
+  const qint64 lines = (10 << 20) / line.size();
+  {
+    QFile big("big.txt");
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    const QByteArray piece = line.repeated(1000);
+    for (qint64 n = 0; n < lines; n += 1000) {
+      ASSERT_EQ(big.write(n + 1000 <= lines ? piece : line.repeated(lines - n)),
+                n + 1000 <= lines ? piece.size() : line.size() * (lines - n));
+    }
+  }
+  rusage usage{};
+  EXPECT_EQ(Kelmo({"--measure", dir.path() + "/small.txt"}).status, 0);
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  const long smallPeakKiB = usage.ru_maxrss;
+
+  // Per line: 9 double-byte characters in one run (18 + 6), "abc" and CR LF.
+  const QByteArray expected = QByteArray::number(51 + lines * (24 + 3 + 2)) + '\t' +
+                              QString(u"Kelmo\u3000サーバー保存になるよ\u3000全体\n"_qs).toUtf8();
+  const Outcome fromFile = Kelmo({"--measure", dir.path() + "/big.txt"});
+  EXPECT_EQ(fromFile.status, 1);
+  EXPECT_EQ(fromFile.out, expected);
+  const Outcome fromStdin = Kelmo(
+      {"-c", QStringLiteral("exec '%1' --measure < '%2/big.txt'").arg(KELMO_BINARY, dir.path())},
+      {}, {}, "/bin/sh");
+  EXPECT_EQ(fromStdin.out, expected);
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss - smallPeakKiB, 4 * 1024) << "peak KiB " << usage.ru_maxrss;
+}
+
+}  // namespace
+}  // namespace kelmo
