@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 
 #include "mail/mail_transport.h"
@@ -13,6 +14,7 @@ namespace {
 
 constexpr int kMaxEncodedWord = 66;  // "Subject: " + word fits in 76
 constexpr int kMaxLineOctets = 998;  // RFC 5322 line limit, without CR LF
+constexpr int kMaxHeaderLine = 78;   // what RFC 5322 asks of every line it can
 constexpr int kBase64LineLength = 76;
 
 QByteArray CharsetName(MailCharset charset) {
@@ -68,11 +70,32 @@ QByteArray Base64Body(QStringView body, const QByteArray& newline) {
 
 QByteArray SubjectHeader(const QString& subject, MailCharset charset, const QByteArray& newline) {
   const QByteArray name = "Subject: ";
-  bool plainAscii = name.size() + subject.size() <= 78 && !subject.contains(QLatin1String("=?"));
+  // Readers drop spaces at either end and may merge runs of them; encoded, they stay.
+  bool plainAscii = name.size() + subject.size() <= kMaxHeaderLine &&
+                    !subject.contains(QLatin1String("=?")) && subject == subject.simplified();
   for (const QChar c : subject)
     plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
   if (plainAscii) return name + subject.toLatin1() + newline;
   return name + EncodedWords(subject, charset).join(newline + ' ') + newline;
+}
+
+// The header line folded at white space into lines of at most 78 octets where it can be:
+// before the last space of a run, so that no line holds white space only. A word longer
+// than a line stays whole.
+QByteArray Folded(const QByteArray& line, const QByteArray& newline) {
+  QByteArray out;
+  qsizetype start = 0;
+  while (line.size() - start > kMaxHeaderLine) {
+    qsizetype fold = -1;
+    for (qsizetype i = start + 1; i < line.size() && (fold < 0 || i <= start + kMaxHeaderLine);
+         ++i) {
+      if (line[i] == ' ' && i + 1 < line.size() && line[i + 1] != ' ') fold = i;
+    }
+    if (fold < 0) break;
+    out += line.mid(start, fold - start) + newline;
+    start = fold;
+  }
+  return out + line.mid(start);
 }
 
 void CheckToHeader(const QString& recipient) {
@@ -124,7 +147,8 @@ QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
   QList<QByteArray> words;
   qsizetype start = 0;
   while (start < text.size()) {
-    QByteArray fitting;
+    // Every place the word could end, with the bytes it would hold.
+    QList<std::pair<qsizetype, QByteArray>> ends;
     qsizetype end = start;
     while (end < text.size()) {
       // Never split a surrogate pair between two words.
@@ -132,14 +156,22 @@ QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
                                             text[end + 1].isLowSurrogate()
                                         ? 2
                                         : 1);
-      const QByteArray bytes =
-          Encode(text.mid(start, next - start), charset).value_or(QByteArray());
+      QByteArray bytes = Encode(text.mid(start, next - start), charset).value_or(QByteArray());
       if (bytes.size() > maxBytes && end > start) break;
-      fitting = bytes;
+      ends.append({next, std::move(bytes)});
       end = next;
     }
-    words << prefix + fitting.toBase64() + "?=";
-    start = end;
+    // Some readers (GMime among them) join adjacent words before decoding them, and lose
+    // what follows base64 padding: a word with more to come ends, where it can, on a whole
+    // number of three-byte groups, which need no padding.
+    auto chosen = ends.crbegin();
+    if (end < text.size()) {
+      const auto whole = std::find_if(ends.crbegin(), ends.crend(),
+                                      [](const auto& e) { return e.second.size() % 3 == 0; });
+      if (whole != ends.crend()) chosen = whole;
+    }
+    words << prefix + chosen->second.toBase64() + "?=";
+    start = chosen->first;
   }
   return words;
 }
@@ -162,7 +194,7 @@ QByteArray BuildMessage(const MailMessage& message, const QByteArray& newline) {
   }
 
   QByteArray out;
-  out += "To: " + message.recipient.toLatin1() + newline;
+  out += Folded("To: " + message.recipient.trimmed().toLatin1(), newline) + newline;
   out += SubjectHeader(headerSubject, charset, newline);
   out += "Date: " + message.date.toLatin1() + newline;
   out += "MIME-Version: 1.0" + newline;

@@ -85,6 +85,28 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
   EXPECT_TRUE(EncodedWords(u"", MailCharset::Utf8).isEmpty());
 }
 
+// Readers that join adjacent words before decoding (GMime) lose what follows padding.
+TEST(mime_message, words_with_more_to_come_end_without_padding_where_they_can) {
+  struct Row {
+    const char* name;
+    QString text;
+    MailCharset charset;
+  };
+  const Row rows[] = {
+      {"japanese", QString(u"会議の件で連絡します。"_qs).repeated(6), MailCharset::Iso2022Jp},
+      {"mixed", QString(u"abcかなdef漢字"_qs).repeated(6), MailCharset::Iso2022Jp},
+      {"utf8_with_spaces", QString(u"会議す 😀 ok "_qs).repeated(6), MailCharset::Utf8},
+  };
+  for (const Row& row : rows) {
+    const QList<QByteArray> words = EncodedWords(row.text, row.charset);
+    ASSERT_GT(words.size(), 2) << row.name;
+    for (qsizetype i = 0; i + 1 < words.size(); ++i) {
+      EXPECT_FALSE(words[i].endsWith("=?=")) << row.name << " " << words[i].toStdString();
+    }
+    EXPECT_EQ(DecodeWords(words, row.charset), row.text) << row.name;
+  }
+}
+
 TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
   const QByteArray message =
       BuildMessage({"you@example.jp", u"件名"_qs, u"本文です\r\n.\r\nおわり～"_qs,
@@ -153,6 +175,28 @@ TEST(mime_message, long_subject_folds_within_76_columns) {
     if (line.startsWith("Subject:") || line.startsWith(' ')) ++subjectLines;
   }
   EXPECT_GT(subjectLines, 2);
+}
+
+TEST(mime_message, subject_with_spaces_at_its_ends_is_encoded_to_keep_them) {
+  for (const QString& subject :
+       {QString(" leading"), QString("trailing "), QString("two  spaces")}) {
+    const QByteArray message = BuildMessage({"a@b.jp", subject, "b", "d"});
+    EXPECT_TRUE(message.contains("Subject: =?ISO-2022-JP?B?")) << subject.toStdString();
+  }
+}
+
+TEST(mime_message, long_to_header_folds_at_white_space) {
+  const QString recipient =
+      "Taro Yamada of the Very Long Department Name <taro.yamada.department@example.jp>";
+  const QByteArray message = BuildMessage({"  " + recipient + " ", "s", "b", "d"});
+  EXPECT_TRUE(
+      message.startsWith("To: Taro Yamada of the Very Long Department Name\n"
+                         " <taro.yamada.department@example.jp>\nSubject: s\n"))
+      << message.toStdString();
+  // A word longer than a line cannot be folded: it goes on a line of its own, whole.
+  const QByteArray longAddress = QByteArray(90, 'a') + "@example.jp";
+  EXPECT_TRUE(BuildMessage({QString::fromLatin1(longAddress), "s", "b", "d"})
+                  .startsWith("To:\n " + longAddress + "\nSubject: s\n"));
 }
 
 TEST(mime_message, short_ascii_subject_stays_plain) {

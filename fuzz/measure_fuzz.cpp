@@ -1,0 +1,104 @@
+// The byte measure against its definition: arbitrary UTF-16 (lone surrogates included)
+// measured as a whole and per paragraph, against a conversion of one code unit at a time
+// made directly with glibc iconv, apart from Kelmo's codec.
+#include <iconv.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "measure/codec.h"
+#include "measure/mbcs.h"
+#include "message/body_tally.h"
+
+namespace {
+
+// Bytes of one code unit in code page 932; what cannot be converted is the one-byte '?'.
+int ReferenceWidth(char16_t unit) {
+  static iconv_t cd =
+      iconv_open("CP932", std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE");
+  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
+  char in[2];
+  std::memcpy(in, &unit, 2);
+  char out[8];
+  char* src = in;
+  char* dst = out;
+  std::size_t srcLeft = 2;
+  std::size_t dstLeft = sizeof out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return 1;
+  return static_cast<int>(sizeof out - dstLeft);
+}
+
+// LenMbcsRuns the simplest way: a run starts at a double-byte unit after a single-byte one.
+std::int64_t ReferenceRuns(std::u16string_view text, std::int64_t& bytes) {
+  std::int64_t runs = 0;
+  bytes = 0;
+  bool previousDouble = false;
+  for (const char16_t unit : text) {
+    const int width = ReferenceWidth(unit);
+    bytes += width;
+    if (width == 2 && !previousDouble) ++runs;
+    previousDouble = width == 2;
+  }
+  return bytes + 6 * runs;
+}
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::size_t split = data[0];  // where an Enter goes, for the per-paragraph measure
+  std::u16string text((size - 1) / 2, u'\0');
+  std::memcpy(text.data(), data + 1, text.size() * 2);
+
+  std::int64_t bytes = 0;
+  const std::int64_t runs = ReferenceRuns(text, bytes);
+  Check(kelmo::LenMbcs(text) == bytes);
+  Check(kelmo::LenMbcsRuns(text) == runs);
+  Check(static_cast<std::int64_t>(kelmo::EncodeCp932(text).size()) == bytes);
+
+  // The window's way: the editor's paragraphs (split at U+2029), measured one by one,
+  // then one paragraph split in two as by Enter.
+  std::vector<std::u16string> paragraphs;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(u'\u2029', start)) != std::u16string::npos;
+       start = end + 1) {
+    paragraphs.push_back(text.substr(start, end - start));
+  }
+  paragraphs.push_back(text.substr(start));
+  auto plainBody = [&] {
+    std::u16string body;
+    for (std::size_t i = 0; i < paragraphs.size(); ++i) {
+      if (i > 0) body += u"\r\n";
+      body += kelmo::PlainParagraph(paragraphs[i]);
+    }
+    return body;
+  };
+  auto views = [](const std::vector<std::u16string>& texts) {
+    return std::vector<std::u16string_view>(texts.begin(), texts.end());
+  };
+  kelmo::BodyTally tally;
+  Check(tally.Replace(0, 1, views(paragraphs)));
+  std::int64_t plainBytes = 0;
+  Check(tally.Bytes() == ReferenceRuns(plainBody(), plainBytes));
+
+  const std::size_t p = split % paragraphs.size();
+  const std::size_t at = split % (paragraphs[p].size() + 1);
+  const std::vector<std::u16string> halves = {paragraphs[p].substr(0, at),
+                                              paragraphs[p].substr(at)};
+  Check(tally.Replace(p, 1, views(halves)));
+  paragraphs.erase(paragraphs.begin() + static_cast<std::ptrdiff_t>(p));
+  paragraphs.insert(paragraphs.begin() + static_cast<std::ptrdiff_t>(p), halves.begin(),
+                    halves.end());
+  Check(tally.Bytes() == ReferenceRuns(plainBody(), plainBytes));
+  return 0;
+}
