@@ -101,7 +101,7 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
 MainForm::~MainForm() { m_mail.reset(); }
 
 void MainForm::createControls() {
-  auto named = [this](auto* widget, const char* name) {
+  auto named = [](auto* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
   };
