@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <vector>
 
 #include "inputs.h"
 #include "window/main_form.h"
@@ -55,6 +58,52 @@ void BM_KeystrokeInBareEditor(benchmark::State& state) {
   Keystrokes(state, &editor);
 }
 
+// The two side by side, keystroke after keystroke, so that both see the same machine: the
+// median of each, and their ratio.
+void BM_KeystrokeWindowOverBare(benchmark::State& state) {
+  const auto where = static_cast<Where>(state.range(0));
+  MainForm form;
+  form.show();
+  (void)QTest::qWaitForWindowExposed(&form);
+  auto* body = form.findChild<QPlainTextEdit*>(QStringLiteral("body"));
+  Fill(*body, where);
+  QPlainTextEdit editor;
+  editor.setFont(body->font());
+  editor.resize(body->size());
+  editor.show();
+  (void)QTest::qWaitForWindowExposed(&editor);
+  Fill(editor, where);
+
+  auto time = [](QPlainTextEdit* target) {
+    const auto start = std::chrono::steady_clock::now();
+    QTest::keyClick(target, 'x');
+    const auto end = std::chrono::steady_clock::now();
+    QTest::keyClick(target, Qt::Key_Backspace);
+    return std::chrono::duration<double, std::micro>(end - start).count();
+  };
+  std::vector<double> window;
+  std::vector<double> bare;
+  for (auto _ : state) {
+    window.push_back(time(body));
+    bare.push_back(time(&editor));
+    state.SetIterationTime((window.back() + bare.back()) / 1e6);
+  }
+  auto median = [](std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  };
+  const double windowMedian = median(window);
+  const double bareMedian = median(bare);
+  state.counters["window_us"] = windowMedian;
+  state.counters["bare_us"] = bareMedian;
+  state.counters["ratio"] = windowMedian / bareMedian;
+  state.SetLabel(where == kEnd ? "end" : "middle");
+}
+
+BENCHMARK(BM_KeystrokeWindowOverBare)
+    ->DenseRange(kEnd, kMiddle)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeystrokeInWindow)->DenseRange(kEnd, kMiddle)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeystrokeInBareEditor)->DenseRange(kEnd, kMiddle)->Unit(benchmark::kMicrosecond);
 

@@ -206,8 +206,11 @@ void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int cha
   if (m_clearing) return;
   const QTextDocument* document = m_body->document();
   QTextBlock first = document->findBlock(position);
-  QTextBlock last = document->findBlock(position + charsAdded);
   if (!first.isValid()) first = document->lastBlock();
+  // A keystroke stays in its block: no second look-up.
+  QTextBlock last = position + charsAdded < first.position() + first.length()
+                        ? first
+                        : document->findBlock(position + charsAdded);
   if (!last.isValid()) last = document->lastBlock();
   const int added = last.blockNumber() - first.blockNumber() + 1;
   const auto before = static_cast<int>(m_model.Body().Paragraphs());
@@ -309,16 +312,18 @@ void MainForm::showModel() {
   m_counter->setText(QString::number(m_model.Counter()));
   SetDescription(m_counter, RoomText(m_model.RoomLeft(), m_model.ByteMode()));
   setWindowTitle(ToQString(TitleText(m_model.WindowTitle())));
-  showFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft());
-  showFieldRoom(m_subject, m_model.SubjectRoomLeft());
+  showFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);
+  showFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
   showSpill();
 }
 
-void MainForm::showFieldRoom(QLineEdit* field, std::int64_t roomLeft) {
+void MainForm::showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown) {
+  if (roomLeft == shown) return;  // a keystroke in the body leaves the fields as they are
+  const bool wasOver = shown < 0;
+  shown = roomLeft;
   SetDescription(field, RoomText(roomLeft, true));
   const bool over = roomLeft < 0;
-  if (over == field->property("overLimit").toBool()) return;
-  field->setProperty("overLimit", over);
+  if (over == wasOver) return;
   QPalette palette;  // the inherited one, when within the limit
   if (over) {
     palette = field->palette();

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "message/message_model.h"
@@ -51,7 +52,7 @@ class MainForm : public QWidget {
   void resyncBody();
   void showModel();
   void showSpill();
-  void showFieldRoom(QLineEdit* field, std::int64_t roomLeft);
+  void showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
   void writeScratchFile();
   void SendMail();
   void showError(int number, const QString& description);
@@ -75,6 +76,9 @@ class MainForm : public QWidget {
   MessageModel m_model;
   bool m_clearing = false;            // the fields' own change reports wait for the clear
   bool m_spillShown = false;          // the body's tint past the limit is on
+  // The fields' room left as last shown; none yet, and within the limit.
+  std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
+  std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   std::unique_ptr<MailTransport> m_mail;
 };
