@@ -153,8 +153,10 @@ void SystemMailTransport::send(const OutgoingMail& mail, Done done) {
 }
 
 SystemMailTransport::Job& SystemMailTransport::startJob(const QString& program,
-                                                        const QStringList& arguments, Done done) {
+                                                        const QStringList& arguments, Done done,
+                                                        QProcess::ProcessChannelMode channels) {
   auto& job = *m_jobs.emplace_back(std::make_unique<Job>(std::move(done)));
+  job.process().setProcessChannelMode(channels);
   QObject::connect(
       &job.process(), &QProcess::errorOccurred, &job.process(),
       [&job, program](QProcess::ProcessError error) {
@@ -184,8 +186,7 @@ void SystemMailTransport::openComposeWindow(const OutgoingMail& mail, Done done)
             .arg(url.size())
             .arg(kMaxArgumentBytes)));
   }
-  Job& job = startJob(program, {url}, std::move(done));
-  job.process().setProcessChannelMode(QProcess::ForwardedChannels);
+  Job& job = startJob(program, {url}, std::move(done), QProcess::ForwardedChannels);
   // Some clients keep their launcher until the compose window closes: by then it is open.
   QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job] { job.finish({}); });
   QObject::connect(
@@ -219,7 +220,8 @@ void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
     return done(error);
   }
 
-  Job& job = startJob(program, {QStringLiteral("-t"), QStringLiteral("-i")}, std::move(done));
+  Job& job = startJob(program, {QStringLiteral("-t"), QStringLiteral("-i")}, std::move(done),
+                      QProcess::SeparateChannels);
   QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, message] {
     job.process().write(message);
     job.process().closeWriteChannel();

@@ -2,6 +2,7 @@
 // xdg-email when a compose window is wanted, sendmail otherwise.
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <chrono>
 #include <memory>
@@ -34,7 +35,8 @@ class SystemMailTransport : public MailTransport {
   class Job;
   void openComposeWindow(const OutgoingMail& mail, Done done);
   void deliver(const OutgoingMail& mail, Done done);
-  Job& startJob(const QString& program, const QStringList& arguments, Done done);
+  Job& startJob(const QString& program, const QStringList& arguments, Done done,
+                QProcess::ProcessChannelMode channels);
 
   Timeouts m_timeouts;
   // Mail programs started, the finished ones until the next send.
