@@ -212,11 +212,12 @@ void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int cha
                         ? first
                         : document->findBlock(position + charsAdded);
   if (!last.isValid()) last = document->lastBlock();
-  const int added = last.blockNumber() - first.blockNumber() + 1;
+  const int firstNumber = first.blockNumber();
+  const int added = (last == first ? firstNumber : last.blockNumber()) - firstNumber + 1;
   const auto before = static_cast<int>(m_model.Body().Paragraphs());
   const int removed = added - (document->blockCount() - before);
   const BlockTexts texts(first, added);
-  if (removed < 0 || !m_model.BodyChanged(static_cast<std::size_t>(first.blockNumber()),
+  if (removed < 0 || !m_model.BodyChanged(static_cast<std::size_t>(firstNumber),
                                           static_cast<std::size_t>(removed), texts.views)) {
     resyncBody();
   }

@@ -74,8 +74,8 @@ class MainForm : public QWidget {
   QPushButton* m_exitButton = nullptr;
 
   MessageModel m_model;
-  bool m_clearing = false;            // the fields' own change reports wait for the clear
-  bool m_spillShown = false;          // the body's tint past the limit is on
+  bool m_clearing = false;    // the fields' own change reports wait for the clear
+  bool m_spillShown = false;  // the body's tint past the limit is on
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
