@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <stdexcept>
 
 namespace kelmo::testing {
@@ -15,6 +16,7 @@ class FakeMailPrograms {
     Write("sendmail",
           "#!/bin/sh\n"
           "echo $$ > \"$FAKE_DIR/sendmail.pid\"\n"
+          "echo run >> \"$FAKE_DIR/sendmail.runs\"\n"
           "printf '%s\\n' \"$@\" > \"$FAKE_DIR/sendmail.argv\"\n"
           "/bin/cat > \"$FAKE_DIR/sendmail.stdin\"\n"
           "[ -n \"$FAKE_STDERR\" ] && printf '%s' \"$FAKE_STDERR\" >&2\n"
@@ -62,6 +64,20 @@ class FakeMailPrograms {
 
   QByteArray m_savedPath;
   QTemporaryDir m_dir;
+};
+
+// Counts the ticks of a 50-ms timer: they only come while the event loop runs.
+class TickCounter {
+ public:
+  TickCounter() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { ++m_ticks; });
+    m_timer.start(50);
+  }
+  int ticks() const { return m_ticks; }
+
+ private:
+  QTimer m_timer;
+  int m_ticks = 0;
 };
 
 }  // namespace kelmo::testing
