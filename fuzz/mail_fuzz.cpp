@@ -44,8 +44,9 @@ void CheckRawMessage(const QByteArray& message, bool iso2022jp) {
   }
   QStringList names;
   for (const QByteArray& line : header.split('\n')) {
-    // Folding happens at white space, so only a line of a single word may be longer.
-    Check(line.size() <= 78 || !line.mid(1).contains(' '), "header line over 78 octets", line);
+    // Folding happens at white space, so only a line of a single word (white space
+    // around it aside) may be longer.
+    Check(line.size() <= 78 || !line.trimmed().contains(' '), "header line over 78 octets", line);
     if (line.startsWith(' ') || line.startsWith('\t')) continue;  // folded
     names << QString::fromLatin1(line.left(line.indexOf(':')));
   }
