@@ -89,7 +89,7 @@ std::optional<std::int64_t> MeasureBody(const QString& path, QString& error) {
   for (;;) {
     chunk = file.read(kChunkBytes);
     if (chunk.isEmpty()) break;
-    tail = (tail + chunk).right(4);
+    tail = (tail + chunk.right(4)).right(4);
     const QString text = decoder.decode(chunk);
     body.Add(text);
     if (decoder.hasError()) break;
