@@ -69,7 +69,9 @@ def run_window(scale, workdir):
         if scale != 1:
             env["QT_SCALE_FACTOR"] = str(scale)
         kelmo = subprocess.Popen([KELMO], cwd=workdir, env=env)
-        window = wait_until(lambda: x(env, "xdotool", "search", "--name", "^Kelmo$").split("\n")[0], 20)
+        # Qt also names an unmapped 1 x 1 helper window "Kelmo"; only the mapped one is the window.
+        window = wait_until(lambda: x(env, "xdotool", "search", "--onlyvisible", "--name", "^Kelmo$").split("\n")[0],
+                            20)
         check(f"window titled Kelmo appears (scale {scale})", bool(window))
         if not window:
             return
