@@ -17,7 +17,11 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeMailPrograms;
 
+// For stand-ins that hang: the limits are what the test waits for.
 SystemMailTransport::Timeouts Short() { return {300ms, 500ms}; }
+// For stand-ins that exit at once: limits far above a loaded machine's start-up time, so an
+// exit status is never mistaken for a launcher left running or a sendmail that hung.
+SystemMailTransport::Timeouts Patient() { return {5s, 10s}; }
 
 // Sends and runs the event loop until the outcome arrives.
 std::optional<MailError> Send(MailTransport& t, const QString& to, const QString& subject,
@@ -41,7 +45,7 @@ MailError SendError(MailTransport& t, bool compose, const QString& body = "body"
 
 TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   EXPECT_EQ(Send(transport, "you@example.jp", u"件名"_qs, u"一行目\r\n二行目"_qs, false),
             std::nullopt);
   EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
@@ -63,7 +67,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
     FakeMailPrograms fake;
     fake.setExit(row.code);
     fake.setStderr("msmtp: cannot connect to smtp.example.jp");
-    SystemMailTransport transport(Short());
+    SystemMailTransport transport(Patient());
     const MailError error = SendError(transport, false);
     // Our own number, never the exit status, which could read as an errno.
     EXPECT_EQ(error.number(), kTransportFailed);
@@ -84,7 +88,7 @@ TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
 
 TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_qs;
   EXPECT_EQ(Send(transport, "you+tag@example.jp", u"件名 & more"_qs, body, true), std::nullopt);
   const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
@@ -108,14 +112,14 @@ TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
   for (int code = 1; code <= 5; ++code) {
     FakeMailPrograms fake;
     fake.setExit(code);
-    SystemMailTransport transport(Short());
+    SystemMailTransport transport(Patient());
     const MailError error = SendError(transport, true);
     EXPECT_EQ(error.number(), kComposeFailed);
     EXPECT_TRUE(error.description().contains(QStringLiteral("(終了コード %1)").arg(code)));
   }
   FakeMailPrograms fake;
   fake.setExit(3);
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   EXPECT_TRUE(
       SendError(transport, true).description().contains(u"メールソフトが見つかりません"_qs));
 }
@@ -129,7 +133,7 @@ TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
 
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   const MailError error = SendError(transport, true, QString(20000, QChar(u'あ')));
   EXPECT_EQ(error.number(), kCommandLineTooLong);
   EXPECT_FALSE(fake.ran("xdg-email"));
@@ -138,7 +142,7 @@ TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_runnin
 TEST(system_transport, missing_programs_are_reported) {
   FakeMailPrograms fake;
   fake.remove("xdg-email");
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   EXPECT_EQ(SendError(transport, true).number(), kProgramMissing);
   EXPECT_EQ(Send(transport, "you@example.jp", "s", "b", false),
             std::nullopt);  // sendmail still there
@@ -183,7 +187,7 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
 
 TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Short());
+  SystemMailTransport transport(Patient());
   for (const QString& recipient :
        {QString(), u"you@x.jp\r\nBcc: evil@x.jp"_qs, u"あなた@x.jp"_qs}) {
     const auto error = Send(transport, recipient, "s", "b", false);
