@@ -57,7 +57,6 @@ std::uint64_t DoubleByteMaskTail(const Cp932Widths& widths, const char16_t* p, s
 }  // namespace
 
 MbcsSize MeasureMbcs(std::u16string_view text) {
-  const Cp932Widths& widths = Cp932WidthTable();
   const char16_t* p = text.data();
   const std::size_t n = text.size();
   std::int64_t doubles = 0;
@@ -77,9 +76,10 @@ MbcsSize MeasureMbcs(std::u16string_view text) {
       carry = 0;
       continue;
     }
-    account(DoubleByteMask(widths, p + i), kBlock);
+    // The table is built on first use, so ASCII alone never needs it.
+    account(DoubleByteMask(Cp932WidthTable(), p + i), kBlock);
   }
-  if (i < n) account(DoubleByteMaskTail(widths, p + i, n - i), n - i);
+  if (i < n) account(DoubleByteMaskTail(Cp932WidthTable(), p + i, n - i), n - i);
 
   return {static_cast<std::int64_t>(n) + doubles, runs};
 }
