@@ -1,0 +1,82 @@
+// The UTF-8 measure against its definition: arbitrary bytes fed in random chunks,
+// against glibc iconv's decode to UTF-16 (independent of Kelmo's decoder) measured with
+// the UTF-16 measure after every line break has become CR LF. Both must agree on whether
+// the input is UTF-8 and, when it is not, on where it stops being so.
+#include <iconv.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "measure/mbcs.h"
+#include "measure/utf8.h"
+
+namespace {
+
+struct Decoded {
+  std::u16string text;
+  std::optional<std::size_t> errorOffset;
+};
+
+Decoded ReferenceDecode(std::string_view bytes) {
+  static iconv_t cd =
+      iconv_open(std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  Decoded out;
+  out.text.resize(bytes.size() + 1);
+  char* src = const_cast<char*>(bytes.data());
+  std::size_t srcLeft = bytes.size();
+  char* dst = reinterpret_cast<char*>(out.text.data());
+  std::size_t dstLeft = out.text.size() * sizeof(char16_t);
+  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
+    if (errno != EILSEQ && errno != EINVAL) std::abort();
+    out.errorOffset = static_cast<std::size_t>(src - bytes.data());
+  }
+  out.text.resize(out.text.size() - dstLeft / sizeof(char16_t));
+  return out;
+}
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  std::uint32_t seed = data[0];  // chooses where the chunks end
+  const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  const Decoded reference = ReferenceDecode(bytes);
+
+  for (const bool skipBom : {false, true}) {
+    kelmo::Utf8MbcsCounter counter(skipBom);
+    bool valid = true;
+    for (std::size_t at = 0; valid && at < bytes.size();) {
+      seed = seed * 1103515245u + 12345u;
+      const std::size_t n = 1 + (seed >> 16) % (seed & 0x100 ? 200 : 5);
+      valid = counter.Add(bytes.substr(at, n));
+      at += n;
+    }
+    valid = valid && counter.Finish();
+    Check(valid == !reference.errorOffset);
+    if (!valid) {
+      Check(counter.ErrorOffset() == reference.errorOffset);
+      continue;
+    }
+    std::u16string_view text = reference.text;
+    if (skipBom && !text.empty() && text.front() == u'\uFEFF') text.remove_prefix(1);
+    Check(counter.Size() == kelmo::MeasureMbcs(kelmo::WithCrLf(text)));
+  }
+  if (!reference.errorOffset) {
+    Check(kelmo::DecodeUtf8(bytes) == reference.text);
+    Check(kelmo::EncodeUtf8(reference.text) == bytes);
+  }
+  return 0;
+}

@@ -1,0 +1,258 @@
+#include "measure/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kelmo {
+namespace {
+
+struct Outcome {
+  bool valid;
+  MbcsSize size;
+  std::optional<std::uint64_t> errorOffset;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  os << (o.valid ? "valid" : "invalid") << " bytes=" << o.size.bytes << " runs=" << o.size.runs;
+  if (o.errorOffset) os << " error at " << *o.errorOffset;
+  return os;
+}
+
+Outcome Measure(const std::vector<std::string_view>& chunks, bool skipBom = false) {
+  Utf8MbcsCounter counter(skipBom);
+  bool valid = true;
+  for (const std::string_view chunk : chunks) {
+    if (!(valid = counter.Add(chunk))) break;
+  }
+  valid = valid && counter.Finish();
+  return {valid, valid ? counter.Size() : MbcsSize{}, counter.ErrorOffset()};
+}
+
+struct Row {
+  const char* name;
+  std::string_view utf8;
+  std::int64_t bytes;  // bytes and runs when valid
+  std::int64_t runs;
+  std::optional<std::uint64_t> errorAt;  // the offset reported when it is not
+};
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+Outcome Expected(const Row& row) {
+  if (row.errorAt) return {false, {}, row.errorAt};
+  return {true, {row.bytes, row.runs}, std::nullopt};
+}
+
+using namespace std::string_view_literals;
+
+const Row kRows[] = {
+    {"empty", "", 0, 0, {}},
+    {"ascii", "abc", 3, 0, {}},
+    {"lf_counts_as_crlf", "a\nb", 4, 0, {}},
+    {"crlf", "a\r\nb", 4, 0, {}},
+    {"lone_cr_counts_as_crlf", "a\rb", 4, 0, {}},
+    {"cr_then_crlf", "\r\r\n", 4, 0, {}},
+    {"lf_then_cr", "\n\r", 4, 0, {}},
+    {"sixteen_lfs", "\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n", 32, 0, {}},
+    {"crlf_across_words", "1234567\r\n12345678", 17, 0, {}},
+    {"cr_ends_word_before_text", "1234567\rx", 10, 0, {}},
+    {"nul_is_a_character", "a\0b"sv, 3, 0, {}},
+    {"hiragana", "\xe3\x81\x82", 2, 1, {}},
+    {"line_break_splits_runs", "\xe3\x81\x82\n\xe3\x81\x84", 6, 2, {}},
+    {"one_run_after_ascii_words", "abcdefgh\xe6\xbc\xa2\xe5\xad\x97", 12, 1, {}},
+    {"halfwidth_katakana_single_byte", "\xef\xbd\xb1", 1, 0, {}},
+    {"two_byte_unmappable", "\xc3\xa9", 1, 0, {}},
+    {"two_byte_mappable_double", "\xc2\xa7", 2, 1, {}},  // § is in JIS X 0208
+    {"emoji_is_two_single_units", "\xf0\x9f\x98\x80", 2, 0, {}},
+    {"emoji_splits_runs", "\xe3\x81\x82\xf0\x9f\x98\x80\xe3\x81\x84", 6, 2, {}},
+    {"bom_counts_unless_skipped",
+     "\xef\xbb\xbf"
+     "a",
+     2,
+     0,
+     {}},
+    {"noncharacter_fffe", "\xef\xbf\xbe", 1, 0, {}},
+    {"last_code_point", "\xf4\x8f\xbf\xbf", 2, 0, {}},
+    {"smallest_three_byte", "\xe0\xa0\x80", 1, 0, {}},
+    // Leads E0 and ED, which need more than the bit pattern, among kana.
+    {"leads_e0_and_ed_among_kana", "\xe3\x81\x82\xe0\xa0\x80\xed\x9f\xbf\xe3\x81\x84", 6, 2, {}},
+    {"private_use_is_double_byte", "\xee\x80\x80\xe3\x81\x82", 4, 1, {}},
+    // Not UTF-8: the offset is that of the first byte of the first ill-formed sequence.
+    {"lone_continuation", "ab\x80", 0, 0, 2},
+    {"overlong_two_byte_c0", "\xc0\x80", 0, 0, 0},
+    {"overlong_two_byte_c1", "x\xc1\xbf", 0, 0, 1},
+    {"overlong_three_byte", "\xe0\x80\x80", 0, 0, 0},
+    {"overlong_three_byte_7ff", "\xe0\x9f\xbf", 0, 0, 0},
+    {"overlong_four_byte", "\xf0\x8f\xbf\xbf", 0, 0, 0},
+    {"surrogate_high_encoded", "\xed\xa0\x80", 0, 0, 0},
+    {"overlong_before_kana", "\xe3\x81\x82\xe0\x80\x80\xe3\x81\x82", 0, 0, 3},
+    {"surrogate_before_kana", "\xed\xa0\x80\xe3\x81\x82", 0, 0, 0},
+    {"surrogate_low_encoded", "\xe3\x81\x82\xed\xbf\xbf", 0, 0, 3},
+    {"past_10ffff", "\xf4\x90\x80\x80", 0, 0, 0},
+    {"lead_f5", "\xf5\x80\x80\x80", 0, 0, 0},
+    {"byte_ff", "abcdefghij\xff", 0, 0, 10},
+    {"lead_then_ascii", "\xe3\x41", 0, 0, 0},
+    {"third_byte_not_continuation", "abcdefgh\xe3\x81\x41", 0, 0, 8},
+    {"cut_off_at_end", "ab\xe3\x81", 0, 0, 2},
+    {"cut_off_four_byte", "\xe3\x81\x82\xf0\x9f\x98", 0, 0, 3},
+    {"error_after_valid_text_stops_there", "\xc3\xa9\x80\xff", 0, 0, 2},
+};
+
+class utf8 : public testing::TestWithParam<Row> {};
+
+TEST_P(utf8, whole_input) { EXPECT_EQ(Measure({GetParam().utf8}), Expected(GetParam())); }
+
+// However the input is cut, the result is the same: a sequence, a CR LF or a word of
+// ASCII split between two chunks, or the input fed a byte at a time.
+TEST_P(utf8, any_split_into_chunks) {
+  const std::string_view text = GetParam().utf8;
+  for (std::size_t at = 0; at <= text.size(); ++at) {
+    EXPECT_EQ(Measure({text.substr(0, at), text.substr(at)}), Expected(GetParam()))
+        << "split at " << at;
+  }
+  std::vector<std::string_view> bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) bytes.push_back(text.substr(i, 1));
+  EXPECT_EQ(Measure(bytes), Expected(GetParam())) << "a byte at a time";
+}
+
+// The same inside long ASCII, at every alignment to the 64-byte blocks ASCII is taken in.
+TEST_P(utf8, inside_ascii_at_any_alignment) {
+  const std::string after(70, 'y');
+  for (std::size_t before = 1; before <= 70; ++before) {
+    const std::string text = std::string(before, 'x') + std::string(GetParam().utf8) + after;
+    Outcome expected = Expected(GetParam());
+    if (expected.valid) {
+      expected.size.bytes += static_cast<std::int64_t>(before + after.size());
+    } else {
+      *expected.errorOffset += before;
+    }
+    EXPECT_EQ(Measure({text}), expected) << before << " bytes before";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(rows, utf8, testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(utf8_bom, skipped_only_at_the_very_start) {
+  struct BomRow {
+    const char* name;
+    std::vector<std::string_view> chunks;
+    std::int64_t bytes;
+  };
+  const BomRow rows[] = {
+      {"bom_alone", {"\xef\xbb\xbf"}, 0},
+      {"bom_split_over_chunks",
+       {"\xef", "\xbb",
+        "\xbf"
+        "a"},
+       1},
+      {"empty_chunk_first",
+       {"",
+        "\xef\xbb\xbf"
+        "a"},
+       1},
+      {"second_bom_counts", {"\xef\xbb\xbf\xef\xbb\xbf"}, 1},
+      {"bom_after_text_counts", {"a", "\xef\xbb\xbf"}, 2},
+  };
+  for (const BomRow& row : rows) {
+    const Outcome outcome = Measure(row.chunks, /*skipBom=*/true);
+    EXPECT_TRUE(outcome.valid) << row.name;
+    EXPECT_EQ(outcome.size.bytes, row.bytes) << row.name;
+  }
+}
+
+TEST(utf8_state, nothing_counts_after_an_error) {
+  Utf8MbcsCounter counter;
+  EXPECT_FALSE(counter.Add("ab\xff"));
+  EXPECT_FALSE(counter.Add("cd"));
+  EXPECT_FALSE(counter.Finish());
+  EXPECT_EQ(counter.ErrorOffset(), 2u);
+}
+
+TEST(utf8_state, offsets_count_from_the_first_chunk) {
+  EXPECT_EQ(Measure({"abcd", "ef", "\xe3\x81\x82", "\xe3\x81"}).errorOffset, 9u);
+  EXPECT_EQ(Measure({"abcd", "ef\xe3", "\x81", "x"}).errorOffset, 6u);
+}
+
+// Random text of every kind of character, as UTF-8 and as the window holds it, cut into
+// random chunks: the measure equals that of the UTF-16 text with CR LF line breaks.
+TEST(utf8_property, equals_the_utf16_measure) {
+  const char32_t pool[] = {U'a',   U' ', U'\r', U'\n', U'\t', U'あ',  U'漢',   U'ｱ',
+                           U'é',   U'§', U'〜', U'～', U'①',  0xFEFF, 0x1F600, 0x10FFFF,
+                           0xFFFF, 0x7F, 0x80,  0x7FF, 0x800, 0xD7FF, 0xE000};
+  std::mt19937 random(932);
+  for (int round = 0; round < 300; ++round) {
+    std::u16string utf16;
+    const int length = std::uniform_int_distribution(0, 200)(random);
+    for (int i = 0; i < length; ++i) {
+      // Stretches of ASCII too, so that whole blocks of it are taken at once.
+      if (std::uniform_int_distribution(0, 3)(random) == 0) {
+        utf16.append(std::uniform_int_distribution<std::size_t>(1, 80)(random), u'x');
+        continue;
+      }
+      const char32_t c = pool[random() % std::size(pool)];
+      if (c < 0x10000) {
+        utf16 += static_cast<char16_t>(c);
+      } else {
+        utf16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        utf16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      }
+    }
+    const std::string utf8 = EncodeUtf8(utf16);
+    std::vector<std::string_view> chunks;
+    for (std::size_t at = 0; at < utf8.size();) {
+      const std::size_t n = std::uniform_int_distribution<std::size_t>(1, 20)(random);
+      chunks.push_back(std::string_view(utf8).substr(at, n));
+      at += n;
+    }
+    const Outcome outcome = Measure(chunks);
+    ASSERT_TRUE(outcome.valid) << "round " << round;
+    ASSERT_EQ(outcome.size, MeasureMbcs(WithCrLf(utf16))) << "round " << round;
+  }
+}
+
+TEST(utf8_conversion, decode_and_encode) {
+  struct ConversionRow {
+    const char* name;
+    std::string_view utf8;
+    std::u16string_view utf16;
+  };
+  const ConversionRow rows[] = {
+      {"empty", "", u""},
+      {"ascii_and_line_breaks", "a\r\nb\n", u"a\r\nb\n"},
+      {"every_length", "\xc3\xa9\xe3\x81\x82\xf0\x9f\x98\x80", u"\u00e9\u3042\U0001F600"},
+      {"limits", "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf4\x8f\xbf\xbf",
+       u"\u0080\u07ff\u0800\uffff\U0010FFFF"},
+  };
+  for (const ConversionRow& row : rows) {
+    EXPECT_EQ(DecodeUtf8(row.utf8), row.utf16) << row.name;
+    EXPECT_EQ(EncodeUtf8(row.utf16), row.utf8) << row.name;
+  }
+}
+
+// One U+FFFD for every byte that is not part of a well-formed sequence.
+TEST(utf8_conversion, ill_formed_bytes_each_become_a_replacement) {
+  EXPECT_EQ(DecodeUtf8("\xff"), u"\uFFFD");
+  EXPECT_EQ(DecodeUtf8("\xe3\x81"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(DecodeUtf8("\xe3\x81x"), u"\uFFFD\uFFFDx");
+  EXPECT_EQ(DecodeUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(DecodeUtf8("\xc0\x80\xe3\x81\x82"), u"\uFFFD\uFFFD\u3042");
+  const char16_t loneHalves[] = {u'a', 0xD800, u'b', 0xDC00};
+  EXPECT_EQ(EncodeUtf8(std::u16string_view(loneHalves, 4)),
+            "a\xef\xbf\xbd"
+            "b\xef\xbf\xbd");
+}
+
+TEST(with_crlf, every_line_break_becomes_crlf) {
+  EXPECT_EQ(WithCrLf(u""), u"");
+  EXPECT_EQ(WithCrLf(u"a\nb\r\nc\rd"), u"a\r\nb\r\nc\r\nd");
+  EXPECT_EQ(WithCrLf(u"\r\r\n\n\r"), u"\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(WithCrLf(u"あ\u2029い"), u"あ\u2029い");  // only CR and LF are line breaks
+}
+
+}  // namespace
+}  // namespace kelmo
