@@ -22,13 +22,9 @@ FatalReport DescribeFatal(std::exception_ptr error) {
   }
 }
 
-void SetApplicationIdentity() {
-  QCoreApplication::setApplicationName(QStringLiteral("Kelmo"));
-  QCoreApplication::setApplicationVersion(QStringLiteral(KELMO_VERSION));
-}
-
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
-  SetApplicationIdentity();
+  setApplicationName(QStringLiteral("Kelmo"));
+  setApplicationVersion(QStringLiteral(KELMO_VERSION));
   setDesktopFileName(QStringLiteral("org.kelmo.Kelmo"));
 }
 

@@ -11,9 +11,6 @@ struct FatalReport {
   QString description;
 };
 
-// The program's name and version, for the window and the command line alike.
-void SetApplicationIdentity();
-
 // The number and description shown for an error that escaped every handler.
 FatalReport DescribeFatal(std::exception_ptr error);
 

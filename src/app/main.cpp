@@ -1,18 +1,8 @@
-#include <QCoreApplication>
-
-#include "app/application.h"
 #include "app/measure_command.h"
-#include "window/main_form.h"
+#include "app/window_launcher.h"
 
+// Without Qt: the command line answers at once, and the window is a program of its own.
 int main(int argc, char* argv[]) {
-  if (kelmo::WantsCommandLine(argc, argv)) {
-    // No window, so no display either: a core application is enough.
-    QCoreApplication app(argc, argv);
-    kelmo::SetApplicationIdentity();
-    return kelmo::RunCommandLine();
-  }
-  kelmo::Application app(argc, argv);
-  kelmo::MainForm form;
-  form.show();
-  return app.exec();
+  if (kelmo::WantsCommandLine(argc, argv)) return kelmo::RunCommandLine(argc, argv);
+  return kelmo::StartWindow(argv);
 }

@@ -1,108 +1,164 @@
 #include "app/measure_command.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QFile>
-#include <QStringDecoder>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "measure/mbcs.h"
 #include "measure/message_total.h"
-#include "utf16/utf16.h"
+#include "measure/utf8.h"
 
 namespace kelmo {
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr qint64 kChunkBytes = 64 * 1024;
+// Large enough that reading costs few system calls, small enough to stay in the cache.
+constexpr std::size_t kChunkBytes = 128 * 1024;
 
-void PrintError(const QString& message) {
-  std::fprintf(stderr, "kelmo: %s\n", message.toLocal8Bit().constData());
+constexpr std::string_view kHelp =
+    "Usage: kelmo [options] [FILE]\n"
+    "Measures a short mail against a mobile mail service's limits.\n"
+    "Without options, opens the window.\n"
+    "\n"
+    "--measure prints the number the counter shows in byte mode, a TAB and the title\n"
+    "the window shows, in UTF-8. Exit status: 0 within every limit, 1 past one, 2 on\n"
+    "an error. The body comes from FILE, or standard input when FILE is absent or \"-\",\n"
+    "as UTF-8; every line break in it counts as CR LF.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help           Displays help on commandline options.\n"
+    "  -v, --version        Displays version information.\n"
+    "  --measure            Measure a message instead of opening the window.\n"
+    "  --own <ADDRESS>      The own address.\n"
+    "  --subject <SUBJECT>  The subject.\n"
+    "\n"
+    "Arguments:\n"
+    "  FILE                 The body (standard input if absent or -).\n";
+
+void PrintError(std::string_view message) {
+  std::fprintf(stderr, "kelmo: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
-// The body's LenMbcsRuns, with every line break (LF, CR LF or a lone CR) as CR LF. The
-// input is read and measured in chunks, so its size does not matter.
-class BodyMeasure {
- public:
-  void Add(QStringView text) {
-    m_piece.clear();
-    for (const QChar c : text) {
-      if (c == u'\n' && m_afterCr) {
-        m_afterCr = false;  // the CR already stood for the whole CR LF
-        continue;
-      }
-      m_afterCr = c == u'\r';
-      if (c == u'\r' || c == u'\n') {
-        m_piece += u"\r\n";
-      } else {
-        m_piece += c;
-      }
-    }
-    m_counter.Add(View(m_piece));
+// Writes all of text to standard output; false, with a message, when it cannot.
+bool Print(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) {
+    return true;
   }
-  std::int64_t Bytes() const { return m_counter.LenMbcsRuns(); }
-
- private:
-  MbcsCounter m_counter;
-  QString m_piece;
-  bool m_afterCr = false;
-};
-
-// Whether the input stops inside a UTF-8 sequence: a lead byte whose continuation
-// bytes never came. The decoder keeps such a tail to itself.
-bool EndsInsideSequence(const QByteArray& tail) {
-  int continuation = 0;
-  for (qsizetype i = tail.size() - 1; i >= 0 && continuation < 4; --i) {
-    const auto byte = static_cast<unsigned char>(tail[i]);
-    if ((byte & 0xC0) == 0x80) {
-      ++continuation;
-      continue;
-    }
-    const int length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-    return continuation + 1 < length;
-  }
+  PrintError(std::string("standard output: ") + std::strerror(errno));
   return false;
 }
 
-// The body's bytes, or an error message.
-std::optional<std::int64_t> MeasureBody(const QString& path, QString& error) {
-  const bool standardInput = path.isEmpty() || path == u"-";
-  const QString name = standardInput ? QStringLiteral("standard input") : path;
-  QFile file;
-  bool opened;
-  if (standardInput) {
-    opened = file.open(stdin, QIODevice::ReadOnly);
-  } else {
-    file.setFileName(path);
-    opened = file.open(QIODevice::ReadOnly);
+struct Arguments {
+  bool measure = false;
+  bool help = false;
+  bool version = false;
+  std::string own;
+  std::string subject;
+  std::vector<std::string> files;
+};
+
+// The options as QCommandLineParser would take them: "--own X" or "--own=X", "-hv" for
+// "-h -v", "--" before operands that start with "-", and the same error texts.
+std::optional<Arguments> Parse(int argc, char** argv, std::string& error) {
+  Arguments args;
+  bool operandsOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (operandsOnly || arg == "-" || arg.empty() || arg[0] != '-') {
+      args.files.emplace_back(arg);
+    } else if (arg == "--") {
+      operandsOnly = true;
+    } else if (arg.substr(0, 2) == "--") {
+      const std::size_t equals = arg.find('=');
+      const std::string_view name =
+          arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
+      std::string* value = name == "own" ? &args.own : name == "subject" ? &args.subject : nullptr;
+      if (value != nullptr) {
+        if (equals != std::string_view::npos) {
+          *value = arg.substr(equals + 1);
+        } else if (i + 1 < argc) {
+          *value = argv[++i];
+        } else {
+          error = "Missing value after '" + std::string(arg) + "'.";
+          return std::nullopt;
+        }
+        continue;
+      }
+      bool* flag = name == "measure"                      ? &args.measure
+                   : name == "help" || name == "help-all" ? &args.help
+                   : name == "version"                    ? &args.version
+                                                          : nullptr;
+      if (flag == nullptr) {
+        error = "Unknown option '" + std::string(name) + "'.";
+        return std::nullopt;
+      }
+      if (equals != std::string_view::npos) {
+        error = "Unexpected value after '" + std::string(arg.substr(0, equals)) + "'.";
+        return std::nullopt;
+      }
+      *flag = true;
+    } else {
+      for (const char c : arg.substr(1)) {
+        if (c == 'h' || c == '?') {
+          args.help = true;
+        } else if (c == 'v') {
+          args.version = true;
+        } else {
+          error = std::string("Unknown option '") + c + "'.";
+          return std::nullopt;
+        }
+      }
+    }
   }
-  if (!opened) {
-    error = QStringLiteral("%1: %2").arg(name, file.errorString());
+  return args;
+}
+
+// The body's LenMbcsRuns, read in chunks so that its size does not matter, or an error
+// message.
+std::optional<std::int64_t> MeasureBody(const std::string& path, std::string& error) {
+  const bool standardInput = path.empty() || path == "-";
+  const std::string name = standardInput ? "standard input" : path;
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = name + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  BodyMeasure body;
-  QByteArray chunk;
-  QByteArray tail;  // the end of the input so far
+  struct stat status {};
+  if (!standardInput && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    error = name + ": file to open is a directory";  // in the words Qt used for it
+    return std::nullopt;
+  }
+  // A BOM at the start is not part of the body.
+  Utf8MbcsCounter body(/*skipInitialBom=*/true);
+  std::string chunk(kChunkBytes, '\0');
+  bool valid = true;
+  int readError = 0;
   for (;;) {
-    chunk = file.read(kChunkBytes);
-    if (chunk.isEmpty()) break;
-    tail = (tail + chunk.right(4)).right(4);
-    const QString text = decoder.decode(chunk);
-    body.Add(text);
-    if (decoder.hasError()) break;
+    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) readError = errno;
+    if (got <= 0) break;
+    if (!(valid = body.Add(std::string_view(chunk.data(), static_cast<std::size_t>(got))))) break;
   }
-  if (file.error() != QFileDevice::NoError) {
-    error = QStringLiteral("%1: %2").arg(name, file.errorString());
+  if (!standardInput) ::close(fd);
+  if (readError != 0) {
+    error = name + ": " + std::strerror(readError);
     return std::nullopt;
   }
-  if (decoder.hasError() || EndsInsideSequence(tail)) {
-    error = QStringLiteral("%1: not valid UTF-8").arg(name);
+  if (!valid || !body.Finish()) {
+    error = name + ": not valid UTF-8";
     return std::nullopt;
   }
-  return body.Bytes();
+  return body.LenMbcsRuns();
 }
 
 }  // namespace
@@ -120,61 +176,38 @@ bool WantsCommandLine(int argc, char** argv) {
   return false;
 }
 
-int RunCommandLine() {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Measures a short mail against a mobile mail service's limits.\n"
-      "Without options, opens the window.\n\n"
-      "--measure prints the number the counter shows in byte mode, a TAB and the title\n"
-      "the window shows, in UTF-8. Exit status: 0 within every limit, 1 past one, 2 on\n"
-      "an error. The body comes from FILE, or standard input when FILE is absent or \"-\",\n"
-      "as UTF-8; every line break in it counts as CR LF."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption measure(
-      QStringLiteral("measure"),
-      QStringLiteral("Measure a message instead of opening the window."));
-  const QCommandLineOption own(QStringLiteral("own"), QStringLiteral("The own address."),
-                               QStringLiteral("ADDRESS"));
-  const QCommandLineOption subject(QStringLiteral("subject"), QStringLiteral("The subject."),
-                                   QStringLiteral("SUBJECT"));
-  parser.addOptions({measure, own, subject});
-  parser.addPositionalArgument(QStringLiteral("FILE"),
-                               QStringLiteral("The body (standard input if absent or -)."),
-                               QStringLiteral("[FILE]"));
-
-  if (!parser.parse(QCoreApplication::arguments())) {
-    PrintError(parser.errorText());
+int RunCommandLine(int argc, char** argv) {
+  std::string error;
+  const std::optional<Arguments> args = Parse(argc, argv, error);
+  if (!args) {
+    PrintError(error);
     return kUsageError;
   }
-  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (parser.isSet(QStringLiteral("help-all"))) parser.showHelp(0);
-  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
-  if (!parser.isSet(measure)) {
-    PrintError(QStringLiteral("--own, --subject and FILE go with --measure"));
+  if (args->help) return Print(kHelp) ? 0 : kUsageError;
+  if (args->version) return Print("Kelmo " KELMO_VERSION "\n") ? 0 : kUsageError;
+  if (!args->measure) {
+    PrintError("--own, --subject and FILE go with --measure");
     return kUsageError;
   }
-  const QStringList files = parser.positionalArguments();
-  if (files.size() > 1) {
-    PrintError(QStringLiteral("one FILE at most, not %1").arg(files.size()));
+  if (args->files.size() > 1) {
+    PrintError("one FILE at most, not " + std::to_string(args->files.size()));
     return kUsageError;
   }
 
-  QString error;
-  const auto bodyBytes = MeasureBody(files.value(0), error);
+  const std::optional<std::int64_t> bodyBytes =
+      MeasureBody(args->files.empty() ? std::string() : args->files.front(), error);
   if (!bodyBytes) {
     PrintError(error);
     return kUsageError;
   }
-  const QString ownAddress = parser.value(own);
-  const QString subjectText = parser.value(subject);
-  const std::int64_t addressCount = LenMbcs(View(ownAddress));
-  const std::int64_t subjectCount = LenMbcsRuns(View(subjectText));
+  // The fields are measured as the window holds them: as UTF-16, line breaks untouched.
+  const std::int64_t addressCount = LenMbcs(DecodeUtf8(args->own));
+  const std::int64_t subjectCount = LenMbcsRuns(DecodeUtf8(args->subject));
   const std::int64_t total = MessageTotal(*bodyBytes, addressCount, subjectCount);
   const Title title = ChooseTitle(addressCount, subjectCount, total);
-  const QByteArray line =
-      QByteArray::number(total) + '\t' + ToQString(TitleText(title)).toUtf8() + '\n';
-  std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+  if (!Print(std::to_string(total) + '\t' + EncodeUtf8(TitleText(title)) + '\n')) {
+    return kUsageError;
+  }
   return title == Title::Plain ? 0 : 1;
 }
 

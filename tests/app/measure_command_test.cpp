@@ -71,6 +71,11 @@ TEST(measure_command, counts_as_the_window_does) {
       {"over_384", "", "", longBody, 1},
       {"address_over_55", QString(56, QLatin1Char('a')), "", "x", 1},
       {"subject_over_40", "", QString(20, QChar(u'漢')), "", 1},
+      {"bom_at_the_start_is_not_text", "", "",
+       "\xef\xbb\xbf"
+       "abc",
+       0},
+      {"subject_with_a_line_break_as_typed", "", "a\nb", "", 0},
   };
   for (const Row& row : rows) {
     QStringList arguments = {"--measure"};
@@ -103,12 +108,16 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
   const Row rows[] = {
       {"invalid_utf8", {"--measure"}, "ab\xff", "UTF-8"},
       {"cut_off_utf8", {"--measure"}, "ab\xe3\x81", "UTF-8"},
+      {"overlong_utf8", {"--measure"}, "\xe0\x80\xaf", "UTF-8"},
+      {"surrogate_in_utf8", {"--measure"}, "\xed\xa0\x80", "UTF-8"},
       {"missing_file", {"--measure", "/nonexistent/body.txt"}, "", "/nonexistent/body.txt"},
       {"directory", {"--measure", "/"}, "", "directory"},
       {"two_files", {"--measure", "a", "b"}, "", "FILE"},
       {"unknown_option", {"--measure", "--frobnicate"}, "", "frobnicate"},
       {"missing_value", {"--measure", "--own"}, "", "own"},
       {"no_measure", {"--own", "me@x.jp"}, "", "--measure"},
+      {"value_for_a_flag", {"--measure=yes"}, "", "--measure"},
+      {"unknown_short_option", {"--measure", "-x"}, "", "'x'"},
   };
   for (const Row& row : rows) {
     const Outcome run = Kelmo(row.arguments, row.input);
@@ -116,6 +125,46 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
     EXPECT_TRUE(run.out.isEmpty()) << row.name;
     EXPECT_TRUE(run.err.contains(row.mentions)) << row.name << ": " << run.err.toStdString();
   }
+}
+
+TEST(measure_command, option_forms) {
+  testing::ScratchDir dir;
+  testing::WriteAll("-body.txt", "abc\n");
+  EXPECT_EQ(Kelmo({"--measure", "--own=me@example.jp", "--subject", "x"}).out, "65\tKelmo\n");
+  // After "--" a name that starts with "-" is the file.
+  EXPECT_EQ(Kelmo({"--measure", "--", "-body.txt"}, {}, dir.path()).out, "56\tKelmo\n");
+  // An argument that is not UTF-8 counts a byte each, as the window would show it.
+  const QString ownNotUtf8 =
+      QStringLiteral("exec '%1' --measure --own=\"$(printf '\\377\\376')\" </dev/null")
+          .arg(KELMO_BINARY);
+  EXPECT_EQ(Kelmo({"-c", ownNotUtf8}, {}, {}, "/bin/sh").out, "53\tKelmo\n");
+}
+
+// The result is not reported as written when it could not be.
+TEST(measure_command, output_that_cannot_be_written_is_an_error) {
+  const Outcome run =
+      Kelmo({"-c", QStringLiteral("exec '%1' --measure </dev/null >/dev/full").arg(KELMO_BINARY)},
+            {}, {}, "/bin/sh");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.contains("standard output")) << run.err.toStdString();
+}
+
+// The command line answers without loading Qt: that is most of what makes it fast.
+TEST(measure_command, needs_no_qt) {
+  QProcess readelf;
+  readelf.start("readelf", {"--dynamic", KELMO_BINARY});
+  ASSERT_TRUE(readelf.waitForFinished(30000));
+  const QByteArray needed = readelf.readAllStandardOutput();
+  EXPECT_TRUE(needed.contains("(NEEDED)")) << needed.toStdString();
+  EXPECT_FALSE(needed.contains("libQt6")) << needed.toStdString();
+}
+
+TEST(measure_command, missing_window_program_is_reported) {
+  testing::ScratchDir dir;
+  ASSERT_TRUE(QFile::copy(KELMO_BINARY, dir.path() + "/kelmo"));
+  const Outcome run = Kelmo({}, {}, dir.path(), dir.path() + "/kelmo");
+  EXPECT_EQ(run.status, 127);
+  EXPECT_TRUE(run.err.contains("kelmo-window")) << run.err.toStdString();
 }
 
 TEST(measure_command, help_and_version) {

@@ -1,0 +1,41 @@
+#include "app/window_launcher.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace kelmo {
+namespace {
+
+// The folder this program was started from, from the kernel, not from argv[0] or PATH.
+std::string OwnFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  const std::string exe(path, static_cast<std::size_t>(n));
+  return exe.substr(0, exe.rfind('/') + 1);
+}
+
+}  // namespace
+
+int StartWindow(char** argv) {
+  const std::string folder = OwnFolder();
+  // The build tree keeps both programs together; an installation puts the window under
+  // libexec, at the same place relative to bin whatever the prefix.
+  const std::string candidates[] = {folder + "kelmo-window", folder + KELMO_WINDOW_FROM_BINDIR};
+  int error = ENOENT;
+  for (const std::string& program : candidates) {
+    if (::access(program.c_str(), X_OK) != 0) continue;
+    ::execv(program.c_str(), argv);  // argv[0] stays, so the window's name is that of kelmo
+    error = errno;
+  }
+  std::fprintf(stderr, "kelmo: cannot start the window program %s: %s\n", candidates[1].c_str(),
+               std::strerror(error));
+  return 127;
+}
+
+}  // namespace kelmo
