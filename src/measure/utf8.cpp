@@ -3,119 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "measure/ascii_blocks.h"
 #include "measure/codec.h"
 
 namespace kelmo {
 namespace {
-
-constexpr std::size_t kBlock = 64;
-
-struct AsciiBlocks {
-  std::size_t length = 0;  // bytes taken
-  std::int64_t bytes = 0;  // what they measure
-  bool endsInCr = false;
-};
-
-// Measures whole 64-byte blocks of ASCII at p, stopping before one that holds any
-// other byte or at the last full block. A CR and a lone
-// LF each stand for a whole CR LF, so the bytes are the block's 64, plus one for every CR
-// and every LF, less two for every CR LF pair.
-#if defined(__SSE2__)
-AsciiBlocks TakeAsciiBlocks(const unsigned char* p, std::size_t size, bool afterCr) {
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i zero = _mm_setzero_si128();
-  __m128i crBefore = _mm_cvtsi32_si128(afterCr ? 0xFF : 0);  // for byte 0 of the next vector
-  // Per byte lane, counted up to 252 vectors at a time: CRs and LFs (one lane holds at
-  // most one of either per vector), and LFs right after a CR.
-  __m128i breaks = zero;
-  __m128i pairs = zero;
-  __m128i breakSum = zero;  // the lanes added up, as two 64-bit halves
-  __m128i pairSum = zero;
-  auto addUp = [&] {
-    breakSum = _mm_add_epi64(breakSum, _mm_sad_epu8(breaks, zero));
-    pairSum = _mm_add_epi64(pairSum, _mm_sad_epu8(pairs, zero));
-    breaks = pairs = zero;
-  };
-  std::size_t i = 0;
-  for (int blocks = 0; i + kBlock <= size; i += kBlock) {
-    __m128i v[4];
-    for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i) + k);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0) {
-      break;
-    }
-    for (const __m128i& x : v) {
-      const __m128i isCr = _mm_cmpeq_epi8(x, cr);
-      const __m128i isLf = _mm_cmpeq_epi8(x, lf);
-      const __m128i prevCr = _mm_or_si128(_mm_slli_si128(isCr, 1), crBefore);
-      crBefore = _mm_srli_si128(isCr, 15);
-      breaks = _mm_sub_epi8(breaks, _mm_or_si128(isCr, isLf));  // a match is -1
-      pairs = _mm_sub_epi8(pairs, _mm_and_si128(prevCr, isLf));
-    }
-    if (++blocks == 63) {
-      addUp();
-      blocks = 0;
-    }
-  }
-  if (i == 0) return {};
-  addUp();
-  auto total = [](__m128i halves) {
-    return _mm_cvtsi128_si64(halves) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(halves, halves));
-  };
-  return {i, static_cast<std::int64_t>(i) + total(breakSum) - 2 * total(pairSum),
-          (_mm_cvtsi128_si32(crBefore) & 0xFF) != 0};
-}
-#else
-constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-constexpr std::uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Fu;
-constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
-
-// Eight bytes with the first one in the lowest bits, on any CPU.
-std::uint64_t Load8(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
-// Bits 0..7 of the result are the high bits of bytes 0..7 of x.
-std::uint64_t PackHighBits(std::uint64_t x) {
-  return (((x & kHighBits) >> 7) * 0x0102040810204080u) >> 56;
-}
-
-// The high bit of every byte of `ascii` (all below 0x80) that equals c. No byte can
-// carry into the next, so the mask is exact.
-std::uint64_t BytesEqual(std::uint64_t ascii, unsigned char c) {
-  const std::uint64_t x = ascii ^ (kEveryByte * c);
-  return ~(x + kLowSeven) & kHighBits;
-}
-
-AsciiBlocks TakeAsciiBlocks(const unsigned char* p, std::size_t size, bool afterCr) {
-  AsciiBlocks taken;
-  taken.endsInCr = afterCr;
-  for (std::size_t& i = taken.length; i + kBlock <= size; i += kBlock) {
-    std::uint64_t words[kBlock / 8];
-    std::uint64_t any = 0;
-    for (std::size_t k = 0; k < kBlock / 8; ++k) any |= words[k] = Load8(p + i + 8 * k);
-    if (any & kHighBits) break;
-    std::uint64_t cr = 0;  // bit j for byte j
-    std::uint64_t lf = 0;
-    for (std::size_t k = 0; k < kBlock / 8; ++k) {
-      cr |= PackHighBits(BytesEqual(words[k], '\r')) << (8 * k);
-      lf |= PackHighBits(BytesEqual(words[k], '\n')) << (8 * k);
-    }
-    const std::uint64_t crLf = ((cr << 1) | std::uint64_t{taken.endsInCr}) & lf;
-    taken.bytes += static_cast<std::int64_t>(kBlock) + std::popcount(cr) + std::popcount(lf) -
-                   2 * std::popcount(crLf);
-    taken.endsInCr = (cr >> 63) != 0;
-  }
-  return taken;
-}
-#endif
 
 // Length of the sequence a byte starts; 0 for one that starts none (a continuation
 // byte, C0, C1, F5 and above).
@@ -234,7 +127,7 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
       // Whole blocks when the ASCII goes on for a while, byte by byte when it is a word
       // between kanji.
       std::uint64_t next8;
-      if (end - p >= static_cast<std::ptrdiff_t>(kBlock) &&
+      if (end - p >= static_cast<std::ptrdiff_t>(kAsciiBlock) &&
           (std::memcpy(&next8, p, sizeof next8), (next8 & 0x8080808080808080u) == 0)) {
         const AsciiBlocks blocks = TakeAsciiBlocks(p, static_cast<std::size_t>(end - p), afterCr);
         if (blocks.length > 0) {
@@ -257,31 +150,45 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
     // Kana and kanji are three bytes: decode those inline, two at a time from one 8-byte
     // load, then one at a time from a 4-byte load. The last one of a chunk, and every
     // other length, go through Decode below.
-    auto take = [&](std::uint64_t w) {  // the three bytes at the low end of w
-      addUnit(static_cast<char16_t>(((w & 0x0Fu) << 12) | ((w & 0x3F00u) >> 2) |
-                                    ((w & 0x3F0000u) >> 16)));
+    auto codeUnit = [](std::uint64_t w) {  // of the three bytes at the low end of w
+      return static_cast<char16_t>(((w & 0x0Fu) << 12) | ((w & 0x3F00u) >> 2) |
+                                   ((w & 0x3F0000u) >> 16));
     };
     // Only leads E0 (overlong forms) and ED (surrogates) need more than the bit pattern.
-    auto plainLead = [](std::uint64_t w) { return (w & 0x0Fu) != 0 && (w & 0x0Fu) != 0x0D; };
     auto wellFormed = [](std::uint64_t w) {
       const std::uint64_t c = ((w & 0x0Fu) << 12) | ((w & 0x3F00u) >> 2) | ((w & 0x3F0000u) >> 16);
       return c >= 0x800 && (c & 0xF800u) != 0xD800u;
     };
-    for (; end - p >= 8; p += 6) {
-      std::uint64_t w;
-      std::memcpy(&w, p, sizeof w);
-      if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-      if ((w & 0xC0C0F0C0C0F0u) != 0x8080E08080E0u) break;
-      if (!(plainLead(w) && plainLead(w >> 24)) && !(wellFormed(w) && wellFormed(w >> 24))) break;
-      take(w);
-      take(w >> 24);
+    {
+      // Counted apart in plain integers, and the units from how far p got.
+      const unsigned char* const start = p;
+      std::int64_t doubles = 0;
+      std::int64_t runStarts = 0;
+      for (; end - p >= 8; p += 6) {
+        std::uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+        if ((w & 0xC0C0F0C0C0F0u) != 0x8080E08080E0u) break;
+        // Bit n of 0xDFFE is clear for lead nibbles 0 and D alone.
+        if ((0xDFFEu >> (w & 0x0Fu) & 0xDFFEu >> ((w >> 24) & 0x0Fu) & 1u) == 0 &&
+            !(wellFormed(w) && wellFormed(w >> 24))) {
+          break;
+        }
+        const unsigned first = widths->IsDoubleByte(codeUnit(w));
+        const unsigned second = widths->IsDoubleByte(codeUnit(w >> 24));
+        doubles += first + second;
+        runStarts += (first & ~endsDouble) + (second & ~first);
+        endsDouble = second;
+      }
+      bytes += (p - start) / 3 + doubles;
+      runs += runStarts;
     }
     for (; end - p >= 4; p += 3) {
       std::uint32_t w;
       std::memcpy(&w, p, sizeof w);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
       if ((w & 0xC0C0F0u) != 0x8080E0u || !wellFormed(w)) break;
-      take(w);
+      addUnit(codeUnit(w));
     }
     if (p == end || *p < 0x80) continue;
     char32_t codePoint = 0;
