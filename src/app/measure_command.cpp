@@ -139,15 +139,16 @@ std::optional<std::int64_t> MeasureBody(const std::string& path, std::string& er
   }
   // A BOM at the start is not part of the body.
   Utf8MbcsCounter body(/*skipInitialBom=*/true);
-  std::string chunk(kChunkBytes, '\0');
+  // Page-aligned, which the kernel copies into fastest.
+  alignas(4096) static char chunk[kChunkBytes];
   bool valid = true;
   int readError = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) readError = errno;
     if (got <= 0) break;
-    if (!(valid = body.Add(std::string_view(chunk.data(), static_cast<std::size_t>(got))))) break;
+    if (!(valid = body.Add(std::string_view(chunk, static_cast<std::size_t>(got))))) break;
   }
   if (!standardInput) ::close(fd);
   if (readError != 0) {
