@@ -1,9 +1,15 @@
-// The byte measure against a whole-text iconv conversion and a plain read of the buffer.
+// The byte measure against a whole-text iconv conversion and a plain read of the buffer;
+// the UTF-8 measure of `kelmo --measure` against decoding to UTF-16 first and against
+// iconv's UTF-8 to code page 932 conversion.
 #include <benchmark/benchmark.h>
+#include <iconv.h>
+
+#include <algorithm>
 
 #include "inputs.h"
 #include "measure/codec.h"
 #include "measure/mbcs.h"
+#include "measure/utf8.h"
 
 namespace kelmo::bench {
 namespace {
@@ -49,9 +55,67 @@ void BM_ReadOnlyPass(benchmark::State& state) {
   SetLabel(state);
 }
 
+// The inputs as a file holds them: UTF-8 with LF line breaks.
+std::string Utf8Input(int which) {
+  std::u16string text = Input(which);
+  std::erase(text, u'\r');
+  return EncodeUtf8(text);
+}
+
+void SetUtf8Label(benchmark::State& state, std::size_t bytes) {
+  static const char* names[] = {"A_ascii_mail", "B_japanese_prose", "C_alternating"};
+  state.SetLabel(names[state.range(0)]);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+constexpr std::size_t kChunk = 128 * 1024;  // as `kelmo --measure` reads
+
+void BM_Utf8MbcsCounter(benchmark::State& state) {
+  const std::string text = Utf8Input(static_cast<int>(state.range(0)));
+  (void)Cp932WidthTable();
+  for (auto _ : state) {
+    Utf8MbcsCounter counter;
+    for (std::size_t at = 0; at < text.size(); at += kChunk) {
+      counter.Add(std::string_view(text).substr(at, kChunk));
+    }
+    benchmark::DoNotOptimize(counter.Finish());
+    benchmark::DoNotOptimize(counter.LenMbcsRuns());
+  }
+  SetUtf8Label(state, text.size());
+}
+
+// What `kelmo --measure` did before: UTF-16 first, line breaks made CR LF, then measured.
+void BM_DecodeThenLenMbcsRuns(benchmark::State& state) {
+  const std::string text = Utf8Input(static_cast<int>(state.range(0)));
+  (void)Cp932WidthTable();
+  for (auto _ : state) benchmark::DoNotOptimize(LenMbcsRuns(WithCrLf(DecodeUtf8(text))));
+  SetUtf8Label(state, text.size());
+}
+
+// The conversion `iconv -f UTF-8 -t CP932` makes, in memory.
+void BM_IconvUtf8ToCp932(benchmark::State& state) {
+  const std::string text = Utf8Input(static_cast<int>(state.range(0)));
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  std::string out(text.size() * 2, '\0');
+  for (auto _ : state) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* src = const_cast<char*>(text.data());
+    std::size_t srcLeft = text.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    benchmark::DoNotOptimize(out.size() - dstLeft);
+  }
+  iconv_close(cd);
+  SetUtf8Label(state, text.size());
+}
+
 BENCHMARK(BM_LenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvWholeText)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadOnlyPass)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Utf8MbcsCounter)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeThenLenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IconvUtf8ToCp932)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelmo::bench
