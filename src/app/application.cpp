@@ -1,6 +1,8 @@
 #include "app/application.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -22,7 +24,19 @@ FatalReport DescribeFatal(std::exception_ptr error) {
   }
 }
 
+bool InstallQtTranslations(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QStringLiteral("qtbase_ja"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return false;
+  }
+  return true;
+}
+
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  InstallQtTranslations(*this);
   setApplicationName(QStringLiteral("Kelmo"));
   setApplicationVersion(QStringLiteral(KELMO_VERSION));
   setDesktopFileName(QStringLiteral("org.kelmo.Kelmo"));

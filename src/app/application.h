@@ -11,6 +11,10 @@ struct FatalReport {
   QString description;
 };
 
+// Loads Qt's Japanese texts (context menus, standard buttons), whatever the locale, as the
+// window's own are Japanese; false, and nothing changes, when they are not installed.
+bool InstallQtTranslations(QCoreApplication& app);
+
 // The number and description shown for an error that escaped every handler.
 FatalReport DescribeFatal(std::exception_ptr error);
 

@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -30,6 +38,30 @@ TEST(application, fatal_report_gives_number_and_description) {
     EXPECT_EQ(report.number, row.number) << row.name;
     EXPECT_FALSE(report.description.isEmpty()) << row.name;
     EXPECT_TRUE(report.description.contains(QLatin1String(row.mentions))) << row.name;
+  }
+}
+
+// The editors' own context menus speak Japanese like the rest of the window.
+TEST(application, qt_texts_are_japanese) {
+  const QString catalog =
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ja.qm");
+  if (!QFile::exists(catalog)) GTEST_SKIP() << catalog.toStdString() << " is not installed";
+  ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
+  QPlainTextEdit body;
+  QLineEdit field;
+  const std::unique_ptr<QMenu> menus[] = {
+      std::unique_ptr<QMenu>(body.createStandardContextMenu()),
+      std::unique_ptr<QMenu>(field.createStandardContextMenu())};
+  for (const std::unique_ptr<QMenu>& menu : menus) {
+    int entries = 0;
+    for (const QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      ++entries;
+      const QString text = action->text();
+      EXPECT_TRUE(std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+          << "an English entry: " << text.toStdString();
+    }
+    EXPECT_GE(entries, 6);  // undo, redo, cut, copy, paste, delete, select all
   }
 }
 
