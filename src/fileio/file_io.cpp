@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSaveFile>
 #include <cerrno>
+#include <cstring>
 
 namespace kelmo {
 namespace {
@@ -18,13 +19,19 @@ FileError SystemError(int number, const QString& what, const QString& path, cons
 // errno as the failing call left it; Qt gives no number of its own that users could look up.
 int LastErrno() { return errno != 0 ? errno : EIO; }
 
+// The description of the error `number` that just happened.
+FileError SystemError(int number, const QString& what, const QString& path) {
+  return SystemError(number, what, path, SystemErrorText(number));
+}
+
 template <typename File>
 std::optional<FileError> WriteAll(File& file, const QByteArray& bytes, const QString& path) {
   const qint64 written = file.write(bytes);
   if (written != bytes.size()) {
+    const int number = LastErrno();
     return SystemError(
-        LastErrno(), QObject::tr("に書き込めません"), path,
-        written < 0 ? file.errorString() : QObject::tr("途中までしか書けませんでした"));
+        number, QObject::tr("に書き込めません"), path,
+        written < 0 ? SystemErrorText(number) : QObject::tr("途中までしか書けませんでした"));
   }
   return std::nullopt;
 }
@@ -35,12 +42,12 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& b
   QFile file(path);
   errno = 0;
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    return SystemError(LastErrno(), QObject::tr("を作れません"), path, file.errorString());
+    return SystemError(LastErrno(), QObject::tr("を作れません"), path);
   }
   if (auto error = WriteAll(file, bytes, path)) return error;
   errno = 0;
   if (!file.flush()) {
-    return SystemError(LastErrno(), QObject::tr("に書き込めません"), path, file.errorString());
+    return SystemError(LastErrno(), QObject::tr("に書き込めません"), path);
   }
   return std::nullopt;
 }
@@ -49,7 +56,7 @@ std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& by
   QSaveFile file(path);
   errno = 0;
   if (!file.open(QIODevice::WriteOnly)) {
-    return SystemError(LastErrno(), QObject::tr("に保存できません"), path, file.errorString());
+    return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
   }
   errno = 0;
   if (auto error = WriteAll(file, bytes, path)) {
@@ -61,13 +68,12 @@ std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& by
   errno = 0;
   if (!file.flush()) {
     const int number = LastErrno();
-    const QString why = file.errorString();
     file.cancelWriting();
-    return SystemError(number, QObject::tr("に保存できません"), path, why);
+    return SystemError(number, QObject::tr("に保存できません"), path);
   }
   errno = 0;
   if (!file.commit()) {
-    return SystemError(LastErrno(), QObject::tr("に保存できません"), path, file.errorString());
+    return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
   }
   return std::nullopt;
 }
@@ -79,7 +85,7 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
   const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     const int number = errno;
-    return SystemError(number, QObject::tr("を開けません"), path, qt_error_string(number));
+    return SystemError(number, QObject::tr("を開けません"), path);
   }
   out.bytes.resize(limit + 1);  // one byte more tells whether the file goes on
   qsizetype got = 0;
@@ -90,7 +96,7 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
     if (n < 0 && errno != EAGAIN) {
       const int number = errno;
       ::close(fd);
-      return SystemError(number, QObject::tr("を読めません"), path, qt_error_string(number));
+      return SystemError(number, QObject::tr("を読めません"), path);
     }
     if (n <= 0) break;  // end of file, or nothing waiting in a FIFO
     got += n;
@@ -99,6 +105,12 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
   out.wholeFile = got <= limit;
   out.bytes.resize(std::min(got, limit));
   return std::nullopt;
+}
+
+QString SystemErrorText(int number) {
+  char buffer[256];
+  // The GNU strerror_r, which follows LC_MESSAGES (set from the environment by Qt).
+  return QString::fromLocal8Bit(::strerror_r(number, buffer, sizeof buffer));
 }
 
 }  // namespace kelmo

@@ -23,4 +23,8 @@ struct FilePrefix {
 // Reads at most `limit` bytes from the start of the file. Never blocks on a FIFO.
 std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, FilePrefix& out);
 
+// The system's text for an errno in the user's language, as glibc has it; Qt's own
+// file error texts are English only.
+QString SystemErrorText(int number);
+
 }  // namespace kelmo

@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <cerrno>
+#include <clocale>
+#include <string>
 
 #include "../support/sandbox.h"
 
@@ -82,6 +84,24 @@ TEST(file_io, reads_no_further_than_asked) {
   const auto missing = ReadFilePrefix("missing", 4, prefix);
   ASSERT_TRUE(missing.has_value());
   EXPECT_EQ(missing->number, ENOENT);
+}
+
+// The reason comes in the user's language, as the rest of the window does.
+TEST(file_io, reasons_follow_the_users_locale) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "ja_JP.UTF-8") == nullptr) {
+    GTEST_SKIP() << "the ja_JP.UTF-8 locale is not installed (scripts/deps test makes it)";
+  }
+  ScratchDir dir;
+  FilePrefix prefix;
+  const std::optional<FileError> error = ReadFilePrefix("kelmo.ini", 100, prefix);
+  std::setlocale(LC_ALL, previous.c_str());
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->number, ENOENT);
+  EXPECT_TRUE(error->description.contains(u"そのようなファイルやディレクトリはありません"_qs))
+      << error->description.toStdString();
+  EXPECT_TRUE(error->description.startsWith(u"kelmo.ini を開けません: "_qs))
+      << error->description.toStdString();
 }
 
 }  // namespace
