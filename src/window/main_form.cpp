@@ -144,6 +144,9 @@ void MainForm::createControls() {
 
   m_saveButton = named(new QPushButton(tr("メアド保存"), this), "saveAddresses");
   m_loadButton = named(new QPushButton(tr("メアド読込"), this), "loadAddresses");
+  // At 12 pixels five full-width characters fill these 17-pixel buttons to their frames.
+  m_saveButton->setFont(captionFont);
+  m_loadButton->setFont(captionFont);
   m_sendButton = named(new QPushButton(tr("送信"), this), "send");
   m_showCompose = named(new QCheckBox(tr("送信確認"), this), "showCompose");
   m_showCompose->setFont(captionFont);  // keeps its caption clear of the window's edge

@@ -7,6 +7,8 @@
 #include <QAccessible>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <random>
 
 #include "form_driver.h"
@@ -254,6 +256,29 @@ TEST(main_form, captions_are_the_designed_texts) {
     const QString text = qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
                                                   : qobject_cast<QAbstractButton*>(w)->text();
     EXPECT_EQ(text, caption) << name;
+  }
+}
+
+// Every caption keeps the style's margins inside its button's frame.
+TEST(main_form, button_captions_keep_clear_of_their_frames) {
+  FormDriver d;
+  for (QPushButton* button : d.form().findChildren<QPushButton*>()) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect contents =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    const QFontMetrics metrics(button->font());
+    const QSize caption(metrics.horizontalAdvance(button->text()), metrics.height());
+    // The style's own margin beside the caption, and a frame's width above and below it.
+    const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+    const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button);
+    EXPECT_LE(caption.width() + margin, contents.width())
+        << button->objectName().toStdString() << ": " << caption.width() << " in "
+        << contents.width();
+    EXPECT_LE(caption.height() + 2 * frame, contents.height())
+        << button->objectName().toStdString() << ": " << caption.height() << " in "
+        << contents.height();
   }
 }
 
