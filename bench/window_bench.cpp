@@ -1,12 +1,17 @@
 // One keystroke in a 1 MiB body through the window, against the same keystroke in a bare
-// editor of the same size and font: the window's own share of a keystroke.
+// editor of the same size and font: the window's own share of a keystroke; and the same
+// keystroke in character mode against byte mode.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDir>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <vector>
 
 #include "inputs.h"
@@ -100,6 +105,64 @@ void BM_KeystrokeWindowOverBare(benchmark::State& state) {
   state.SetLabel(where == kEnd ? "end" : "middle");
 }
 
+// One keystroke in a 1 MiB body in character mode against the same in byte mode, two
+// windows taking turns. Each keystroke is timed with the events it leaves for the event
+// loop, so the scratch file writes that character mode makes now and then are counted
+// too: in the mean, since they fall on few keystrokes.
+void BM_KeystrokeCharacterOverByteMode(benchmark::State& state) {
+  const auto where = static_cast<Where>(state.range(0));
+  QTemporaryDir folder;  // for temp.tmp
+  const QString previous = QDir::currentPath();
+  QDir::setCurrent(folder.path());
+  {
+    MainForm bytes;
+    MainForm characters;
+    for (MainForm* form : {&bytes, &characters}) {
+      form->show();
+      (void)QTest::qWaitForWindowExposed(form);
+    }
+    characters.findChild<QCheckBox*>(QStringLiteral("byteMode"))->click();
+    auto* byteBody = bytes.findChild<QPlainTextEdit*>(QStringLiteral("body"));
+    auto* characterBody = characters.findChild<QPlainTextEdit*>(QStringLiteral("body"));
+    Fill(*byteBody, where);
+    Fill(*characterBody, where);
+
+    auto time = [](QPlainTextEdit* target) {
+      const auto start = std::chrono::steady_clock::now();
+      QTest::keyClick(target, 'x');
+      QCoreApplication::processEvents();
+      const auto end = std::chrono::steady_clock::now();
+      QTest::keyClick(target, Qt::Key_Backspace);
+      QCoreApplication::processEvents();
+      return std::chrono::duration<double, std::micro>(end - start).count();
+    };
+    std::vector<double> byteMode;
+    std::vector<double> characterMode;
+    for (auto _ : state) {
+      byteMode.push_back(time(byteBody));
+      characterMode.push_back(time(characterBody));
+      state.SetIterationTime((byteMode.back() + characterMode.back()) / 1e6);
+    }
+    auto median = [](std::vector<double> v) {
+      std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+      return v[v.size() / 2];
+    };
+    auto mean = [](const std::vector<double>& v) {
+      return std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+    };
+    state.counters["bytes_us"] = median(byteMode);
+    state.counters["chars_us"] = median(characterMode);
+    state.counters["ratio"] = median(characterMode) / median(byteMode);
+    state.counters["mean_ratio"] = mean(characterMode) / mean(byteMode);
+  }
+  QDir::setCurrent(previous);
+  state.SetLabel(where == kEnd ? "end" : "middle");
+}
+
+BENCHMARK(BM_KeystrokeCharacterOverByteMode)
+    ->DenseRange(kEnd, kMiddle)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeystrokeWindowOverBare)
     ->DenseRange(kEnd, kMiddle)
     ->UseManualTime()

@@ -3,9 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QObject>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 
@@ -24,56 +25,56 @@ FileError SystemError(int number, const QString& what, const QString& path) {
   return SystemError(number, what, path, SystemErrorText(number));
 }
 
-template <typename File>
-std::optional<FileError> WriteAll(File& file, const QByteArray& bytes, const QString& path) {
-  const qint64 written = file.write(bytes);
-  if (written != bytes.size()) {
-    const int number = LastErrno();
-    return SystemError(
-        number, QObject::tr("に書き込めません"), path,
-        written < 0 ? SystemErrorText(number) : QObject::tr("途中までしか書けませんでした"));
+// Every byte of `bytes` to fd; false with errno set when the system refuses one.
+bool WriteAll(int fd, const QByteArray& bytes) {
+  qsizetype done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += n;
   }
-  return std::nullopt;
+  return true;
+}
+
+// The permissions the saved file gets: those of the regular file it replaces, or what a
+// new file gets under the umask.
+mode_t ModeFor(const QByteArray& name) {
+  struct stat status {};
+  if (::lstat(name.constData(), &status) == 0 && S_ISREG(status.st_mode)) {
+    return status.st_mode & 07777;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
 }
 
 }  // namespace
 
-std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  errno = 0;
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    return SystemError(LastErrno(), QObject::tr("を作れません"), path);
+// Not QSaveFile: it writes through a symbolic link into the file the link points to, and
+// a save must only ever replace the file of the name it was given.
+std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes,
+                                       Durability durability) {
+  const QByteArray name = QFile::encodeName(path);
+  const mode_t mode = ModeFor(name);
+  QByteArray temporary = name + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
+  int number = 0;
+  if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) ||
+      (durability == Durability::kSynced && ::fsync(fd) != 0)) {
+    number = LastErrno();
   }
-  if (auto error = WriteAll(file, bytes, path)) return error;
-  errno = 0;
-  if (!file.flush()) {
-    return SystemError(LastErrno(), QObject::tr("に書き込めません"), path);
-  }
-  return std::nullopt;
-}
-
-std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  errno = 0;
-  if (!file.open(QIODevice::WriteOnly)) {
-    return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
-  }
-  errno = 0;
-  if (auto error = WriteAll(file, bytes, path)) {
-    file.cancelWriting();  // otherwise commit() could replace the file with a truncated one
-    return error;
-  }
-  // write() only fills Qt's buffer. Flush it here: commit() flushes too, but renames the
-  // file into place even when that final write fails (a full disk, say).
-  errno = 0;
-  if (!file.flush()) {
-    const int number = LastErrno();
-    file.cancelWriting();
+  if (::close(fd) != 0 && number == 0) number = LastErrno();
+  // rename() replaces the name itself: a link there is replaced, its target left alone.
+  if (number == 0 && ::rename(temporary.constData(), name.constData()) != 0) number = LastErrno();
+  if (number != 0) {
+    ::unlink(temporary.constData());
     return SystemError(number, QObject::tr("に保存できません"), path);
-  }
-  errno = 0;
-  if (!file.commit()) {
-    return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
   }
   return std::nullopt;
 }

@@ -9,11 +9,16 @@
 
 namespace kelmo {
 
-// Writes the file in place (create or truncate).
-std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& bytes);
+enum class Durability {
+  kSynced,    // on the disk before the save returns
+  kUnsynced,  // a scratch file: whole or absent after a crash is enough
+};
 
-// Replaces the file atomically: on any failure the previous file stays as it was.
-std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes);
+// Replaces the file atomically through a new file renamed over it: readers see the old
+// file or the new one, never part of it, and on any failure the old file stays as it was.
+// A symbolic link of that name is replaced by the file; its target is never written.
+std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes,
+                                       Durability durability = Durability::kSynced);
 
 struct FilePrefix {
   QByteArray bytes;

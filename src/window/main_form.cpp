@@ -12,6 +12,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <chrono>
 #include <vector>
 
 #include "addressfile/address_file.h"
@@ -27,6 +28,8 @@ namespace {
 // The layout is given in twips; 15 twips make one logical pixel.
 constexpr int kTwipsPerPixel = 15;
 const QString kScratchFileName = QStringLiteral("temp.tmp");
+// How soon the scratch file follows the body in character mode.
+constexpr std::chrono::milliseconds kScratchFileInterval{300};
 
 constexpr QSize kClientSize(6330 / kTwipsPerPixel, 3675 / kTwipsPerPixel);  // 422 x 245
 
@@ -98,7 +101,18 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
 }
 
 // The mail transport goes first, while the window it reports to still stands.
-MainForm::~MainForm() { m_mail.reset(); }
+MainForm::~MainForm() {
+  m_mail.reset();
+  if (m_scratchFileTimer.isActive()) {
+    m_scratchFileFailing = true;  // nothing left to show a failure in
+    writeScratchFile();
+  }
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+  FlushScratchFile();
+  QWidget::closeEvent(event);
+}
 
 void MainForm::createControls() {
   auto named = [](auto* widget, const char* name) {
@@ -184,6 +198,9 @@ void MainForm::setTabOrder() {
 }
 
 void MainForm::connectHandlers() {
+  m_scratchFileTimer.setSingleShot(true);
+  m_scratchFileTimer.setInterval(kScratchFileInterval);
+  connect(&m_scratchFileTimer, &QTimer::timeout, this, &MainForm::writeScratchFile);
   connect(m_body->document(), &QTextDocument::contentsChange, this,
           &MainForm::onBodyContentsChanged);
   connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::onOwnAddressEdited);
@@ -224,7 +241,7 @@ void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int cha
                                           static_cast<std::size_t>(removed), texts.views)) {
     resyncBody();
   }
-  if (!m_model.ByteMode()) writeScratchFile();
+  if (!m_model.ByteMode()) scheduleScratchFile();
   showModel();
 }
 
@@ -248,6 +265,7 @@ void MainForm::onSubjectEdited(const QString& text) {
 
 void MainForm::onByteModeClicked(bool ticked) {
   if (ticked) {
+    FlushScratchFile();  // the file keeps the body as character mode left it
     m_model.ByteModeTicked();
   } else {
     m_model.ByteModeUnticked();
@@ -363,13 +381,26 @@ void MainForm::showSpill() {
   m_spillShown = spill.has_value();
 }
 
+// A keystroke must not rewrite a long body's file: at most one write per interval, the
+// first change starting it, so the file follows the body within that time.
+void MainForm::scheduleScratchFile() {
+  if (!m_scratchFileTimer.isActive()) m_scratchFileTimer.start();
+}
+
+void MainForm::FlushScratchFile() {
+  if (m_scratchFileTimer.isActive()) writeScratchFile();
+}
+
 // Written for whoever reads it; the count never depends on it, so a directory we cannot
-// write to costs one message, not the count or the text.
+// write to costs one message, not the count or the text. A new file renamed over the old
+// one: never seen half-written, and never written through a link.
 void MainForm::writeScratchFile() {
+  m_scratchFileTimer.stop();
   const std::string bytes = ScratchFileBytes(View(BodyText()));
-  const auto error =
-      WriteFileBytes(kScratchFileName,
-                     QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  const auto error = SaveFileBytes(
+      kScratchFileName,
+      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+      Durability::kUnsynced);
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();
   if (error && !reported) showError(error->number, error->description);

@@ -3,6 +3,7 @@
 // mail actions.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <limits>
@@ -33,6 +34,11 @@ class MainForm : public QWidget {
   const MessageModel& model() const { return m_model; }
   // The body as it is written and sent: every line break as CR LF.
   QString BodyText() const;
+  // Writes a pending change of the body to the scratch file now rather than shortly.
+  void FlushScratchFile();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void createControls();
@@ -53,6 +59,7 @@ class MainForm : public QWidget {
   void showModel();
   void showSpill();
   void showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
+  void scheduleScratchFile();
   void writeScratchFile();
   void SendMail();
   void showError(int number, const QString& description);
@@ -80,6 +87,7 @@ class MainForm : public QWidget {
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
+  QTimer m_scratchFileTimer;          // runs while a change of the body waits to be written
   std::unique_ptr<MailTransport> m_mail;
 };
 

@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <clocale>
+#include <functional>
 #include <string>
 
 #include "../support/sandbox.h"
@@ -50,19 +56,96 @@ TEST(file_io, failed_saves_keep_the_old_file) {
     EXPECT_TRUE(error->description.contains("f")) << row.name;
     dir.setWritable(true);
     EXPECT_EQ(ReadAll("f"), "old\r\n") << row.name;
+    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"f"}) << row.name;
   }
 }
 
-TEST(file_io, write_in_place_reports_what_the_system_says) {
+// A link of the saved name is replaced by the file; what it points to is never written.
+TEST(file_io, save_replaces_a_link_and_leaves_its_target) {
   ScratchDir dir;
-  EXPECT_EQ(WriteFileBytes("t", "x"), std::nullopt);
-  EXPECT_EQ(ReadAll("t"), "x");
-  QFile::remove("t");
-  dir.setWritable(false);
-  Unprivileged nobody;
-  const auto error = WriteFileBytes("t", "x");
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->number, EACCES);
+  WriteAll("elsewhere", "someone else's\n");
+  ASSERT_EQ(::symlink("elsewhere", "f"), 0);
+  EXPECT_EQ(SaveFileBytes("f", "new\r\n"), std::nullopt);
+  EXPECT_FALSE(QFileInfo("f").isSymLink());
+  EXPECT_EQ(ReadAll("f"), "new\r\n");
+  EXPECT_EQ(ReadAll("elsewhere"), "someone else's\n");
+  ASSERT_EQ(::symlink("/nonexistent/dir/x", "dangling"), 0);
+  EXPECT_EQ(SaveFileBytes("dangling", "x", Durability::kUnsynced), std::nullopt);
+  EXPECT_EQ(ReadAll("dangling"), "x");
+}
+
+TEST(file_io, save_keeps_the_permissions_of_the_file_it_replaces) {
+  ScratchDir dir;
+  WriteAll("f", "old");
+  ASSERT_EQ(::chmod("f", 0600), 0);
+  ASSERT_EQ(SaveFileBytes("f", "new"), std::nullopt);
+  struct stat status {};
+  ASSERT_EQ(::stat("f", &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  // A new file gets what the umask leaves, as any file the user creates.
+  const mode_t mask = ::umask(022);
+  ASSERT_EQ(SaveFileBytes("g", "new"), std::nullopt);
+  ::umask(mask);
+  ASSERT_EQ(::stat("g", &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+// What stands at the name, or the folder around it, is not an ordinary file: a clear
+// error naming the file, nothing left behind, and whatever was there untouched.
+TEST(file_io, saving_where_no_file_can_go) {
+  struct Row {
+    const char* name;
+    std::function<void(ScratchDir&)> arrange;
+    int number;
+  };
+  const Row rows[] = {
+      {"a_directory_of_that_name", [](ScratchDir&) { QDir().mkdir("f"); }, EISDIR},
+      {"the_folder_was_removed",
+       [](ScratchDir&) {
+         QDir().mkdir("gone");
+         ASSERT_EQ(::chdir("gone"), 0);
+         ASSERT_EQ(::rmdir("../gone"), 0);
+       },
+       ENOENT},
+  };
+  for (const Row& row : rows) {
+    ScratchDir dir;
+    row.arrange(dir);
+    const std::optional<FileError> error = SaveFileBytes("f", "new");
+    ASSERT_TRUE(error.has_value()) << row.name;
+    EXPECT_EQ(error->number, row.number) << row.name;
+    EXPECT_TRUE(error->description.startsWith(u"f に保存できません: "_qs))
+        << row.name << ": " << error->description.toStdString();
+    ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
+    EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
+              row.number == EISDIR ? 1 : 0)
+        << row.name << ": a temporary file was left";
+  }
+}
+
+// A FIFO or a device under the name is replaced by the saved file, like a link.
+TEST(file_io, save_replaces_a_fifo) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo("f", 0600), 0);
+  EXPECT_EQ(SaveFileBytes("f", "new"), std::nullopt);
+  EXPECT_EQ(ReadAll("f"), "new");
+}
+
+TEST(file_io, reading_what_is_not_a_file) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  QDir().mkdir("folder");
+  FilePrefix prefix;
+  // A FIFO nobody writes to reads as empty at once rather than hanging the window.
+  EXPECT_EQ(ReadFilePrefix("fifo", 100, prefix), std::nullopt);
+  EXPECT_EQ(prefix.bytes, "");
+  const auto folder = ReadFilePrefix("folder", 100, prefix);
+  ASSERT_TRUE(folder.has_value());
+  EXPECT_EQ(folder->number, EISDIR);
+  // An endless device: no more than asked for.
+  EXPECT_EQ(ReadFilePrefix("/dev/zero", 100, prefix), std::nullopt);
+  EXPECT_EQ(prefix.bytes, QByteArray(100, '\0'));
+  EXPECT_FALSE(prefix.wholeFile);
 }
 
 TEST(file_io, reads_no_further_than_asked) {

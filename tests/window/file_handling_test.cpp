@@ -1,5 +1,6 @@
 // The window's files: saving and loading addresses, and the character-mode scratch file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -171,16 +172,28 @@ TEST(file_handling, save_on_a_full_disk_keeps_the_old_file) {
   EXPECT_EQ(ReadAll("kelmo.ini"), "old@a.jp\r\nold@b.jp\r\n");
 }
 
+// Polls the event loop until the file holds `bytes`, for at most two seconds.
+bool FileBecomes(const QString& path, const QByteArray& bytes) {
+  for (int waited = 0; waited < 2000; waited += 20) {
+    if (QFile::exists(path) && ReadAll(path) == bytes) return true;
+    QTest::qWait(20);
+  }
+  return false;
+}
+
 TEST(file_handling, character_mode_writes_the_scratch_file) {
   FormDriver d;
   d.click("byteMode");
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\n\r\n");
   d.type("body", u"ab\nあ"_qs);
-  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0\r\n");
-  EXPECT_EQ(d.label(), "3");
-  d.click("byteMode");  // byte mode leaves the file as it was
+  EXPECT_EQ(d.label(), "3");  // at once; the file follows shortly
+  EXPECT_TRUE(FileBecomes("temp.tmp", "\r\nab\r\n\x82\xa0\r\n"))
+      << ReadAll("temp.tmp").toStdString();
+  d.type("body", "c");
+  d.click("byteMode");  // byte mode leaves the file as character mode left it
   d.type("body", "z");
-  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0\r\n");
+  QTest::qWait(400);
+  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0" "c\r\n");
 }
 
 // Works for any user: temp.tmp is removed while the folder may still be written to.
@@ -192,6 +205,7 @@ TEST(file_handling, unwritable_scratch_file_is_reported_once_and_counting_goes_o
   {
     Unprivileged nobody;
     d.type("body", "abcd");
+    d.form().FlushScratchFile();
   }
   ExpectOneWarning(d, EACCES, "temp.tmp");
   EXPECT_EQ(d.label(), "4");
@@ -199,6 +213,7 @@ TEST(file_handling, unwritable_scratch_file_is_reported_once_and_counting_goes_o
 
   d.dir().setWritable(true);  // a write succeeds again, then fails again: reported again
   d.type("body", "e");
+  d.form().FlushScratchFile();
   EXPECT_EQ(ReadAll("temp.tmp"), "\r\nabcde\r\n");
   EXPECT_EQ(d.messages().size(), 1u);
   QFile::remove("temp.tmp");
@@ -206,9 +221,38 @@ TEST(file_handling, unwritable_scratch_file_is_reported_once_and_counting_goes_o
   {
     Unprivileged nobody;
     d.type("body", "f");
+    d.form().FlushScratchFile();
   }
   EXPECT_EQ(d.messages().size(), 2u);
   EXPECT_EQ(d.label(), "6");
+}
+
+// A link named temp.tmp or kelmo.ini is replaced by the file; its target keeps its bytes.
+TEST(file_handling, links_in_place_of_the_files_are_replaced_not_written_through) {
+  FormDriver d;
+  WriteAll("precious.txt", "keep me\n");
+  ASSERT_EQ(::symlink("precious.txt", "temp.tmp"), 0);
+  ASSERT_EQ(::symlink("precious.txt", "kelmo.ini"), 0);
+  d.click("byteMode");
+  d.type("body", "ab");
+  d.form().FlushScratchFile();
+  d.type("ownAddress", "me@example.jp");
+  d.click("saveAddresses");
+  EXPECT_TRUE(d.messages().empty());
+  EXPECT_EQ(ReadAll("precious.txt"), "keep me\n");
+  EXPECT_FALSE(QFileInfo("temp.tmp").isSymLink());
+  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n");
+  EXPECT_FALSE(QFileInfo("kelmo.ini").isSymLink());
+  EXPECT_EQ(ReadAll("kelmo.ini"), "me@example.jp\r\n\r\n");
+}
+
+// A change still waiting to be written when the window closes is written then.
+TEST(file_handling, closing_writes_the_last_body) {
+  FormDriver d;
+  d.click("byteMode");
+  d.type("body", "last words");
+  d.click("exit");
+  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nlast words\r\n");
 }
 
 // Written as '?', an address would come back as another one: the save is refused.
