@@ -18,6 +18,7 @@ enum MailErrorNumber : int {
   kCommandLineTooLong = 2005,
   kProgramFailed = 2006,  // could not be started, or crashed
   kTimedOut = 2007,
+  kInputNotRead = 2008,     // sendmail ended before it had read the whole message
   kComposeFailed = 2009,    // xdg-email exited with an error status
   kTransportFailed = 2010,  // sendmail exited with an error status
 };

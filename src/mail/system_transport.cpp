@@ -14,7 +14,10 @@ namespace {
 
 // Linux refuses a single program argument longer than this (MAX_ARG_STRLEN).
 constexpr qsizetype kMaxArgumentBytes = 32 * 4096 - 1;
+// What is shown of a mail program's standard error: its end, where the reason usually is.
+// Only somewhat more is kept while it runs, however much it writes.
 constexpr qsizetype kMaxReportedStderr = 800;
+constexpr qsizetype kKeptStderr = 4 * kMaxReportedStderr;
 
 QString FindXdgEmail() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
@@ -113,6 +116,21 @@ class SystemMailTransport::Job {
 
   QProcess& process() { return m_process; }
   QTimer& timer() { return m_timer; }
+
+  // Reads standard error as it comes, keeping only its end, and drops standard output, so
+  // that a program pouring out text costs no memory.
+  void keepStderrTail() {
+    QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process, [this] {
+      m_stderrTail += m_process.readAllStandardError();
+      if (m_stderrTail.size() > 2 * kKeptStderr) m_stderrTail = m_stderrTail.right(kKeptStderr);
+    });
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+                     [this] { m_process.readAllStandardOutput(); });
+  }
+  QString stderrTail() {
+    m_stderrTail += m_process.readAllStandardError();
+    return QString::fromLocal8Bit(m_stderrTail.right(kMaxReportedStderr)).trimmed();
+  }
   bool done() const { return !m_done && m_process.state() == QProcess::NotRunning; }
 
   void finish(const std::optional<MailError>& error) {
@@ -127,6 +145,7 @@ class SystemMailTransport::Job {
   Done m_done;
   QTimer m_timer;
   QProcess m_process;
+  QByteArray m_stderrTail;
 };
 
 SystemMailTransport::SystemMailTransport() : SystemMailTransport(Timeouts{}) {}
@@ -222,6 +241,7 @@ void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
 
   Job& job = startJob(program, {QStringLiteral("-t"), QStringLiteral("-i")}, std::move(done),
                       QProcess::SeparateChannels);
+  job.keepStderrTail();
   QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, message] {
     job.process().write(message);
     job.process().closeWriteChannel();
@@ -239,9 +259,7 @@ void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),
       [&job, program](int code, QProcess::ExitStatus status) {
-        const QString diagnostics =
-            QString::fromLocal8Bit(job.process().readAllStandardError().left(kMaxReportedStderr))
-                .trimmed();
+        const QString diagnostics = job.stderrTail();
         if (status != QProcess::NormalExit) {
           job.finish(MailError(kProgramFailed,
                                QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics)));
@@ -250,6 +268,12 @@ void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
               QObject::tr("%1: %2 %3").arg(program, SendmailFailure(code), ExitStatus(code));
           if (!diagnostics.isEmpty()) description += QLatin1Char('\n') + diagnostics;
           job.finish(MailError(kTransportFailed, description));
+        } else if (job.process().bytesToWrite() > 0) {
+          // It closed its input with part of the message still unread, yet says it sent it.
+          job.finish(
+              MailError(kInputNotRead, QObject::tr("%1 がメッセージを最後まで読まずに終わりました。"
+                                                   "メールは送られていないかもしれません。%2")
+                                           .arg(program, diagnostics)));
         } else {
           job.finish({});
         }

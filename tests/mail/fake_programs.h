@@ -1,5 +1,6 @@
 // Stand-ins for sendmail and xdg-email, first on PATH: they record their arguments and
-// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG, FAKE_SLEEP).
+// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG, FAKE_SLEEP), or misbehave as
+// told (FAKE_MISBEHAVE).
 #pragma once
 
 #include <QDir>
@@ -18,6 +19,12 @@ class FakeMailPrograms {
           "echo $$ > \"$FAKE_DIR/sendmail.pid\"\n"
           "echo run >> \"$FAKE_DIR/sendmail.runs\"\n"
           "printf '%s\\n' \"$@\" > \"$FAKE_DIR/sendmail.argv\"\n"
+          "case \"$FAKE_MISBEHAVE\" in\n"
+          "  no-read) exit 0 ;;\n"
+          "  background) /bin/sleep 20 & ;;\n"
+          "  flood) /usr/bin/head -c 300000000 /dev/zero | /usr/bin/tr '\\0' e >&2\n"
+          "         echo ' the end' >&2 ;;\n"
+          "esac\n"
           "/bin/cat > \"$FAKE_DIR/sendmail.stdin\"\n"
           "[ -n \"$FAKE_STDERR\" ] && printf '%s' \"$FAKE_STDERR\" >&2\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
@@ -34,6 +41,7 @@ class FakeMailPrograms {
     setStderr("");
     setHang(false);
     setSleep(QByteArray());
+    setMisbehaviour(nullptr);
   }
   ~FakeMailPrograms() { qputenv("PATH", m_savedPath); }
 
@@ -42,6 +50,9 @@ class FakeMailPrograms {
   void setHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
   // sendmail takes this long (sleep(1) syntax) before it exits as told.
   void setSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
+  // "no-read": exits at once without reading its input; "background": leaves a child
+  // holding its output open for 20 s; "flood": writes 300 MB to standard error.
+  void setMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
   void remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
   QByteArray recorded(const char* file) const {
