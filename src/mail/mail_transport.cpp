@@ -9,7 +9,9 @@ std::optional<MailError> CheckRecipient(const QString& recipient) {
     return MailError(kNoRecipient, QObject::tr("相手のアドが空です。送り先を入れてください。"));
   }
   for (const QChar c : recipient) {
-    if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.category() == QChar::Other_Control) {
+    // U+2028 and U+2029 break lines too, for whatever reads the address as text.
+    if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.category() == QChar::Other_Control ||
+        c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph) {
       return MailError(
           kBadRecipient,
           QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));

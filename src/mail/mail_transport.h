@@ -58,8 +58,8 @@ class MailTransport {
   virtual void send(const OutgoingMail& mail, Done done) = 0;
 };
 
-// Why a recipient cannot be used, if it cannot: empty, or holding a line break that
-// would start a new header line.
+// Why a recipient cannot be used, if it cannot: empty, or holding a line break or another
+// control character that could start a new header line.
 std::optional<MailError> CheckRecipient(const QString& recipient);
 
 }  // namespace kelmo

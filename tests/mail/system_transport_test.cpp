@@ -262,5 +262,72 @@ TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
   EXPECT_FALSE(fake.ran("sendmail"));
 }
 
+// Whatever a paste leaves in the fields, what the mail programs get has no header line
+// and no URL parameter of its own, and no argument that reads as an option.
+TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
+  struct Row {
+    const char* name;
+    QString recipient;
+    QString subject;
+    bool refused;  // the recipient is refused with kBadRecipient before anything runs
+  };
+  const Row rows[] = {
+      {"recipient_like_an_option", "-oQ/tmp/x@example.jp", "s", false},
+      {"recipient_with_url_parameters", "you@example.jp?bcc=evil@x.jp&cc=a@b.jp", "s", false},
+      {"subject_with_crlf_header", "you@example.jp", "hi\r\nBcc: evil@x.jp", false},
+      {"subject_with_lone_cr", "you@example.jp", "hi\rBcc: evil@x.jp", false},
+      {"subject_with_line_separator", "you@example.jp", u"hi\u2028Bcc: evil@x.jp"_qs, false},
+      {"subject_with_url_parameter", "you@example.jp", "&bcc=evil@x.jp", false},
+      {"subject_with_controls", "you@example.jp", QString::fromLatin1("a\0b\x1b[31mc", 9), false},
+      {"recipient_with_crlf", "you@example.jp\r\nBcc: evil@x.jp", "s", true},
+      {"recipient_with_lone_cr", "you@example.jp\rBcc: evil@x.jp", "s", true},
+      {"recipient_with_next_line", u"you@example.jp\u0085Bcc: evil@x.jp"_qs, "s", true},
+      {"recipient_with_line_separator", u"you@example.jp\u2028Bcc: evil@x.jp"_qs, "s", true},
+      {"recipient_with_tab", "you@example.jp\tBcc", "s", true},
+      {"recipient_with_nul", QString::fromLatin1("you@example.jp\0x", 16), "s", true},
+  };
+  for (const Row& row : rows) {
+    for (const bool compose : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (compose ? " (compose)" : " (sendmail)"));
+      FakeMailPrograms fake;
+      SystemMailTransport transport(Patient());
+      const auto outcome = Send(transport, row.recipient, row.subject, "body", compose);
+      if (row.refused) {
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->number(), kBadRecipient);
+        EXPECT_FALSE(fake.ran("sendmail") || fake.ran("xdg-email"));
+        continue;
+      }
+      ASSERT_EQ(outcome, std::nullopt);
+      if (compose) {
+        const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
+        ASSERT_GE(argv.size(), 2);
+        EXPECT_EQ(argv[0], "1");
+        EXPECT_TRUE(argv[1].startsWith("mailto:"));
+        const QUrl url(QString::fromLatin1(argv[1]));
+        QStringList keys;
+        for (const QString& pair : url.query(QUrl::FullyEncoded).split('&')) {
+          keys << pair.section('=', 0, 0);
+        }
+        EXPECT_EQ(keys, QStringList({"subject", "body"})) << argv[1].toStdString();
+      } else {
+        EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
+        const QByteArray message = fake.recorded("sendmail.stdin");
+        const QByteArray headers = message.left(message.indexOf("\n\n"));
+        for (const QByteArray& line : headers.split('\n')) {
+          const bool continuation = line.startsWith(' ') || line.startsWith('\t');
+          const QByteArray name = line.left(line.indexOf(':'));
+          EXPECT_TRUE(continuation ||
+                      QList<QByteArray>({"To", "Subject", "Date", "MIME-Version", "Content-Type",
+                                         "Content-Transfer-Encoding"})
+                          .contains(name))
+              << line.toStdString();
+        }
+        EXPECT_FALSE(headers.contains('\r'));
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kelmo
