@@ -140,13 +140,43 @@ TEST(measure_command, option_forms) {
   EXPECT_EQ(Kelmo({"-c", ownNotUtf8}, {}, {}, "/bin/sh").out, "53\tKelmo\n");
 }
 
-// The result is not reported as written when it could not be.
+// The result is not reported as written when it could not be: a full device, or no
+// standard output at all.
 TEST(measure_command, output_that_cannot_be_written_is_an_error) {
-  const Outcome run =
-      Kelmo({"-c", QStringLiteral("exec '%1' --measure </dev/null >/dev/full").arg(KELMO_BINARY)},
-            {}, {}, "/bin/sh");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(run.err.contains("standard output")) << run.err.toStdString();
+  for (const char* redirect : {">/dev/full", ">&-"}) {
+    const QString script =
+        QStringLiteral("exec '%1' --measure </dev/null %2").arg(KELMO_BINARY, redirect);
+    const Outcome run = Kelmo({"-c", script}, {}, {}, "/bin/sh");
+    EXPECT_EQ(run.status, 2) << redirect;
+    EXPECT_TRUE(run.err.contains("standard output")) << redirect << ": " << run.err.toStdString();
+  }
+}
+
+// An endless body is measured as it streams, in the same few MiB, until it is stopped.
+TEST(measure_command, endless_input_keeps_its_memory) {
+  QProcess kelmo;
+  kelmo.start(KELMO_BINARY, {"--measure", "/dev/zero"});
+  ASSERT_TRUE(kelmo.waitForStarted(10000));
+  auto residentKiB = [&] {
+    QFile status(QStringLiteral("/proc/%1/status").arg(kelmo.processId()));
+    if (!status.open(QIODevice::ReadOnly)) return -1L;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+      if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return -1L;
+  };
+  QTest::qWait(300);
+  const long early = residentKiB();
+  QTest::qWait(1200);  // gigabytes by now
+  const long late = residentKiB();
+  EXPECT_EQ(kelmo.state(), QProcess::Running);
+  kelmo.kill();
+  kelmo.waitForFinished(10000);
+  EXPECT_GT(early, 0);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own memory is no part of Kelmo's
+  EXPECT_LT(late, 20 * 1024) << "KiB";
+#endif
+  EXPECT_LT(late - early, 1024) << "KiB: it grows";
 }
 
 // The command line answers without loading Qt: that is most of what makes it fast.
