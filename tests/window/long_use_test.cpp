@@ -1,0 +1,86 @@
+// A long day at the window: its memory stays where it was once it has settled. Under
+// AddressSanitizer the same session runs for LeakSanitizer, which checks it at exit.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTest>
+
+#include "form_driver.h"
+
+namespace kelmo {
+namespace {
+
+using testing::FormDriver;
+
+long ResidentKiB() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+  }
+  return -1;
+}
+
+// Keystrokes that leave the body as it was: a line typed, then taken back.
+void TypeAndErase(FormDriver& d, int keystrokes) {
+  QWidget* body = d.body();
+  body->setFocus();
+  const char line[] = "Meeting at 3 pm, room 204.";
+  for (int done = 0; done < keystrokes;) {
+    const int n = std::min<int>(sizeof line - 1, (keystrokes - done) / 2);
+    for (int i = 0; i < n; ++i) QTest::keyClick(body, line[i]);
+    for (int i = 0; i < n; ++i) QTest::keyClick(body, Qt::Key_Backspace);
+    done += 2 * std::max(n, 1);
+  }
+}
+
+void ClearAndUndo(FormDriver& d) {
+  d.click("clear");
+  for (const char* name : {"body", "ownAddress", "recipient", "subject"}) {
+    QTest::keySequence(d.control(name), QKeySequence::Undo);
+  }
+}
+
+void SaveAndLoad(FormDriver& d) {
+  d.click("saveAddresses");
+  d.click("loadAddresses");
+}
+
+struct Rounds {
+  int keystrokes;
+  int clears;
+  int saves;
+};
+
+void Session(FormDriver& d, const Rounds& rounds) {
+  TypeAndErase(d, rounds.keystrokes);
+  for (int i = 0; i < rounds.clears; ++i) ClearAndUndo(d);
+  for (int i = 0; i < rounds.saves; ++i) SaveAndLoad(d);
+  d.click("byteMode");  // and the same in character mode, scratch file and all
+  TypeAndErase(d, rounds.keystrokes / 10);
+  d.form().FlushScratchFile();
+  d.click("byteMode");
+  QTest::qWait(0);
+}
+
+TEST(long_use, memory_stays_where_it_started) {
+  FormDriver d;
+  d.type("ownAddress", "me@example.jp");
+  d.type("recipient", "you@example.jp");
+  d.type("subject", u"明日の会議"_qs);
+  d.type("body", u"明日は三時から。\n資料を持ってきてください。"_qs);
+  Session(d, {2000, 20, 20});  // the caches, fonts and undo stacks settle
+  const long before = ResidentKiB();
+  Session(d, {100000, 1000, 1000});
+  const long after = ResidentKiB();
+  EXPECT_TRUE(d.messages().empty());
+  EXPECT_EQ(d.lineText("ownAddress"), "me@example.jp");
+  EXPECT_EQ(d.bodyText(), u"明日は三時から。\n資料を持ってきてください。"_qs);
+  EXPECT_GT(before, 0);
+#if !defined(__SANITIZE_ADDRESS__)  // freed memory waits in the sanitizer's quarantine
+  EXPECT_LT(after - before, 4 * 1024) << "KiB, from " << before;
+#endif
+}
+
+}  // namespace
+}  // namespace kelmo
