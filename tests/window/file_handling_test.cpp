@@ -1,8 +1,10 @@
 // The window's files: saving and loading addresses, and the character-mode scratch file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "fileio/file_error.h"
 #include "form_driver.h"
@@ -118,9 +120,14 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
     const char* name;
     std::optional<QByteArray> file;
     int number;
+    std::function<void()> arrange = nullptr;  // instead of a file with those bytes
   };
   const Row rows[] = {
       {"missing", std::nullopt, ENOENT},
+      {"a_directory", std::nullopt, EISDIR, [] { QDir().mkdir("kelmo.ini"); }},
+      {"a_fifo_nobody_writes", std::nullopt, 1001, [] { ::mkfifo("kelmo.ini", 0600); }},
+      {"a_link_to_an_endless_device", std::nullopt, 1003,
+       [] { (void)::symlink("/dev/zero", "kelmo.ini"); }},
       {"one_line", QByteArray("only@one.jp\r\n"), 1001},
       {"empty", QByteArray(""), 1001},
       {"over_long_line", QByteArray(5000, 'a') + "\r\nb\r\n", 1002},
@@ -135,6 +142,7 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
     d.type("ownAddress", "keep@me.jp");
     d.type("recipient", "keep@you.jp");
     if (row.file) WriteAll("kelmo.ini", *row.file);
+    if (row.arrange) row.arrange();
     const QString label = d.label();
     d.click("loadAddresses");
     SCOPED_TRACE(row.name);
@@ -193,7 +201,9 @@ TEST(file_handling, character_mode_writes_the_scratch_file) {
   d.click("byteMode");  // byte mode leaves the file as character mode left it
   d.type("body", "z");
   QTest::qWait(400);
-  EXPECT_EQ(ReadAll("temp.tmp"), "\r\nab\r\n\x82\xa0" "c\r\n");
+  EXPECT_EQ(ReadAll("temp.tmp"),
+            "\r\nab\r\n\x82\xa0"
+            "c\r\n");
 }
 
 // Works for any user: temp.tmp is removed while the folder may still be written to.
