@@ -72,7 +72,7 @@ TEST(long_use, memory_stays_where_it_started) {
   Session(d, {2000, 20, 20});  // the caches, fonts and undo stacks settle
   const long before = ResidentKiB();
   Session(d, {100000, 1000, 1000});
-  const long after = ResidentKiB();
+  [[maybe_unused]] const long after = ResidentKiB();
   EXPECT_TRUE(d.messages().empty());
   EXPECT_EQ(d.lineText("ownAddress"), "me@example.jp");
   EXPECT_EQ(d.bodyText(), u"明日は三時から。\n資料を持ってきてください。"_qs);
