@@ -28,11 +28,12 @@ class Iconv {
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
 
-  // Converts [in, in + inSize) and appends to out. On a sequence it cannot
-  // convert, appends `substitute` and skips `skip` input bytes.
+  // Converts [in, in + inSize) and appends to out. On a sequence it cannot convert,
+  // appends `substitute` and skips `skip` input bytes. Without a substitute, for an
+  // "//IGNORE" descriptor that leaves such sequences out itself, it only moves on.
   template <typename Out>
-  void AppendSubstituting(const char* in, std::size_t inSize, Out& out,
-                          typename Out::value_type substitute, std::size_t skip) {
+  void Append(const char* in, std::size_t inSize, Out& out,
+              std::optional<typename Out::value_type> substitute, std::size_t skip) {
     using Unit = typename Out::value_type;
     Reset();
     auto* src = const_cast<char*>(in);
@@ -43,41 +44,22 @@ class Iconv {
       out.resize(used + srcLeft + 8);
       auto* dst = reinterpret_cast<char*>(out.data() + used);
       std::size_t dstLeft = (out.size() - used) * sizeof(Unit);
+      const std::size_t before = srcLeft;
       const std::size_t rc = iconv(m_cd, &src, &srcLeft, &dst, &dstLeft);
       out.resize(out.size() - dstLeft / sizeof(Unit));
       if (rc != static_cast<std::size_t>(-1)) break;
       if (errno == E2BIG) continue;
-      // EILSEQ: unconvertible or invalid; EINVAL: truncated sequence at the end.
-      out.push_back(substitute);
+      // EILSEQ: unconvertible or invalid; EINVAL: truncated sequence at the end. glibc
+      // reports what //IGNORE dropped that way too, after going on past it.
+      if (substitute) {
+        out.push_back(*substitute);
+      } else if (srcLeft != before) {
+        continue;
+      }
       const std::size_t step = std::min(skip, srcLeft);
       src += step;
       srcLeft -= step;
       Reset();
-    }
-  }
-
-  // Converts [in, in + inSize) with an "//IGNORE" descriptor and appends to out; what
-  // cannot be converted is left out.
-  void AppendDropping(const char* in, std::size_t inSize, std::string& out) {
-    Reset();
-    auto* src = const_cast<char*>(in);
-    std::size_t srcLeft = inSize;
-    while (srcLeft > 0) {
-      const std::size_t used = out.size();
-      out.resize(used + srcLeft + 8);
-      char* dst = out.data() + used;
-      std::size_t dstLeft = out.size() - used;
-      const std::size_t before = srcLeft;
-      const std::size_t rc = iconv(m_cd, &src, &srcLeft, &dst, &dstLeft);
-      out.resize(out.size() - dstLeft);
-      if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-      // glibc reports the dropped input as EILSEQ after going on past it; only when it
-      // made no progress is there anything to skip here.
-      if (srcLeft == before) {
-        const std::size_t step = std::min<std::size_t>(2, srcLeft);
-        src += step;
-        srcLeft -= step;
-      }
     }
   }
 
@@ -115,8 +97,7 @@ void FillWidthsOneByOne(std::array<std::uint8_t, 65536>& isDouble) {
     if (IsSurrogate(unit)) continue;
     const auto u = static_cast<char16_t>(unit);
     out.clear();
-    cd.AppendSubstituting(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute,
-                          sizeof(char16_t));
+    cd.Append(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute, sizeof(char16_t));
     isDouble[unit] = out.size() == 2;
   }
 }
@@ -136,8 +117,8 @@ bool FillWidthsAtOnce(std::array<std::uint8_t, 65536>& isDouble) {
   }
   std::string out;
   Iconv cd("CP932//IGNORE", kUtf16Native);
-  cd.AppendDropping(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t),
-                    out);
+  cd.Append(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t), out,
+            std::nullopt, sizeof(char16_t));
   std::size_t at = 0;
   for (std::uint32_t unit = 1; unit < 65536; ++unit) {
     if (IsSurrogate(unit)) continue;
@@ -151,8 +132,8 @@ bool FillWidthsAtOnce(std::array<std::uint8_t, 65536>& isDouble) {
   Iconv single("CP932", kUtf16Native);
   std::string nul;
   const char16_t zero = 0;
-  single.AppendSubstituting(reinterpret_cast<const char*>(&zero), sizeof zero, nul,
-                            kCp932Substitute, sizeof(char16_t));
+  single.Append(reinterpret_cast<const char*>(&zero), sizeof zero, nul, kCp932Substitute,
+                sizeof(char16_t));
   isDouble[0] = nul.size() == 2;
   return true;
 }
@@ -165,8 +146,7 @@ std::string EncodeCp932(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
   Iconv cd("CP932", kUtf16Native);
-  cd.AppendSubstituting(Bytes(text), text.size() * sizeof(char16_t), out, kCp932Substitute,
-                        sizeof(char16_t));
+  cd.Append(Bytes(text), text.size() * sizeof(char16_t), out, kCp932Substitute, sizeof(char16_t));
   return out;
 }
 
@@ -174,7 +154,7 @@ std::u16string DecodeCp932(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   Iconv cd(kUtf16Native, "CP932");
-  cd.AppendSubstituting(bytes.data(), bytes.size(), out, kDecodeSubstitute, 1);
+  cd.Append(bytes.data(), bytes.size(), out, kDecodeSubstitute, 1);
   return out;
 }
 
