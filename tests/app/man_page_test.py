@@ -5,15 +5,9 @@ import re
 import subprocess
 import sys
 
+from harness import check, report
+
 KELMO, PAGE = sys.argv[1], sys.argv[2]
-failures = []
-
-
-def check(name, ok, detail=""):
-    print(("ok   " if ok else "FAIL ") + name + ("" if ok else ": " + detail), flush=True)
-    if not ok:
-        failures.append(name)
-
 
 # A UTF-8 locale, as on the desktops Kelmo is for: the page quotes the Japanese titles.
 env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", MANWIDTH="80")
@@ -40,4 +34,4 @@ check("every option of --help is on the page", help_options <= page_options,
       str(help_options - page_options))
 check("every option on the page is in --help", page_options <= help_options,
       str(page_options - help_options))
-sys.exit(1 if failures else 0)
+sys.exit(report())

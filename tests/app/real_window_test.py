@@ -3,42 +3,19 @@
 typing into it with xdotool, and keeps a screenshot. Everything started is stopped by pid."""
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
+from harness import check, report, stop, wait_until
+
 KELMO, ARTIFACTS = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 PLAIN = "Kelmo"
 TOTAL_WARNING = "Kelmo\u3000サーバー保存になるよ\u3000全体"
-failures = []
-passes = []
 
 
-def check(name, ok, detail=""):
-    print(("ok   " if ok else "FAIL ") + name + ("" if ok else ": " + detail), flush=True)
-    (passes if ok else failures).append(name)
 
-
-def wait_until(condition, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    return None
-
-
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait(5)
 
 
 def x(env, *command):
@@ -118,8 +95,7 @@ def main():
     with tempfile.TemporaryDirectory() as workdir:
         run_window(1, workdir)
         run_window(2, workdir)
-    print(f"{len(passes)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

@@ -9,39 +9,17 @@ Exits 77 (skipped) where weston is missing."""
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
+from harness import check, report, stop, wait_until
+
 KELMO, ARTIFACTS = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-failures = []
-passes = []
 
 
-def check(name, ok, detail=""):
-    print(("ok   " if ok else "FAIL ") + name + ("" if ok else ": " + detail), flush=True)
-    (passes if ok else failures).append(name)
 
-
-def wait_until(condition, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-def stop(process):
-    if process and process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait(5)
 
 
 def run_window(scale, runtime, workdir):
@@ -112,8 +90,7 @@ def main():
         os.chmod(runtime, 0o700)
         for scale in (1, 2):
             run_window(scale, runtime, workdir)
-    print(f"{len(passes)} passed, {len(failures)} failed", flush=True)
-    return 1 if failures else 0
+    return report()
 
 
 sys.exit(main())
