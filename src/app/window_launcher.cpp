@@ -27,13 +27,15 @@ int StartWindow(char** argv) {
   // The build tree keeps both programs together; an installation puts the window under
   // libexec, at the same place relative to bin whatever the prefix.
   const std::string candidates[] = {folder + "kelmo-window", folder + KELMO_WINDOW_FROM_BINDIR};
+  const std::string* failed = &candidates[1];  // the installed one, when neither is there
   int error = ENOENT;
   for (const std::string& program : candidates) {
     if (::access(program.c_str(), X_OK) != 0) continue;
     ::execv(program.c_str(), argv);  // argv[0] stays, so the window's name is that of kelmo
+    failed = &program;
     error = errno;
   }
-  std::fprintf(stderr, "kelmo: cannot start the window program %s: %s\n", candidates[1].c_str(),
+  std::fprintf(stderr, "kelmo: cannot start the window program %s: %s\n", failed->c_str(),
                std::strerror(error));
   return 127;
 }
