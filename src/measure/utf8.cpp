@@ -57,6 +57,17 @@ int Decode(const unsigned char* p, const unsigned char* end, char32_t& codePoint
   return length;
 }
 
+// Hands `take` the code point's UTF-16 code units: one, or a surrogate pair.
+template <typename Take>
+void ToUtf16(char32_t c, Take take) {
+  if (c < 0x10000) {
+    take(static_cast<char16_t>(c));
+    return;
+  }
+  take(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+  take(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+}
+
 }  // namespace
 
 Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom) : m_skipBom(skipInitialBom) {}
@@ -106,12 +117,7 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
   auto addCodePoint = [&](char32_t c) {                             // of a multi-byte sequence
     if (widths == nullptr) widths = m_widths = &Cp932WidthTable();  // not needed for ASCII
     afterCr = false;
-    if (c < 0x10000) {
-      addUnit(static_cast<char16_t>(c));
-    } else {  // two UTF-16 code units, as the text stands in the window
-      addUnit(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      addUnit(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    }
+    ToUtf16(c, addUnit);  // measured as the text stands in the window
   };
 
   if (m_pendingSize > 0) {
@@ -155,8 +161,8 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
                                    ((w & 0x3F0000u) >> 16));
     };
     // Only leads E0 (overlong forms) and ED (surrogates) need more than the bit pattern.
-    auto wellFormed = [](std::uint64_t w) {
-      const std::uint64_t c = ((w & 0x0Fu) << 12) | ((w & 0x3F00u) >> 2) | ((w & 0x3F0000u) >> 16);
+    auto wellFormed = [&codeUnit](std::uint64_t w) {
+      const char16_t c = codeUnit(w);
       return c >= 0x800 && (c & 0xF800u) != 0xD800u;
     };
     {
@@ -250,12 +256,8 @@ std::u16string DecodeUtf8(std::string_view utf8) {
     if (length <= 0) {
       out += u'\uFFFD';
       ++p;
-    } else if (c < 0x10000) {
-      out += static_cast<char16_t>(c);
-      p += length;
     } else {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      ToUtf16(c, [&out](char16_t unit) { out += unit; });
       p += length;
     }
   }
