@@ -90,15 +90,18 @@ class Iconv {
 // A lone surrogate half is the one-byte substitute; any other unit is as iconv converts it.
 bool IsSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
+// Whether one code unit takes two bytes, from a conversion of that unit alone.
+bool ConvertsToTwoBytes(Iconv& cd, char16_t unit) {
+  std::string out;
+  cd.Append(reinterpret_cast<const char*>(&unit), sizeof unit, out, kCp932Substitute,
+            sizeof(char16_t));
+  return out.size() == 2;
+}
+
 void FillWidthsOneByOne(std::array<std::uint8_t, 65536>& isDouble) {
   Iconv cd("CP932", kUtf16Native);
-  std::string out;
   for (std::uint32_t unit = 0; unit < 65536; ++unit) {
-    if (IsSurrogate(unit)) continue;
-    const auto u = static_cast<char16_t>(unit);
-    out.clear();
-    cd.Append(reinterpret_cast<const char*>(&u), sizeof u, out, kCp932Substitute, sizeof(char16_t));
-    isDouble[unit] = out.size() == 2;
+    if (!IsSurrogate(unit)) isDouble[unit] = ConvertsToTwoBytes(cd, static_cast<char16_t>(unit));
   }
 }
 
@@ -130,11 +133,7 @@ bool FillWidthsAtOnce(std::array<std::uint8_t, 65536>& isDouble) {
   if (at != out.size()) return false;
   // U+0000 itself cannot take part: it is the separator.
   Iconv single("CP932", kUtf16Native);
-  std::string nul;
-  const char16_t zero = 0;
-  single.Append(reinterpret_cast<const char*>(&zero), sizeof zero, nul, kCp932Substitute,
-                sizeof(char16_t));
-  isDouble[0] = nul.size() == 2;
+  isDouble[0] = ConvertsToTwoBytes(single, u'\0');
   return true;
 }
 
