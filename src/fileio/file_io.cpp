@@ -13,16 +13,12 @@
 namespace kelmo {
 namespace {
 
-FileError SystemError(int number, const QString& what, const QString& path, const QString& why) {
-  return {number, QObject::tr("%1 %2: %3").arg(path, what, why)};
-}
-
 // errno as the failing call left it; Qt gives no number of its own that users could look up.
 int LastErrno() { return errno != 0 ? errno : EIO; }
 
-// The description of the error `number` that just happened.
+// The file, what could not be done with it, and the system's reason.
 FileError SystemError(int number, const QString& what, const QString& path) {
-  return SystemError(number, what, path, SystemErrorText(number));
+  return {number, QObject::tr("%1 %2: %3").arg(path, what, SystemErrorText(number))};
 }
 
 // Every byte of `bytes` to fd; false with errno set when the system refuses one.
