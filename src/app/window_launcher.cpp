@@ -30,8 +30,8 @@ int StartWindow(char** argv) {
   const std::string* failed = &candidates[1];  // the installed one, when neither is there
   int error = ENOENT;
   for (const std::string& program : candidates) {
-    if (::access(program.c_str(), X_OK) != 0) continue;
     ::execv(program.c_str(), argv);  // argv[0] stays, so the window's name is that of kelmo
+    if (errno == ENOENT) continue;   // not there: try the next place
     failed = &program;
     error = errno;
   }
