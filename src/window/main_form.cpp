@@ -103,10 +103,8 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
 // The mail transport goes first, while the window it reports to still stands.
 MainForm::~MainForm() {
   m_mail.reset();
-  if (m_scratchFileTimer.isActive()) {
-    m_scratchFileFailing = true;  // nothing left to show a failure in
-    writeScratchFile();
-  }
+  m_scratchFileFailing = true;  // nothing left to show a failure in
+  FlushScratchFile();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
@@ -398,8 +396,7 @@ void MainForm::writeScratchFile() {
   m_scratchFileTimer.stop();
   const std::string bytes = ScratchFileBytes(View(BodyText()));
   const auto error = SaveFileBytes(
-      kScratchFileName,
-      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+      kScratchFileName, QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
       Durability::kUnsynced);
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();
