@@ -158,12 +158,7 @@ TEST(measure_command, endless_input_keeps_its_memory) {
   kelmo.start(KELMO_BINARY, {"--measure", "/dev/zero"});
   ASSERT_TRUE(kelmo.waitForStarted(10000));
   auto residentKiB = [&] {
-    QFile status(QStringLiteral("/proc/%1/status").arg(kelmo.processId()));
-    if (!status.open(QIODevice::ReadOnly)) return -1L;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-      if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
-    }
-    return -1L;
+    return testing::ProcessMemoryKiB("VmRSS", QString::number(kelmo.processId()));
   };
   QTest::qWait(300);
   const long early = residentKiB();

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <optional>
 
+#include "../support/sandbox.h"
 #include "fake_programs.h"
 
 namespace kelmo {
@@ -100,16 +101,6 @@ TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
-// This process's peak resident memory in KiB.
-long PeakKiB() {
-  QFile status("/proc/self/status");
-  if (!status.open(QIODevice::ReadOnly)) return 0;
-  for (const QByteArray& line : status.readAll().split('\n')) {
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').front().toLong();
-  }
-  return 0;
-}
-
 // A sendmail that works against us: the outcome comes, promptly, without a crash, and
 // this process does not swallow what the program pours out.
 TEST(system_transport, misbehaving_sendmail) {
@@ -134,14 +125,15 @@ TEST(system_transport, misbehaving_sendmail) {
     fake.setExit(row.exitCode);
     // The product's own time limit: 300 MB take a while on a loaded machine.
     SystemMailTransport transport({5s, 30s});
-    const long peakBefore = PeakKiB();
+    const long peakBefore = testing::ProcessMemoryKiB("VmHWM");
     QElapsedTimer clock;
     clock.start();
     const auto outcome =
         Send(transport, "you@example.jp", "subject", QString(4 << 20, QLatin1Char('a')), false);
     EXPECT_LT(clock.elapsed(), 25000) << row.name;
 #if !defined(__SANITIZE_ADDRESS__)  // freed memory waits in the sanitizer's quarantine
-    EXPECT_LT(PeakKiB() - peakBefore, 64 * 1024) << row.name << ": memory grew";
+    EXPECT_LT(testing::ProcessMemoryKiB("VmHWM") - peakBefore, 64 * 1024)
+        << row.name << ": memory grew";
 #else
     (void)peakBefore;
 #endif

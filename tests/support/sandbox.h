@@ -1,5 +1,6 @@
 // Test helpers for file conditions: a scratch working directory, a directory we cannot
-// write to (even as root), and a file-size limit that makes writes fail as on a full disk.
+// write to (even as root), and a file-size limit that makes writes fail as on a full disk;
+// and a process's memory as the kernel counts it.
 #pragma once
 
 #include <sys/resource.h>
@@ -81,6 +82,18 @@ inline void WriteAll(const QString& path, const QByteArray& bytes) {
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
     throw std::runtime_error("cannot write test file");
   }
+}
+
+// A memory figure of a process from /proc/<process>/status, in KiB: "VmRSS" now, "VmHWM"
+// the peak so far; -1 when it cannot be read.
+inline long ProcessMemoryKiB(const char* field, const QString& process = QStringLiteral("self")) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(process));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray name = QByteArray(field) + ':';
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith(name)) return line.mid(name.size()).trimmed().split(' ').front().toLong();
+  }
+  return -1;
 }
 
 }  // namespace kelmo::testing

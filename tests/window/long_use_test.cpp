@@ -2,7 +2,6 @@
 // AddressSanitizer the same session runs for LeakSanitizer, which checks it at exit.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTest>
 
 #include "form_driver.h"
@@ -11,15 +10,6 @@ namespace kelmo {
 namespace {
 
 using testing::FormDriver;
-
-long ResidentKiB() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n')) {
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
-  }
-  return -1;
-}
 
 // Keystrokes that leave the body as it was: a line typed, then taken back.
 void TypeAndErase(FormDriver& d, int keystrokes) {
@@ -70,9 +60,9 @@ TEST(long_use, memory_stays_where_it_started) {
   d.type("subject", u"明日の会議"_qs);
   d.type("body", u"明日は三時から。\n資料を持ってきてください。"_qs);
   Session(d, {2000, 20, 20});  // the caches, fonts and undo stacks settle
-  const long before = ResidentKiB();
+  const long before = testing::ProcessMemoryKiB("VmRSS");
   Session(d, {100000, 1000, 1000});
-  [[maybe_unused]] const long after = ResidentKiB();
+  [[maybe_unused]] const long after = testing::ProcessMemoryKiB("VmRSS");
   EXPECT_TRUE(d.messages().empty());
   EXPECT_EQ(d.lineText("ownAddress"), "me@example.jp");
   EXPECT_EQ(d.bodyText(), u"明日は三時から。\n資料を持ってきてください。"_qs);
