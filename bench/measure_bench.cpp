@@ -28,7 +28,7 @@ std::u16string Input(int which) {
 void SetLabel(benchmark::State& state) {
   static const char* names[] = {"A_ascii_mail", "B_japanese_prose", "C_alternating"};
   state.SetLabel(names[state.range(0)]);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kUnits * 2));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kUnits * 2));
 }
 
 void BM_LenMbcsRuns(benchmark::State& state) {
@@ -65,7 +65,7 @@ std::string Utf8Input(int which) {
 void SetUtf8Label(benchmark::State& state, std::size_t bytes) {
   static const char* names[] = {"A_ascii_mail", "B_japanese_prose", "C_alternating"};
   state.SetLabel(names[state.range(0)]);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
 }
 
 constexpr std::size_t kChunk = 128 * 1024;  // as `kelmo --measure` reads

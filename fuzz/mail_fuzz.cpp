@@ -17,6 +17,8 @@
 #include "mail/mime_message.h"
 #include "mail/system_transport.h"
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void Fail(const char* what, const QByteArray& detail = {}) {
@@ -51,8 +53,8 @@ void CheckRawMessage(const QByteArray& message, bool iso2022jp) {
     names << QString::fromLatin1(line.left(line.indexOf(':')));
   }
   names.sort();
-  Check(names == QStringList{"Content-Transfer-Encoding", "Content-Type", "Date", "MIME-Version",
-                             "Subject", "To"},
+  Check(names == QStringList{u"Content-Transfer-Encoding"_s, u"Content-Type"_s, u"Date"_s,
+                             u"MIME-Version"_s, u"Subject"_s, u"To"_s},
         "headers other than the six written on purpose", header);
   static const QRegularExpression word(QStringLiteral("=\\?[^?\\s]+\\?[BbQq]\\?[^?\\s]*\\?="));
   for (auto it = word.globalMatch(QString::fromLatin1(header)); it.hasNext();) {
@@ -116,7 +118,8 @@ QString SubjectWordByWord(const QByteArray& message) {
 // GMime's reading of the message: one To header, and subject and body as typed.
 void CheckWithGMime(const QByteArray& message, const QString& recipient, const QString& subject,
                     const QString& body) {
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(message.constData(), message.size());
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(message.constData(),
+                                                          static_cast<std::size_t>(message.size()));
   GMimeParser* parser = g_mime_parser_new_with_stream(stream);
   GMimeMessage* parsed = g_mime_parser_construct_message(parser, nullptr);
   Check(parsed != nullptr, "GMime cannot read the message", message);
@@ -223,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   QByteArray message;
   try {
-    message = kelmo::BuildMessage({recipient, subject, body, "Mon, 7 Dec 2026 12:00:00 +0900"});
+    message = kelmo::BuildMessage({recipient, subject, body, u"Mon, 7 Dec 2026 12:00:00 +0900"_s});
   } catch (const kelmo::MailError&) {
     Check(!UsableInToHeader(recipient), "a usable recipient was refused", recipient.toUtf8());
     return 0;
@@ -234,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QString sentSubject =
       iso2022jp ? kelmo::MapToJisForms(kelmo::SingleLine(subject)) : kelmo::SingleLine(subject);
   // A 7bit body ends each line, the last one too, with a line break.
-  const QString sentBody = iso2022jp ? Crlf(kelmo::MapToJisForms(body)) + "\r\n" : Crlf(body);
+  const QString sentBody = iso2022jp ? Crlf(kelmo::MapToJisForms(body)) + u"\r\n"_s : Crlf(body);
   CheckWithGMime(message, recipient.trimmed(), sentSubject, sentBody);
   return 0;
 }

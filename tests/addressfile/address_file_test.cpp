@@ -9,6 +9,8 @@
 
 #include "../support/sandbox.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -69,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"second_line_cut_off", "a\r\n" + kLongest + "x", false, kLineTooLong, u"", u""},
         ParseCase{"nul_in_line", std::string("a\0b\r\nc\r\n", 7), true, kNotText, u"", u""},
         ParseCase{"escape_in_second_line", "a\r\n\x1b[31m\r\n", true, kNotText, u"", u""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(address_file, bytes_are_cp932_lines_with_crlf) {
   EXPECT_EQ(AddressFileBytes(u"", u""), "\r\n\r\n");
@@ -79,13 +81,13 @@ TEST(address_file, bytes_are_cp932_lines_with_crlf) {
 
 TEST(address_file, save_replaces_and_load_reads_back) {
   ScratchDir dir;
-  WriteAll("kelmo.ini", "old\r\nold\r\n");
-  ASSERT_FALSE(SaveAddresses("kelmo.ini", {u"自分@x.jp"_qs, "you@y.jp"}));
-  EXPECT_EQ(ReadAll("kelmo.ini"), "\x8e\xa9\x95\xaa@x.jp\r\nyou@y.jp\r\n");
-  const auto loaded = LoadAddresses("kelmo.ini");
+  WriteAll(u"kelmo.ini"_s, "old\r\nold\r\n");
+  ASSERT_FALSE(SaveAddresses(u"kelmo.ini"_s, {u"自分@x.jp"_s, u"you@y.jp"_s}));
+  EXPECT_EQ(ReadAll(u"kelmo.ini"_s), "\x8e\xa9\x95\xaa@x.jp\r\nyou@y.jp\r\n");
+  const auto loaded = LoadAddresses(u"kelmo.ini"_s);
   ASSERT_TRUE(std::holds_alternative<AddressPair>(loaded));
-  EXPECT_EQ(std::get<AddressPair>(loaded).own, u"自分@x.jp"_qs);
-  EXPECT_EQ(std::get<AddressPair>(loaded).recipient, "you@y.jp");
+  EXPECT_EQ(std::get<AddressPair>(loaded).own, u"自分@x.jp"_s);
+  EXPECT_EQ(std::get<AddressPair>(loaded).recipient, u"you@y.jp"_s);
 }
 
 int LoadError(const QString& path) {
@@ -95,25 +97,25 @@ int LoadError(const QString& path) {
 
 TEST(address_file, load_reports_what_the_system_says) {
   ScratchDir dir;
-  EXPECT_EQ(LoadError("kelmo.ini"), ENOENT);
-  QDir().mkdir("kelmo.ini");
-  EXPECT_EQ(LoadError("kelmo.ini"), EISDIR);
-  const auto loaded = LoadAddresses("kelmo.ini");
-  EXPECT_TRUE(std::get<FileError>(loaded).description.contains("kelmo.ini"));
+  EXPECT_EQ(LoadError(u"kelmo.ini"_s), ENOENT);
+  QDir().mkdir(u"kelmo.ini"_s);
+  EXPECT_EQ(LoadError(u"kelmo.ini"_s), EISDIR);
+  const auto loaded = LoadAddresses(u"kelmo.ini"_s);
+  EXPECT_TRUE(std::get<FileError>(loaded).description.contains(u"kelmo.ini"_s));
 }
 
 TEST(address_file, huge_or_endless_files_are_read_only_as_far_as_needed) {
   ScratchDir dir;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(QFile::link("/dev/zero", "zero.ini"));
-  EXPECT_EQ(LoadError("zero.ini"), kNotText);
-  ASSERT_TRUE(QFile::link("/bin/sh", "program.ini"));
-  EXPECT_EQ(LoadError("program.ini"), kNotText);
-  WriteAll("big.ini", QByteArray(32 << 20, 'a'));
-  EXPECT_EQ(LoadError("big.ini"), kLineTooLong);
+  ASSERT_TRUE(QFile::link(u"/dev/zero"_s, u"zero.ini"_s));
+  EXPECT_EQ(LoadError(u"zero.ini"_s), kNotText);
+  ASSERT_TRUE(QFile::link(u"/bin/sh"_s, u"program.ini"_s));
+  EXPECT_EQ(LoadError(u"program.ini"_s), kNotText);
+  WriteAll(u"big.ini"_s, QByteArray(32 << 20, 'a'));
+  EXPECT_EQ(LoadError(u"big.ini"_s), kLineTooLong);
   // A FIFO with no writer would block an ordinary open.
   ASSERT_EQ(::mkfifo("fifo.ini", 0600), 0);
-  EXPECT_EQ(LoadError("fifo.ini"), kTooFewLines);
+  EXPECT_EQ(LoadError(u"fifo.ini"_s), kTooFewLines);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 

@@ -12,8 +12,12 @@
 #include "../support/sandbox.h"
 #include "window/main_form.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
+
+const QString kKelmoBinary = QStringLiteral(KELMO_BINARY);
 
 struct Outcome {
   int status = -1;
@@ -23,15 +27,16 @@ struct Outcome {
 
 // Runs the program with no display of any kind, `input` on standard input.
 Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
-              const QString& directory = {}, const QString& program = KELMO_BINARY) {
+              const QString& directory = {}, const QString& program = kKelmoBinary) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     environment.remove(QString::fromLatin1(name));
   }
   // Under AddressSanitizer freed memory waits in a quarantine; without it the peak
   // memory measures the program, not the sanitizer.
-  environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") +
-                                         ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0");
+  environment.insert(u"ASAN_OPTIONS"_s,
+                     environment.value(u"ASAN_OPTIONS"_s) +
+                         u":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"_s);
   QProcess process;
   process.setProcessEnvironment(environment);
   if (!directory.isEmpty()) process.setWorkingDirectory(directory);
@@ -46,10 +51,10 @@ Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
 // What the window shows for the same fields: counter and title.
 QByteArray WindowSays(const QString& own, const QString& subject, const QString& body) {
   MainForm form;
-  form.findChild<QLineEdit*>("ownAddress")->setText(own);
-  form.findChild<QLineEdit*>("subject")->setText(subject);
-  form.findChild<QPlainTextEdit*>("body")->setPlainText(body);
-  QByteArray line = form.findChild<QLabel*>("counter")->text().toUtf8();
+  form.findChild<QLineEdit*>(u"ownAddress"_s)->setText(own);
+  form.findChild<QLineEdit*>(u"subject"_s)->setText(subject);
+  form.findChild<QPlainTextEdit*>(u"body"_s)->setPlainText(body);
+  QByteArray line = form.findChild<QLabel*>(u"counter"_s)->text().toUtf8();
   return line + '\t' + form.windowTitle().toUtf8() + '\n';
 }
 
@@ -63,23 +68,23 @@ TEST(measure_command, counts_as_the_window_does) {
   };
   const QByteArray longBody = QByteArray("a").repeated(334);
   const Row rows[] = {
-      {"empty", "", "", "", 0},
-      {"japanese", "me@example.jp", u"件名テスト"_qs, "明日は三時から。\n資料を。\n", 0},
-      {"crlf_lf_and_cr_alike", "", "", "a\r\nb\nc\rd", 0},
-      {"final_line_break_counts", "", "", "abc\n", 0},
-      {"emoji_and_halfwidth", "", "", "\xf0\x9f\x98\x80\xef\xbd\xb1", 0},
-      {"over_384", "", "", longBody, 1},
-      {"address_over_55", QString(56, QLatin1Char('a')), "", "x", 1},
-      {"subject_over_40", "", QString(20, QChar(u'漢')), "", 1},
-      {"bom_at_the_start_is_not_text", "", "",
+      {"empty", u""_s, u""_s, "", 0},
+      {"japanese", u"me@example.jp"_s, u"件名テスト"_s, "明日は三時から。\n資料を。\n", 0},
+      {"crlf_lf_and_cr_alike", u""_s, u""_s, "a\r\nb\nc\rd", 0},
+      {"final_line_break_counts", u""_s, u""_s, "abc\n", 0},
+      {"emoji_and_halfwidth", u""_s, u""_s, "\xf0\x9f\x98\x80\xef\xbd\xb1", 0},
+      {"over_384", u""_s, u""_s, longBody, 1},
+      {"address_over_55", QString(56, QLatin1Char('a')), u""_s, "x", 1},
+      {"subject_over_40", u""_s, QString(20, QChar(u'漢')), "", 1},
+      {"bom_at_the_start_is_not_text", u""_s, u""_s,
        "\xef\xbb\xbf"
        "abc",
        0},
-      {"subject_with_a_line_break_as_typed", "", "a\nb", "", 0},
+      {"subject_with_a_line_break_as_typed", u""_s, u"a\nb"_s, "", 0},
   };
   for (const Row& row : rows) {
-    QStringList arguments = {"--measure"};
-    if (!row.own.isEmpty()) arguments << "--own" << row.own;
+    QStringList arguments = {u"--measure"_s};
+    if (!row.own.isEmpty()) arguments << u"--own"_s << row.own;
     if (!row.subject.isEmpty()) arguments << QStringLiteral("--subject=%1").arg(row.subject);
     const Outcome run = Kelmo(arguments, row.body);
     EXPECT_EQ(run.status, row.status) << row.name << run.err.toStdString();
@@ -90,12 +95,12 @@ TEST(measure_command, counts_as_the_window_does) {
 
 TEST(measure_command, body_from_a_file_or_dash) {
   testing::ScratchDir dir;
-  testing::WriteAll("body.txt", "abc\n");
-  EXPECT_EQ(Kelmo({"--measure", "body.txt"}, {}, dir.path()).out, "56\tKelmo\n");
-  EXPECT_EQ(Kelmo({"--measure", "-"}, "abc\n", dir.path()).out, "56\tKelmo\n");
+  testing::WriteAll(u"body.txt"_s, "abc\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"body.txt"_s}, {}, dir.path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"-"_s}, "abc\n", dir.path()).out, "56\tKelmo\n");
   // Nothing the window keeps is read or written.
-  EXPECT_FALSE(QFile::exists(dir.path() + "/kelmo.ini"));
-  EXPECT_FALSE(QFile::exists(dir.path() + "/temp.tmp"));
+  EXPECT_FALSE(QFile::exists(dir.path() + u"/kelmo.ini"_s));
+  EXPECT_FALSE(QFile::exists(dir.path() + u"/temp.tmp"_s));
 }
 
 TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
@@ -106,18 +111,18 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
     const char* mentions;
   };
   const Row rows[] = {
-      {"invalid_utf8", {"--measure"}, "ab\xff", "UTF-8"},
-      {"cut_off_utf8", {"--measure"}, "ab\xe3\x81", "UTF-8"},
-      {"overlong_utf8", {"--measure"}, "\xe0\x80\xaf", "UTF-8"},
-      {"surrogate_in_utf8", {"--measure"}, "\xed\xa0\x80", "UTF-8"},
-      {"missing_file", {"--measure", "/nonexistent/body.txt"}, "", "/nonexistent/body.txt"},
-      {"directory", {"--measure", "/"}, "", "directory"},
-      {"two_files", {"--measure", "a", "b"}, "", "FILE"},
-      {"unknown_option", {"--measure", "--frobnicate"}, "", "frobnicate"},
-      {"missing_value", {"--measure", "--own"}, "", "own"},
-      {"no_measure", {"--own", "me@x.jp"}, "", "--measure"},
-      {"value_for_a_flag", {"--measure=yes"}, "", "--measure"},
-      {"unknown_short_option", {"--measure", "-x"}, "", "'x'"},
+      {"invalid_utf8", {u"--measure"_s}, "ab\xff", "UTF-8"},
+      {"cut_off_utf8", {u"--measure"_s}, "ab\xe3\x81", "UTF-8"},
+      {"overlong_utf8", {u"--measure"_s}, "\xe0\x80\xaf", "UTF-8"},
+      {"surrogate_in_utf8", {u"--measure"_s}, "\xed\xa0\x80", "UTF-8"},
+      {"missing_file", {u"--measure"_s, u"/nonexistent/body.txt"_s}, "", "/nonexistent/body.txt"},
+      {"directory", {u"--measure"_s, u"/"_s}, "", "directory"},
+      {"two_files", {u"--measure"_s, u"a"_s, u"b"_s}, "", "FILE"},
+      {"unknown_option", {u"--measure"_s, u"--frobnicate"_s}, "", "frobnicate"},
+      {"missing_value", {u"--measure"_s, u"--own"_s}, "", "own"},
+      {"no_measure", {u"--own"_s, u"me@x.jp"_s}, "", "--measure"},
+      {"value_for_a_flag", {u"--measure=yes"_s}, "", "--measure"},
+      {"unknown_short_option", {u"--measure"_s, u"-x"_s}, "", "'x'"},
   };
   for (const Row& row : rows) {
     const Outcome run = Kelmo(row.arguments, row.input);
@@ -129,24 +134,25 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
 
 TEST(measure_command, option_forms) {
   testing::ScratchDir dir;
-  testing::WriteAll("-body.txt", "abc\n");
-  EXPECT_EQ(Kelmo({"--measure", "--own=me@example.jp", "--subject", "x"}).out, "65\tKelmo\n");
+  testing::WriteAll(u"-body.txt"_s, "abc\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"--own=me@example.jp"_s, u"--subject"_s, u"x"_s}).out,
+            "65\tKelmo\n");
   // After "--" a name that starts with "-" is the file.
-  EXPECT_EQ(Kelmo({"--measure", "--", "-body.txt"}, {}, dir.path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"--"_s, u"-body.txt"_s}, {}, dir.path()).out, "56\tKelmo\n");
   // An argument that is not UTF-8 counts a byte each, as the window would show it.
   const QString ownNotUtf8 =
       QStringLiteral("exec '%1' --measure --own=\"$(printf '\\377\\376')\" </dev/null")
-          .arg(KELMO_BINARY);
-  EXPECT_EQ(Kelmo({"-c", ownNotUtf8}, {}, {}, "/bin/sh").out, "53\tKelmo\n");
+          .arg(kKelmoBinary);
+  EXPECT_EQ(Kelmo({u"-c"_s, ownNotUtf8}, {}, {}, u"/bin/sh"_s).out, "53\tKelmo\n");
 }
 
 // The result is not reported as written when it could not be: a full device, or no
 // standard output at all.
 TEST(measure_command, output_that_cannot_be_written_is_an_error) {
   for (const char* redirect : {">/dev/full", ">&-"}) {
-    const QString script =
-        QStringLiteral("exec '%1' --measure </dev/null %2").arg(KELMO_BINARY, redirect);
-    const Outcome run = Kelmo({"-c", script}, {}, {}, "/bin/sh");
+    const QString script = QStringLiteral("exec '%1' --measure </dev/null %2")
+                               .arg(kKelmoBinary, QString::fromLatin1(redirect));
+    const Outcome run = Kelmo({u"-c"_s, script}, {}, {}, u"/bin/sh"_s);
     EXPECT_EQ(run.status, 2) << redirect;
     EXPECT_TRUE(run.err.contains("standard output")) << redirect << ": " << run.err.toStdString();
   }
@@ -155,7 +161,7 @@ TEST(measure_command, output_that_cannot_be_written_is_an_error) {
 // An endless body is measured as it streams, in the same few MiB, until it is stopped.
 TEST(measure_command, endless_input_keeps_its_memory) {
   QProcess kelmo;
-  kelmo.start(KELMO_BINARY, {"--measure", "/dev/zero"});
+  kelmo.start(kKelmoBinary, {u"--measure"_s, u"/dev/zero"_s});
   ASSERT_TRUE(kelmo.waitForStarted(10000));
   auto residentKiB = [&] {
     return testing::ProcessMemoryKiB("VmRSS", QString::number(kelmo.processId()));
@@ -177,7 +183,7 @@ TEST(measure_command, endless_input_keeps_its_memory) {
 // The command line answers without loading Qt: that is most of what makes it fast.
 TEST(measure_command, needs_no_qt) {
   QProcess readelf;
-  readelf.start("readelf", {"--dynamic", KELMO_BINARY});
+  readelf.start(u"readelf"_s, {u"--dynamic"_s, kKelmoBinary});
   ASSERT_TRUE(readelf.waitForFinished(30000));
   const QByteArray needed = readelf.readAllStandardOutput();
   EXPECT_TRUE(needed.contains("(NEEDED)")) << needed.toStdString();
@@ -186,17 +192,17 @@ TEST(measure_command, needs_no_qt) {
 
 TEST(measure_command, missing_window_program_is_reported) {
   testing::ScratchDir dir;
-  ASSERT_TRUE(QFile::copy(KELMO_BINARY, dir.path() + "/kelmo"));
-  const Outcome run = Kelmo({}, {}, dir.path(), dir.path() + "/kelmo");
+  ASSERT_TRUE(QFile::copy(kKelmoBinary, dir.path() + u"/kelmo"_s));
+  const Outcome run = Kelmo({}, {}, dir.path(), dir.path() + u"/kelmo"_s);
   EXPECT_EQ(run.status, 127);
   EXPECT_TRUE(run.err.contains("kelmo-window")) << run.err.toStdString();
 }
 
 TEST(measure_command, help_and_version) {
-  const Outcome help = Kelmo({"--help"});
+  const Outcome help = Kelmo({u"--help"_s});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.contains("--measure")) << help.out.toStdString();
-  const Outcome version = Kelmo({"--version"});
+  const Outcome version = Kelmo({u"--version"_s});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "Kelmo " KELMO_VERSION "\n");
 }
@@ -206,11 +212,11 @@ TEST(measure_command, help_and_version) {
 // stays small too.
 TEST(measure_command, large_input_is_streamed) {
   testing::ScratchDir dir;
-  testing::WriteAll("small.txt", "a\n");
-  const QByteArray line = QString(u"日本語の本文です。abc\n"_qs).toUtf8();
+  testing::WriteAll(u"small.txt"_s, "a\n");
+  const QByteArray line = QString(u"日本語の本文です。abc\n"_s).toUtf8();
   const qint64 lines = (10 << 20) / line.size();
   {
-    QFile big("big.txt");
+    QFile big(u"big.txt"_s);
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     const QByteArray piece = line.repeated(1000);
     for (qint64 n = 0; n < lines; n += 1000) {
@@ -219,19 +225,19 @@ TEST(measure_command, large_input_is_streamed) {
     }
   }
   rusage usage{};
-  EXPECT_EQ(Kelmo({"--measure", dir.path() + "/small.txt"}).status, 0);
+  EXPECT_EQ(Kelmo({u"--measure"_s, dir.path() + u"/small.txt"_s}).status, 0);
   ::getrusage(RUSAGE_CHILDREN, &usage);
   const long smallPeakKiB = usage.ru_maxrss;
 
   // Per line: 9 double-byte characters in one run (18 + 6), "abc" and CR LF.
   const QByteArray expected = QByteArray::number(51 + lines * (24 + 3 + 2)) + '\t' +
-                              QString(u"Kelmo\u3000サーバー保存になるよ\u3000全体\n"_qs).toUtf8();
-  const Outcome fromFile = Kelmo({"--measure", dir.path() + "/big.txt"});
+                              QString(u"Kelmo\u3000サーバー保存になるよ\u3000全体\n"_s).toUtf8();
+  const Outcome fromFile = Kelmo({u"--measure"_s, dir.path() + u"/big.txt"_s});
   EXPECT_EQ(fromFile.status, 1);
   EXPECT_EQ(fromFile.out, expected);
-  const Outcome fromStdin = Kelmo(
-      {"-c", QStringLiteral("exec '%1' --measure < '%2/big.txt'").arg(KELMO_BINARY, dir.path())},
-      {}, {}, "/bin/sh");
+  const Outcome fromStdin =
+      Kelmo({u"-c"_s, u"exec '%1' --measure < '%2/big.txt'"_s.arg(kKelmoBinary, dir.path())}, {},
+            {}, u"/bin/sh"_s);
   EXPECT_EQ(fromStdin.out, expected);
   ::getrusage(RUSAGE_CHILDREN, &usage);
   EXPECT_LT(usage.ru_maxrss - smallPeakKiB, 4 * 1024) << "peak KiB " << usage.ru_maxrss;

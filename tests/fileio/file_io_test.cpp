@@ -15,6 +15,8 @@
 
 #include "../support/sandbox.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -26,11 +28,11 @@ using testing::WriteAll;
 
 TEST(file_io, save_replaces_the_whole_file) {
   ScratchDir dir;
-  WriteAll("f", "a much longer old content\r\n");
-  EXPECT_EQ(SaveFileBytes("f", "new\r\n"), std::nullopt);
-  EXPECT_EQ(ReadAll("f"), "new\r\n");
-  EXPECT_EQ(SaveFileBytes("f", ""), std::nullopt);
-  EXPECT_EQ(ReadAll("f"), "");
+  WriteAll(u"f"_s, "a much longer old content\r\n");
+  EXPECT_EQ(SaveFileBytes(u"f"_s, "new\r\n"), std::nullopt);
+  EXPECT_EQ(ReadAll(u"f"_s), "new\r\n");
+  EXPECT_EQ(SaveFileBytes(u"f"_s, ""), std::nullopt);
+  EXPECT_EQ(ReadAll(u"f"_s), "");
 }
 
 TEST(file_io, failed_saves_keep_the_old_file) {
@@ -41,50 +43,50 @@ TEST(file_io, failed_saves_keep_the_old_file) {
   };
   for (const Row row : {Row{"read_only_directory", true, EACCES}, Row{"full_disk", false, EFBIG}}) {
     ScratchDir dir;
-    WriteAll("f", "old\r\n");
+    WriteAll(u"f"_s, "old\r\n");
     std::optional<FileError> error;
     if (row.readOnlyDir) {
       dir.setWritable(false);
       Unprivileged nobody;
-      error = SaveFileBytes("f", "new\r\n");
+      error = SaveFileBytes(u"f"_s, "new\r\n");
     } else {
       FileSizeLimit limit(64);
-      error = SaveFileBytes("f", QByteArray(200, 'n'));
+      error = SaveFileBytes(u"f"_s, QByteArray(200, 'n'));
     }
     ASSERT_TRUE(error.has_value()) << row.name;
     EXPECT_EQ(error->number, row.expected) << row.name;
-    EXPECT_TRUE(error->description.contains("f")) << row.name;
+    EXPECT_TRUE(error->description.contains(u"f"_s)) << row.name;
     dir.setWritable(true);
-    EXPECT_EQ(ReadAll("f"), "old\r\n") << row.name;
-    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"f"}) << row.name;
+    EXPECT_EQ(ReadAll(u"f"_s), "old\r\n") << row.name;
+    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{u"f"_s}) << row.name;
   }
 }
 
 // A link of the saved name is replaced by the file; what it points to is never written.
 TEST(file_io, save_replaces_a_link_and_leaves_its_target) {
   ScratchDir dir;
-  WriteAll("elsewhere", "someone else's\n");
+  WriteAll(u"elsewhere"_s, "someone else's\n");
   ASSERT_EQ(::symlink("elsewhere", "f"), 0);
-  EXPECT_EQ(SaveFileBytes("f", "new\r\n"), std::nullopt);
-  EXPECT_FALSE(QFileInfo("f").isSymLink());
-  EXPECT_EQ(ReadAll("f"), "new\r\n");
-  EXPECT_EQ(ReadAll("elsewhere"), "someone else's\n");
+  EXPECT_EQ(SaveFileBytes(u"f"_s, "new\r\n"), std::nullopt);
+  EXPECT_FALSE(QFileInfo(u"f"_s).isSymLink());
+  EXPECT_EQ(ReadAll(u"f"_s), "new\r\n");
+  EXPECT_EQ(ReadAll(u"elsewhere"_s), "someone else's\n");
   ASSERT_EQ(::symlink("/nonexistent/dir/x", "dangling"), 0);
-  EXPECT_EQ(SaveFileBytes("dangling", "x", Durability::kUnsynced), std::nullopt);
-  EXPECT_EQ(ReadAll("dangling"), "x");
+  EXPECT_EQ(SaveFileBytes(u"dangling"_s, "x", Durability::kUnsynced), std::nullopt);
+  EXPECT_EQ(ReadAll(u"dangling"_s), "x");
 }
 
 TEST(file_io, save_keeps_the_permissions_of_the_file_it_replaces) {
   ScratchDir dir;
-  WriteAll("f", "old");
+  WriteAll(u"f"_s, "old");
   ASSERT_EQ(::chmod("f", 0600), 0);
-  ASSERT_EQ(SaveFileBytes("f", "new"), std::nullopt);
+  ASSERT_EQ(SaveFileBytes(u"f"_s, "new"), std::nullopt);
   struct stat status {};
   ASSERT_EQ(::stat("f", &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
   // A new file gets what the umask leaves, as any file the user creates.
   const mode_t mask = ::umask(022);
-  ASSERT_EQ(SaveFileBytes("g", "new"), std::nullopt);
+  ASSERT_EQ(SaveFileBytes(u"g"_s, "new"), std::nullopt);
   ::umask(mask);
   ASSERT_EQ(::stat("g", &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0644u);
@@ -99,10 +101,10 @@ TEST(file_io, saving_where_no_file_can_go) {
     int number;
   };
   const Row rows[] = {
-      {"a_directory_of_that_name", [](ScratchDir&) { QDir().mkdir("f"); }, EISDIR},
+      {"a_directory_of_that_name", [](ScratchDir&) { QDir().mkdir(u"f"_s); }, EISDIR},
       {"the_folder_was_removed",
        [](ScratchDir&) {
-         QDir().mkdir("gone");
+         QDir().mkdir(u"gone"_s);
          ASSERT_EQ(::chdir("gone"), 0);
          ASSERT_EQ(::rmdir("../gone"), 0);
        },
@@ -111,10 +113,10 @@ TEST(file_io, saving_where_no_file_can_go) {
   for (const Row& row : rows) {
     ScratchDir dir;
     row.arrange(dir);
-    const std::optional<FileError> error = SaveFileBytes("f", "new");
+    const std::optional<FileError> error = SaveFileBytes(u"f"_s, "new");
     ASSERT_TRUE(error.has_value()) << row.name;
     EXPECT_EQ(error->number, row.number) << row.name;
-    EXPECT_TRUE(error->description.startsWith(u"f に保存できません: "_qs))
+    EXPECT_TRUE(error->description.startsWith(u"f に保存できません: "_s))
         << row.name << ": " << error->description.toStdString();
     ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
@@ -127,30 +129,30 @@ TEST(file_io, saving_where_no_file_can_go) {
 TEST(file_io, save_replaces_a_fifo) {
   ScratchDir dir;
   ASSERT_EQ(::mkfifo("f", 0600), 0);
-  EXPECT_EQ(SaveFileBytes("f", "new"), std::nullopt);
-  EXPECT_EQ(ReadAll("f"), "new");
+  EXPECT_EQ(SaveFileBytes(u"f"_s, "new"), std::nullopt);
+  EXPECT_EQ(ReadAll(u"f"_s), "new");
 }
 
 TEST(file_io, reading_what_is_not_a_file) {
   ScratchDir dir;
   ASSERT_EQ(::mkfifo("fifo", 0600), 0);
-  QDir().mkdir("folder");
+  QDir().mkdir(u"folder"_s);
   FilePrefix prefix;
   // A FIFO nobody writes to reads as empty at once rather than hanging the window.
-  EXPECT_EQ(ReadFilePrefix("fifo", 100, prefix), std::nullopt);
+  EXPECT_EQ(ReadFilePrefix(u"fifo"_s, 100, prefix), std::nullopt);
   EXPECT_EQ(prefix.bytes, "");
-  const auto folder = ReadFilePrefix("folder", 100, prefix);
+  const auto folder = ReadFilePrefix(u"folder"_s, 100, prefix);
   ASSERT_TRUE(folder.has_value());
   EXPECT_EQ(folder->number, EISDIR);
   // An endless device: no more than asked for.
-  EXPECT_EQ(ReadFilePrefix("/dev/zero", 100, prefix), std::nullopt);
+  EXPECT_EQ(ReadFilePrefix(u"/dev/zero"_s, 100, prefix), std::nullopt);
   EXPECT_EQ(prefix.bytes, QByteArray(100, '\0'));
   EXPECT_FALSE(prefix.wholeFile);
 }
 
 TEST(file_io, reads_no_further_than_asked) {
   ScratchDir dir;
-  WriteAll("f", "0123456789");
+  WriteAll(u"f"_s, "0123456789");
   struct Row {
     qsizetype limit;
     QByteArray bytes;
@@ -159,12 +161,12 @@ TEST(file_io, reads_no_further_than_asked) {
   for (const Row& row :
        {Row{4, "0123", false}, Row{10, "0123456789", true}, Row{64, "0123456789", true}}) {
     FilePrefix prefix;
-    ASSERT_EQ(ReadFilePrefix("f", row.limit, prefix), std::nullopt);
+    ASSERT_EQ(ReadFilePrefix(u"f"_s, row.limit, prefix), std::nullopt);
     EXPECT_EQ(prefix.bytes, row.bytes) << row.limit;
     EXPECT_EQ(prefix.wholeFile, row.wholeFile) << row.limit;
   }
   FilePrefix prefix;
-  const auto missing = ReadFilePrefix("missing", 4, prefix);
+  const auto missing = ReadFilePrefix(u"missing"_s, 4, prefix);
   ASSERT_TRUE(missing.has_value());
   EXPECT_EQ(missing->number, ENOENT);
 }
@@ -177,13 +179,13 @@ TEST(file_io, reasons_follow_the_users_locale) {
   }
   ScratchDir dir;
   FilePrefix prefix;
-  const std::optional<FileError> error = ReadFilePrefix("kelmo.ini", 100, prefix);
+  const std::optional<FileError> error = ReadFilePrefix(u"kelmo.ini"_s, 100, prefix);
   std::setlocale(LC_ALL, previous.c_str());
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->number, ENOENT);
-  EXPECT_TRUE(error->description.contains(u"そのようなファイルやディレクトリはありません"_qs))
+  EXPECT_TRUE(error->description.contains(u"そのようなファイルやディレクトリはありません"_s))
       << error->description.toStdString();
-  EXPECT_TRUE(error->description.startsWith(u"kelmo.ini を開けません: "_qs))
+  EXPECT_TRUE(error->description.startsWith(u"kelmo.ini を開けません: "_s))
       << error->description.toStdString();
 }
 

@@ -7,6 +7,8 @@
 
 #include "mail/mail_transport.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -47,8 +49,8 @@ QString DecodeWords(const QList<QByteArray>& words, MailCharset charset) {
 }
 
 TEST(mime_message, look_alikes_map_to_jis_forms) {
-  EXPECT_EQ(MapToJisForms(u"—～∥－￠￡￢abc"_qs), u"―〜‖−¢£¬abc"_qs);
-  EXPECT_EQ(MapToJisForms(""), "");
+  EXPECT_EQ(MapToJisForms(u"—～∥－￠￡￢abc"_s), u"―〜‖−¢£¬abc"_s);
+  EXPECT_EQ(MapToJisForms(u""_s), u""_s);
 }
 
 TEST(mime_message, iso_2022_jp_holds_ascii_and_jis_x_0208_only) {
@@ -71,12 +73,12 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
     MailCharset charset;
   };
   const Row rows[] = {
-      {"short_japanese", u"件名テスト"_qs, MailCharset::Iso2022Jp},
-      {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_qs).repeated(4),
+      {"short_japanese", u"件名テスト"_s, MailCharset::Iso2022Jp},
+      {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_s).repeated(4),
        MailCharset::Iso2022Jp},
-      {"mixed_scripts", QString(u"abcかなdef漢字"_qs).repeated(6), MailCharset::Iso2022Jp},
+      {"mixed_scripts", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::Iso2022Jp},
       {"ascii", QString(100, QLatin1Char('a')), MailCharset::Iso2022Jp},
-      {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_qs).repeated(8), MailCharset::Utf8},
+      {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_s).repeated(8), MailCharset::Utf8},
   };
   for (const Row& row : rows) {
     const QList<QByteArray> words = EncodedWords(row.text, row.charset);
@@ -93,9 +95,9 @@ TEST(mime_message, words_with_more_to_come_end_without_padding_where_they_can) {
     MailCharset charset;
   };
   const Row rows[] = {
-      {"japanese", QString(u"会議の件で連絡します。"_qs).repeated(6), MailCharset::Iso2022Jp},
-      {"mixed", QString(u"abcかなdef漢字"_qs).repeated(6), MailCharset::Iso2022Jp},
-      {"utf8_with_spaces", QString(u"会議す 😀 ok "_qs).repeated(6), MailCharset::Utf8},
+      {"japanese", QString(u"会議の件で連絡します。"_s).repeated(6), MailCharset::Iso2022Jp},
+      {"mixed", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::Iso2022Jp},
+      {"utf8_with_spaces", QString(u"会議す 😀 ok "_s).repeated(6), MailCharset::Utf8},
   };
   for (const Row& row : rows) {
     const QList<QByteArray> words = EncodedWords(row.text, row.charset);
@@ -109,8 +111,8 @@ TEST(mime_message, words_with_more_to_come_end_without_padding_where_they_can) {
 
 TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
   const QByteArray message =
-      BuildMessage({"you@example.jp", u"件名"_qs, u"本文です\r\n.\r\nおわり～"_qs,
-                    "Mon, 07 Dec 2026 11:10:52 +0000"});
+      BuildMessage({u"you@example.jp"_s, u"件名"_s, u"本文です\r\n.\r\nおわり～"_s,
+                    u"Mon, 07 Dec 2026 11:10:52 +0000"_s});
   EXPECT_EQ(message,
             "To: you@example.jp\n"
             "Subject: =?ISO-2022-JP?B?GyRCN29MPhsoQg==?=\n"
@@ -125,8 +127,8 @@ TEST(mime_message, plain_japanese_goes_as_iso_2022_jp_7bit) {
 }
 
 TEST(mime_message, em_dash_goes_as_iso_2022_jp_like_the_horizontal_bar) {
-  for (const QString& subject : {u"会議—連絡"_qs, u"会議―連絡"_qs}) {
-    const QByteArray message = BuildMessage({"a@b.jp", subject, subject, "date"});
+  for (const QString& subject : {u"会議—連絡"_s, u"会議―連絡"_s}) {
+    const QByteArray message = BuildMessage({u"a@b.jp"_s, subject, subject, u"date"_s});
     EXPECT_TRUE(message.contains("charset=ISO-2022-JP\n")) << subject.toStdString();
     EXPECT_TRUE(message.endsWith("\n\n\x1b$B2q5D!=O\"Mm\x1b(B\n")) << message.toStdString();
   }
@@ -139,14 +141,14 @@ TEST(mime_message, anything_else_goes_as_utf8_base64) {
     QString body;
   };
   const Row rows[] = {
-      {"halfwidth_katakana_in_body", u"件名"_qs, u"ｶﾀｶﾅ"_qs},
-      {"emoji_in_subject", u"やあ\U0001F600"_qs, u"本文"_qs},
-      {"nec_special_in_body", "subject", u"①"_qs},
-      {"control_character_in_body", "subject", u"a\u0001b"_qs},
-      {"line_over_998_octets", "subject", QString(600, QChar(u'あ'))},
+      {"halfwidth_katakana_in_body", u"件名"_s, u"ｶﾀｶﾅ"_s},
+      {"emoji_in_subject", u"やあ\U0001F600"_s, u"本文"_s},
+      {"nec_special_in_body", u"subject"_s, u"①"_s},
+      {"control_character_in_body", u"subject"_s, u"a\u0001b"_s},
+      {"line_over_998_octets", u"subject"_s, QString(600, QChar(u'あ'))},
   };
   for (const Row& row : rows) {
-    const QByteArray message = BuildMessage({"a@b.jp", row.subject, row.body, "date"});
+    const QByteArray message = BuildMessage({u"a@b.jp"_s, row.subject, row.body, u"date"_s});
     EXPECT_TRUE(message.contains("Content-Type: text/plain; charset=UTF-8\n")) << row.name;
     EXPECT_TRUE(message.contains("Content-Transfer-Encoding: base64\n")) << row.name;
     const QByteArray base64 = message.mid(message.indexOf("\n\n") + 2);
@@ -156,18 +158,19 @@ TEST(mime_message, anything_else_goes_as_utf8_base64) {
 }
 
 TEST(mime_message, headers_never_carry_a_line_break_from_the_fields) {
-  const QByteArray message = BuildMessage({"a@b.jp", "one\r\nBcc: evil@x.jp\nthree", "body", "d"});
+  const QByteArray message =
+      BuildMessage({u"a@b.jp"_s, u"one\r\nBcc: evil@x.jp\nthree"_s, u"body"_s, u"d"_s});
   EXPECT_FALSE(message.contains("\nBcc:"));
   EXPECT_TRUE(message.contains("Subject: one Bcc: evil@x.jp three\n"));
-  EXPECT_THROW(BuildMessage({"a@b.jp\r\nBcc: evil@x.jp", "s", "b", "d"}), MailError);
-  EXPECT_THROW(BuildMessage({"a@b.jp\nBcc: evil@x.jp", "s", "b", "d"}), MailError);
-  EXPECT_THROW(BuildMessage({u"あ@b.jp"_qs, "s", "b", "d"}), MailError);
-  EXPECT_THROW(BuildMessage({"", "s", "b", "d"}), MailError);
+  EXPECT_THROW(BuildMessage({u"a@b.jp\r\nBcc: evil@x.jp"_s, u"s"_s, u"b"_s, u"d"_s}), MailError);
+  EXPECT_THROW(BuildMessage({u"a@b.jp\nBcc: evil@x.jp"_s, u"s"_s, u"b"_s, u"d"_s}), MailError);
+  EXPECT_THROW(BuildMessage({u"あ@b.jp"_s, u"s"_s, u"b"_s, u"d"_s}), MailError);
+  EXPECT_THROW(BuildMessage({u""_s, u"s"_s, u"b"_s, u"d"_s}), MailError);
 }
 
 TEST(mime_message, long_subject_folds_within_76_columns) {
-  const QString subject = QString(u"とても長い件名"_qs).repeated(10);
-  const QByteArray message = BuildMessage({"a@b.jp", subject, "", "d"});
+  const QString subject = QString(u"とても長い件名"_s).repeated(10);
+  const QByteArray message = BuildMessage({u"a@b.jp"_s, subject, u""_s, u"d"_s});
   const QByteArray head = message.left(message.indexOf("\n\n"));
   int subjectLines = 0;
   for (const QByteArray& line : head.split('\n')) {
@@ -179,41 +182,43 @@ TEST(mime_message, long_subject_folds_within_76_columns) {
 
 TEST(mime_message, subject_with_spaces_at_its_ends_is_encoded_to_keep_them) {
   for (const QString& subject :
-       {QString(" leading"), QString("trailing "), QString("two  spaces")}) {
-    const QByteArray message = BuildMessage({"a@b.jp", subject, "b", "d"});
+       {QString(u" leading"_s), QString(u"trailing "_s), QString(u"two  spaces"_s)}) {
+    const QByteArray message = BuildMessage({u"a@b.jp"_s, subject, u"b"_s, u"d"_s});
     EXPECT_TRUE(message.contains("Subject: =?ISO-2022-JP?B?")) << subject.toStdString();
   }
 }
 
 TEST(mime_message, long_to_header_folds_at_white_space) {
   const QString recipient =
-      "Taro Yamada of the Very Long Department Name <taro.yamada.department@example.jp>";
-  const QByteArray message = BuildMessage({"  " + recipient + " ", "s", "b", "d"});
+      u"Taro Yamada of the Very Long Department Name <taro.yamada.department@example.jp>"_s;
+  const QByteArray message = BuildMessage({u"  "_s + recipient + u" "_s, u"s"_s, u"b"_s, u"d"_s});
   EXPECT_TRUE(
       message.startsWith("To: Taro Yamada of the Very Long Department Name\n"
                          " <taro.yamada.department@example.jp>\nSubject: s\n"))
       << message.toStdString();
   // A word longer than a line cannot be folded: it goes on a line of its own, whole.
   const QByteArray longAddress = QByteArray(90, 'a') + "@example.jp";
-  EXPECT_TRUE(BuildMessage({QString::fromLatin1(longAddress), "s", "b", "d"})
+  EXPECT_TRUE(BuildMessage({QString::fromLatin1(longAddress), u"s"_s, u"b"_s, u"d"_s})
                   .startsWith("To:\n " + longAddress + "\nSubject: s\n"));
 }
 
 TEST(mime_message, short_ascii_subject_stays_plain) {
-  EXPECT_TRUE(BuildMessage({"a@b.jp", "Hello", "", "d"}).contains("\nSubject: Hello\n"));
+  EXPECT_TRUE(
+      BuildMessage({u"a@b.jp"_s, u"Hello"_s, u""_s, u"d"_s}).contains("\nSubject: Hello\n"));
   // Text that would read as an encoded word is encoded itself.
-  EXPECT_FALSE(BuildMessage({"a@b.jp", "=?x?B?YQ==?=", "", "d"}).contains("Subject: =?x?"));
+  EXPECT_FALSE(
+      BuildMessage({u"a@b.jp"_s, u"=?x?B?YQ==?="_s, u""_s, u"d"_s}).contains("Subject: =?x?"));
 }
 
 TEST(mime_message, trailing_line_breaks_are_kept) {
-  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "", "d"}).endsWith("\n\n\n"));
-  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x", "d"}).endsWith("\n\nx\n"));
-  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x\r\n", "d"}).endsWith("\n\nx\n\n"));
-  EXPECT_TRUE(BuildMessage({"a@b.jp", "s", "x\r\n\r\n", "d"}).endsWith("\n\nx\n\n\n"));
+  EXPECT_TRUE(BuildMessage({u"a@b.jp"_s, u"s"_s, u""_s, u"d"_s}).endsWith("\n\n\n"));
+  EXPECT_TRUE(BuildMessage({u"a@b.jp"_s, u"s"_s, u"x"_s, u"d"_s}).endsWith("\n\nx\n"));
+  EXPECT_TRUE(BuildMessage({u"a@b.jp"_s, u"s"_s, u"x\r\n"_s, u"d"_s}).endsWith("\n\nx\n\n"));
+  EXPECT_TRUE(BuildMessage({u"a@b.jp"_s, u"s"_s, u"x\r\n\r\n"_s, u"d"_s}).endsWith("\n\nx\n\n\n"));
 }
 
 TEST(mime_message, crlf_newline_for_smtp) {
-  const QByteArray message = BuildMessage({"a@b.jp", "s", "x\r\ny", "d"}, "\r\n");
+  const QByteArray message = BuildMessage({u"a@b.jp"_s, u"s"_s, u"x\r\ny"_s, u"d"_s}, "\r\n");
   EXPECT_TRUE(message.endsWith("\r\n\r\nx\r\ny\r\n"));
   EXPECT_FALSE(message.contains("\r\r"));
 }

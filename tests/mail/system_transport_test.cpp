@@ -14,6 +14,8 @@
 #include "../support/sandbox.h"
 #include "fake_programs.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -52,16 +54,16 @@ std::optional<MailError> Send(MailTransport& t, const QString& to, const QString
   return outcome;
 }
 
-MailError SendError(MailTransport& t, bool compose, const QString& body = "body") {
-  if (auto error = Send(t, "you@example.jp", "subject", body, compose)) return *error;
+MailError SendError(MailTransport& t, bool compose, const QString& body = u"body"_s) {
+  if (auto error = Send(t, u"you@example.jp"_s, u"subject"_s, body, compose)) return *error;
   ADD_FAILURE() << "no error";
-  return MailError(0, "");
+  return MailError(0, u""_s);
 }
 
 TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
-  EXPECT_EQ(Send(transport, "you@example.jp", u"件名"_qs, u"一行目\r\n二行目"_qs, false),
+  EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"件名"_s, u"一行目\r\n二行目"_s, false),
             std::nullopt);
   EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
   const QByteArray message = fake.recorded("sendmail.stdin");
@@ -88,7 +90,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
     EXPECT_EQ(error.number(), kTransportFailed);
     EXPECT_TRUE(error.description().contains(QStringLiteral("(終了コード %1)").arg(row.code)));
     EXPECT_TRUE(error.description().contains(QLatin1String(row.meaning))) << row.code;
-    EXPECT_TRUE(error.description().contains("cannot connect to smtp.example.jp")) << row.code;
+    EXPECT_TRUE(error.description().contains(u"cannot connect to smtp.example.jp"_s)) << row.code;
   }
 }
 
@@ -128,8 +130,8 @@ TEST(system_transport, misbehaving_sendmail) {
     const long peakBefore = testing::ProcessMemoryKiB("VmHWM");
     QElapsedTimer clock;
     clock.start();
-    const auto outcome =
-        Send(transport, "you@example.jp", "subject", QString(4 << 20, QLatin1Char('a')), false);
+    const auto outcome = Send(transport, u"you@example.jp"_s, u"subject"_s,
+                              QString(4 << 20, QLatin1Char('a')), false);
     EXPECT_LT(clock.elapsed(), 25000) << row.name;
 #if !defined(__SANITIZE_ADDRESS__)  // freed memory waits in the sanitizer's quarantine
     EXPECT_LT(testing::ProcessMemoryKiB("VmHWM") - peakBefore, 64 * 1024)
@@ -150,8 +152,8 @@ TEST(system_transport, misbehaving_sendmail) {
 TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
-  const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_qs;
-  EXPECT_EQ(Send(transport, "you+tag@example.jp", u"件名 & more"_qs, body, true), std::nullopt);
+  const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_s;
+  EXPECT_EQ(Send(transport, u"you+tag@example.jp"_s, u"件名 & more"_s, body, true), std::nullopt);
   const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
   ASSERT_GE(argv.size(), 2);
   EXPECT_EQ(argv[0], "1");  // one argument, no --subject or --body
@@ -162,9 +164,9 @@ TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   // Decoded, the fields are exactly what was typed.
   const QUrl parsed(QString::fromLatin1(url));
   const QString query = parsed.query(QUrl::FullyEncoded);
-  const QString subject = query.section('&', 0, 0).mid(8);
-  const QString encodedBody = query.section('&', 1).mid(5);
-  EXPECT_EQ(QUrl::fromPercentEncoding(subject.toLatin1()), u"件名 & more"_qs);
+  const QString subject = query.section(u'&', 0, 0).mid(8);
+  const QString encodedBody = query.section(u'&', 1).mid(5);
+  EXPECT_EQ(QUrl::fromPercentEncoding(subject.toLatin1()), u"件名 & more"_s);
   EXPECT_EQ(QUrl::fromPercentEncoding(encodedBody.toLatin1()), body);
   EXPECT_FALSE(fake.ran("sendmail"));
 }
@@ -181,15 +183,14 @@ TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
   FakeMailPrograms fake;
   fake.setExit(3);
   SystemMailTransport transport(Patient());
-  EXPECT_TRUE(
-      SendError(transport, true).description().contains(u"メールソフトが見つかりません"_qs));
+  EXPECT_TRUE(SendError(transport, true).description().contains(u"メールソフトが見つかりません"_s));
 }
 
 TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
   FakeMailPrograms fake;
   fake.setHang(true);
   SystemMailTransport transport(Short());
-  EXPECT_EQ(Send(transport, "you@example.jp", "s", "b", true), std::nullopt);
+  EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, true), std::nullopt);
 }
 
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
@@ -205,10 +206,10 @@ TEST(system_transport, missing_programs_are_reported) {
   fake.remove("xdg-email");
   SystemMailTransport transport(Patient());
   EXPECT_EQ(SendError(transport, true).number(), kProgramMissing);
-  EXPECT_EQ(Send(transport, "you@example.jp", "s", "b", false),
+  EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, false),
             std::nullopt);  // sendmail still there
 
-  if (QFile::exists("/usr/sbin/sendmail") || QFile::exists("/usr/lib/sendmail")) {
+  if (QFile::exists(u"/usr/sbin/sendmail"_s) || QFile::exists(u"/usr/lib/sendmail"_s)) {
     GTEST_SKIP() << "this machine has a system sendmail";
   }
   fake.remove("sendmail");
@@ -223,7 +224,8 @@ TEST(system_transport, sending_does_not_block_the_event_loop) {
   QElapsedTimer clock;
   clock.start();
   bool arrived = false;
-  transport.send({"you@example.jp", "s", "b", false}, [&](const auto&) { arrived = true; });
+  transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
+                 [&](const auto&) { arrived = true; });
   EXPECT_LT(clock.elapsed(), 500);  // send() itself returns at once
   EXPECT_FALSE(arrived);
   ASSERT_TRUE(QTest::qWaitFor([&] { return arrived; }, 10000));
@@ -236,7 +238,8 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
   bool reported = false;
   {
     SystemMailTransport transport;
-    transport.send({"you@example.jp", "s", "b", false}, [&](const auto&) { reported = true; });
+    transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
+                   [&](const auto&) { reported = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.ran("sendmail"); }, 10000));
   }
   EXPECT_FALSE(reported);
@@ -249,9 +252,8 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
 TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
-  for (const QString& recipient :
-       {QString(), u"you@x.jp\r\nBcc: evil@x.jp"_qs, u"あなた@x.jp"_qs}) {
-    const auto error = Send(transport, recipient, "s", "b", false);
+  for (const QString& recipient : {QString(), u"you@x.jp\r\nBcc: evil@x.jp"_s, u"あなた@x.jp"_s}) {
+    const auto error = Send(transport, recipient, u"s"_s, u"b"_s, false);
     ASSERT_TRUE(error.has_value()) << recipient.toStdString();
     EXPECT_TRUE(error->number() == kNoRecipient || error->number() == kBadRecipient)
         << recipient.toStdString();
@@ -269,26 +271,27 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
     bool refused;  // the recipient is refused with kBadRecipient before anything runs
   };
   const Row rows[] = {
-      {"recipient_like_an_option", "-oQ/tmp/x@example.jp", "s", false},
-      {"recipient_with_url_parameters", "you@example.jp?bcc=evil@x.jp&cc=a@b.jp", "s", false},
-      {"subject_with_crlf_header", "you@example.jp", "hi\r\nBcc: evil@x.jp", false},
-      {"subject_with_lone_cr", "you@example.jp", "hi\rBcc: evil@x.jp", false},
-      {"subject_with_line_separator", "you@example.jp", u"hi\u2028Bcc: evil@x.jp"_qs, false},
-      {"subject_with_url_parameter", "you@example.jp", "&bcc=evil@x.jp", false},
-      {"subject_with_controls", "you@example.jp", QString::fromLatin1("a\0b\x1b[31mc", 9), false},
-      {"recipient_with_crlf", "you@example.jp\r\nBcc: evil@x.jp", "s", true},
-      {"recipient_with_lone_cr", "you@example.jp\rBcc: evil@x.jp", "s", true},
-      {"recipient_with_next_line", u"you@example.jp\u0085Bcc: evil@x.jp"_qs, "s", true},
-      {"recipient_with_line_separator", u"you@example.jp\u2028Bcc: evil@x.jp"_qs, "s", true},
-      {"recipient_with_tab", "you@example.jp\tBcc", "s", true},
-      {"recipient_with_nul", QString::fromLatin1("you@example.jp\0x", 16), "s", true},
+      {"recipient_like_an_option", u"-oQ/tmp/x@example.jp"_s, u"s"_s, false},
+      {"recipient_with_url_parameters", u"you@example.jp?bcc=evil@x.jp&cc=a@b.jp"_s, u"s"_s, false},
+      {"subject_with_crlf_header", u"you@example.jp"_s, u"hi\r\nBcc: evil@x.jp"_s, false},
+      {"subject_with_lone_cr", u"you@example.jp"_s, u"hi\rBcc: evil@x.jp"_s, false},
+      {"subject_with_line_separator", u"you@example.jp"_s, u"hi\u2028Bcc: evil@x.jp"_s, false},
+      {"subject_with_url_parameter", u"you@example.jp"_s, u"&bcc=evil@x.jp"_s, false},
+      {"subject_with_controls", u"you@example.jp"_s, QString::fromLatin1("a\0b\x1b[31mc", 9),
+       false},
+      {"recipient_with_crlf", u"you@example.jp\r\nBcc: evil@x.jp"_s, u"s"_s, true},
+      {"recipient_with_lone_cr", u"you@example.jp\rBcc: evil@x.jp"_s, u"s"_s, true},
+      {"recipient_with_next_line", u"you@example.jp\u0085Bcc: evil@x.jp"_s, u"s"_s, true},
+      {"recipient_with_line_separator", u"you@example.jp\u2028Bcc: evil@x.jp"_s, u"s"_s, true},
+      {"recipient_with_tab", u"you@example.jp\tBcc"_s, u"s"_s, true},
+      {"recipient_with_nul", QString::fromLatin1("you@example.jp\0x", 16), u"s"_s, true},
   };
   for (const Row& row : rows) {
     for (const bool compose : {false, true}) {
       SCOPED_TRACE(std::string(row.name) + (compose ? " (compose)" : " (sendmail)"));
       FakeMailPrograms fake;
       SystemMailTransport transport(Patient());
-      const auto outcome = Send(transport, row.recipient, row.subject, "body", compose);
+      const auto outcome = Send(transport, row.recipient, row.subject, u"body"_s, compose);
       if (row.refused) {
         ASSERT_TRUE(outcome.has_value());
         EXPECT_EQ(outcome->number(), kBadRecipient);
@@ -303,10 +306,10 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
         EXPECT_TRUE(argv[1].startsWith("mailto:"));
         const QUrl url(QString::fromLatin1(argv[1]));
         QStringList keys;
-        for (const QString& pair : url.query(QUrl::FullyEncoded).split('&')) {
-          keys << pair.section('=', 0, 0);
+        for (const QString& pair : url.query(QUrl::FullyEncoded).split(u'&')) {
+          keys << pair.section(u'=', 0, 0);
         }
-        EXPECT_EQ(keys, QStringList({"subject", "body"})) << argv[1].toStdString();
+        EXPECT_EQ(keys, QStringList({u"subject"_s, u"body"_s})) << argv[1].toStdString();
       } else {
         EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
         const QByteArray message = fake.recorded("sendmail.stdin");

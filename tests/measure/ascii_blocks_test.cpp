@@ -65,7 +65,7 @@ TEST(ascii_blocks, random_text_as_the_definition_says) {
   std::mt19937 random(64);
   const char alphabet[] = {'a', ' ', '\r', '\n', '\n', '\t', '\0', '\x7f'};
   for (int round = 0; round < 500; ++round) {
-    std::string text(64 * std::uniform_int_distribution(1, 8)(random), '\0');
+    std::string text(64 * std::uniform_int_distribution<std::size_t>(1, 8)(random), '\0');
     for (char& c : text) c = alphabet[random() % sizeof alphabet];
     const bool afterCr = random() % 2 != 0;
     for (const auto& [name, kernel] : Kernels()) {

@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CountCase{"trailing_cr", u"ab\r", 2}, CountCase{"japanese", u"件名テスト", 5},
                     CountCase{"outside_cp932_counts_one", u"é", 1},
                     CountCase{"surrogate_pair_counts_two", u"\U0001F600", 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(char_count, scratch_file_is_empty_line_then_body) {
   EXPECT_EQ(ScratchFileBytes(u""), "\r\n\r\n");

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"lone_high_surrogate_at_end", std::u16string(u"a") + char16_t(0xD800), "a?"},
         EncodeCase{"lone_low_surrogate", std::u16string(1, char16_t(0xDC00)) + u"あ", "?\x82\xa0"},
         EncodeCase{"nul", std::u16string(1, u'\0'), std::string(1, '\0')}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(codec, decode_reads_back_what_was_written) {
   EXPECT_EQ(DecodeCp932(""), u"");

@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         MeasureCase{"run_fills_block_then_continues", std::u16string(64, u'あ') + u"いa", 131, 137},
         MeasureCase{"ascii_block_between_runs", u"あ" + std::u16string(64 + 63, u'a') + u"い", 131,
                     143}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The charge as described: 6 when the first unit is double-byte, and 6 for
 // every single-byte unit followed by a double-byte one.

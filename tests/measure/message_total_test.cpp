@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TitleCase{"total_beats_address", 56, 0, 1000, Title::MessageTooLong},
                     TitleCase{"character_mode_label_over", 0, 0, 400, Title::MessageTooLong},
                     TitleCase{"huge_label", 0, 0, std::int64_t{1} << 40, Title::MessageTooLong}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(message_total, title_texts_keep_their_spaces) {
   EXPECT_EQ(TitleText(Title::Plain), u"Kelmo");

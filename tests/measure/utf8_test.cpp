@@ -135,7 +135,7 @@ TEST_P(utf8, inside_ascii_at_any_alignment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(rows, utf8, testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(utf8_bom, skipped_only_at_the_very_start) {
   struct BomRow {

@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{
             "clear_in_character_mode_ends_at_0",
             {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(message_model, room_left_and_where_the_body_spills) {
   struct Row {

@@ -7,6 +7,8 @@
 
 #include "form_driver.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -32,15 +34,14 @@ TEST(limits, counter_tells_the_room_left_in_the_unit_of_the_mode) {
     QString text;
   };
   const Row rows[] = {
-      {true, 0, u"あと333バイト"_qs},  {true, 333, u"あと0バイト"_qs},
-      {true, 345, u"12バイト超過"_qs}, {false, 372, u"あと12文字"_qs},
-      {false, 396, u"12文字超過"_qs},
+      {true, 0, u"あと333バイト"_s}, {true, 333, u"あと0バイト"_s}, {true, 345, u"12バイト超過"_s},
+      {false, 372, u"あと12文字"_s}, {false, 396, u"12文字超過"_s},
   };
   for (const Row& row : rows) {
     FormDriver d;
     if (!row.byteMode) d.click("byteMode");
     d.paste("body", QString(row.bodyLength, QLatin1Char('x')));
-    if (row.bodyLength == 0) d.type("body", "");
+    if (row.bodyLength == 0) d.type("body", u""_s);
     QWidget* counter = d.control("counter");
     EXPECT_EQ(counter->toolTip(), row.text) << row.bodyLength;
     EXPECT_EQ(Description(counter), row.text) << row.bodyLength;
@@ -57,10 +58,10 @@ TEST(limits, address_and_subject_show_when_they_are_over) {
     QString overText;
   };
   const Row rows[] = {
-      {"ownAddress", QString(52, QLatin1Char('a')), QString(58, QLatin1Char('a')),
-       u"あと3バイト"_qs, u"3バイト超過"_qs},
-      {"subject", QString(10, QChar(u'件')), QString(20, QChar(u'件')), u"あと14バイト"_qs,
-       u"6バイト超過"_qs},
+      {"ownAddress", QString(52, QLatin1Char('a')), QString(58, QLatin1Char('a')), u"あと3バイト"_s,
+       u"3バイト超過"_s},
+      {"subject", QString(10, QChar(u'件')), QString(20, QChar(u'件')), u"あと14バイト"_s,
+       u"6バイト超過"_s},
   };
   for (const Row& row : rows) {
     FormDriver d;
@@ -85,16 +86,16 @@ TEST(limits, body_is_tinted_from_where_it_passes_384_to_its_end) {
   FormDriver d;
   d.paste("body", QString(333, QLatin1Char('x')));  // 384: within
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
-  d.type("body", u"あい"_qs);  // あ brings 8 bytes: it is the first past
+  d.type("body", u"あい"_s);  // あ brings 8 bytes: it is the first past
   EXPECT_EQ(Tint(d), std::make_pair(333, 335));
-  d.type("subject", "abc");  // the subject's share moves the place back
+  d.type("subject", u"abc"_s);  // the subject's share moves the place back
   EXPECT_EQ(Tint(d), std::make_pair(330, 335));
 
   // Edits before the place, and undo, keep the tint where the count says.
   QTextCursor cursor = d.body()->textCursor();
   cursor.setPosition(0);
   d.body()->setTextCursor(cursor);
-  d.type("body", "\n");
+  d.type("body", u"\n"_s);
   EXPECT_EQ(Tint(d), std::make_pair(329, 336));
   QTest::keySequence(d.body(), QKeySequence::Undo);
   EXPECT_EQ(Tint(d), std::make_pair(330, 335));
@@ -111,7 +112,7 @@ TEST(limits, body_is_tinted_from_where_it_passes_384_to_its_end) {
   // The tint is no edit: the text and its undo history are as the typing left them.
   EXPECT_EQ(d.body()->document()->availableUndoSteps(), undoSteps + 1);
   EXPECT_EQ(d.bodyText(),
-            QString(333, QLatin1Char('x')) + u"あい"_qs + QString(60, QLatin1Char('y')));
+            QString(333, QLatin1Char('x')) + u"あい"_s + QString(60, QLatin1Char('y')));
 
   d.click("clear");
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
@@ -121,7 +122,7 @@ TEST(limits, loading_a_long_own_address_moves_the_tint) {
   FormDriver d;
   d.paste("body", QString(330, QLatin1Char('x')));
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
-  WriteAll("kelmo.ini", "me@example.jp\r\nyou@example.jp\r\n");
+  WriteAll(u"kelmo.ini"_s, "me@example.jp\r\nyou@example.jp\r\n");
   d.click("loadAddresses");
   EXPECT_EQ(Tint(d), std::make_pair(330 - 13 + 3, 330));
 }

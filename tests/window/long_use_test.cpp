@@ -6,6 +6,8 @@
 
 #include "form_driver.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -55,17 +57,17 @@ void Session(FormDriver& d, const Rounds& rounds) {
 
 TEST(long_use, memory_stays_where_it_started) {
   FormDriver d;
-  d.type("ownAddress", "me@example.jp");
-  d.type("recipient", "you@example.jp");
-  d.type("subject", u"明日の会議"_qs);
-  d.type("body", u"明日は三時から。\n資料を持ってきてください。"_qs);
+  d.type("ownAddress", u"me@example.jp"_s);
+  d.type("recipient", u"you@example.jp"_s);
+  d.type("subject", u"明日の会議"_s);
+  d.type("body", u"明日は三時から。\n資料を持ってきてください。"_s);
   Session(d, {2000, 20, 20});  // the caches, fonts and undo stacks settle
   const long before = testing::ProcessMemoryKiB("VmRSS");
   Session(d, {100000, 1000, 1000});
   [[maybe_unused]] const long after = testing::ProcessMemoryKiB("VmRSS");
   EXPECT_TRUE(d.messages().empty());
-  EXPECT_EQ(d.lineText("ownAddress"), "me@example.jp");
-  EXPECT_EQ(d.bodyText(), u"明日は三時から。\n資料を持ってきてください。"_qs);
+  EXPECT_EQ(d.lineText("ownAddress"), u"me@example.jp"_s);
+  EXPECT_EQ(d.bodyText(), u"明日は三時から。\n資料を持ってきてください。"_s);
   EXPECT_GT(before, 0);
 #if !defined(__SANITIZE_ADDRESS__)  // freed memory waits in the sanitizer's quarantine
   EXPECT_LT(after - before, 4 * 1024) << "KiB, from " << before;

@@ -14,6 +14,8 @@
 
 #include "form_driver.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -53,27 +55,27 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit) {
 class MailSink {
  public:
   MailSink() : m_port(FreeLoopbackPort()), m_savedPath(qgetenv("PATH")) {
-    const QString maildir = m_dir.filePath("maildir");
+    const QString maildir = m_dir.filePath(u"maildir"_s);
     m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_server.start("/usr/bin/python3",
-                   {"-m", "aiosmtpd", "-n", "-l", QStringLiteral("127.0.0.1:%1").arg(m_port), "-c",
-                    "aiosmtpd.handlers.Mailbox", maildir});
+    m_server.start(u"/usr/bin/python3"_s,
+                   {u"-m"_s, u"aiosmtpd"_s, u"-n"_s, u"-l"_s, u"127.0.0.1:%1"_s.arg(m_port),
+                    u"-c"_s, u"aiosmtpd.handlers.Mailbox"_s, maildir});
     if (!m_server.waitForStarted() || !WaitFor([this] { return Accepts(m_port); }, 15s)) {
       throw std::runtime_error("the SMTP sink did not start (is python3-aiosmtpd installed?)");
     }
-    const QString config = m_dir.filePath("msmtprc");
+    const QString config = m_dir.filePath(u"msmtprc"_s);
     testing::WriteAll(config, QStringLiteral("defaults\nauth off\ntls off\n"
                                              "account default\nhost 127.0.0.1\nport %1\n"
                                              "from kelmo-test@example.jp\n")
                                   .arg(m_port)
                                   .toUtf8());
     QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QString sendmail = m_dir.filePath("bin/sendmail");
-    QDir(m_dir.path()).mkdir("bin");
-    testing::WriteAll(sendmail,
-                      ("#!/bin/sh\nexec /usr/bin/msmtp -C '" + config + "' \"$@\"\n").toUtf8());
+    const QString sendmail = m_dir.filePath(u"bin/sendmail"_s);
+    QDir(m_dir.path()).mkdir(u"bin"_s);
+    testing::WriteAll(
+        sendmail, (u"#!/bin/sh\nexec /usr/bin/msmtp -C '"_s + config + u"' \"$@\"\n"_s).toUtf8());
     QFile::setPermissions(sendmail, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    qputenv("PATH", m_dir.filePath("bin").toLocal8Bit());
+    qputenv("PATH", m_dir.filePath(u"bin"_s).toLocal8Bit());
   }
   ~MailSink() {
     qputenv("PATH", m_savedPath);
@@ -86,11 +88,11 @@ class MailSink {
 
   // The one message that arrived since the last call, decoded.
   QJsonObject take() {
-    const QDir inbox(m_dir.filePath("maildir/new"));
+    const QDir inbox(m_dir.filePath(u"maildir/new"_s));
     if (!WaitFor([&] { return !inbox.entryList(QDir::Files).isEmpty(); }, 15s)) return {};
     const QString file = inbox.filePath(inbox.entryList(QDir::Files).first());
     QProcess decode;
-    decode.start("/usr/bin/python3",
+    decode.start(u"/usr/bin/python3"_s,
                  {QStringLiteral(KELMO_TEST_SUPPORT_DIR "/decode_mail.py"), file});
     decode.waitForFinished(15000);
     QFile::remove(file);
@@ -112,18 +114,18 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
     const char* charset;
   };
   const Row rows[] = {
-      {"plain_japanese", u"会議の件"_qs, u"明日は三時からです。\n資料をお願いします。"_qs,
+      {"plain_japanese", u"会議の件"_s, u"明日は三時からです。\n資料をお願いします。"_s,
        "iso-2022-jp"},
-      {"halfwidth_katakana_and_emoji", u"ｶﾀｶﾅ\U0001F600"_qs, u"ﾊﾝｶｸ\U0001F389です\nok"_qs, "utf-8"},
-      {"subject_that_folds", QString(u"とても長い件名になってしまいました"_qs).repeated(5),
-       u"本文"_qs, "iso-2022-jp"},
-      {"single_dot_line", u"点"_qs, u"前\n.\n後\n"_qs, "iso-2022-jp"},
+      {"halfwidth_katakana_and_emoji", u"ｶﾀｶﾅ\U0001F600"_s, u"ﾊﾝｶｸ\U0001F389です\nok"_s, "utf-8"},
+      {"subject_that_folds", QString(u"とても長い件名になってしまいました"_s).repeated(5),
+       u"本文"_s, "iso-2022-jp"},
+      {"single_dot_line", u"点"_s, u"前\n.\n後\n"_s, "iso-2022-jp"},
   };
   MailSink sink;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FormDriver d;
-    d.type("recipient", "you@example.jp");
+    d.type("recipient", u"you@example.jp"_s);
     d.control<QLineEdit>("subject")->setText(row.subject);
     d.paste("body", row.body);
     d.click("send");
@@ -131,13 +133,13 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
     ASSERT_TRUE(WaitFor([&] { return d.control("send")->isEnabled(); }, 15s));
     ASSERT_TRUE(d.messages().empty()) << d.messages().front().text.toStdString();
     ASSERT_FALSE(mail.isEmpty()) << "nothing arrived";
-    EXPECT_EQ(mail["rcpt"].toString(), "you@example.jp");
-    EXPECT_EQ(mail["to"].toString(), "you@example.jp");
-    EXPECT_EQ(mail["subject"].toString(), row.subject);
-    EXPECT_EQ(mail["charset"].toString(), row.charset);
-    QString body = mail["body"].toString().replace("\r\n", "\n");
+    EXPECT_EQ(mail[u"rcpt"_s].toString(), u"you@example.jp"_s);
+    EXPECT_EQ(mail[u"to"_s].toString(), u"you@example.jp"_s);
+    EXPECT_EQ(mail[u"subject"_s].toString(), row.subject);
+    EXPECT_EQ(mail[u"charset"_s].toString(), QLatin1String(row.charset));
+    QString body = mail[u"body"_s].toString().replace(u"\r\n"_s, u"\n"_s);
     // A 7bit body ends with the line break that ends its last line.
-    if (mail["encoding"].toString() == "7bit" && body.endsWith('\n')) body.chop(1);
+    if (mail[u"encoding"_s].toString() == u"7bit"_s && body.endsWith(u'\n')) body.chop(1);
     EXPECT_EQ(body, row.body);
   }
 }

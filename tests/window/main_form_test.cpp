@@ -15,6 +15,8 @@
 #include "measure/mbcs.h"
 #include "utf16/utf16.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -34,14 +36,14 @@ QString ExpectedCounter(FormDriver& d) {
 TEST(main_form, opens_in_its_design_state) {
   FormDriver d;
   EXPECT_EQ(d.title(), kPlain);
-  EXPECT_EQ(d.label(), "0");
+  EXPECT_EQ(d.label(), u"0"_s);
   EXPECT_TRUE(d.control<QCheckBox>("byteMode")->isChecked());
   EXPECT_FALSE(d.control<QCheckBox>("showCompose")->isChecked());
   EXPECT_EQ(QApplication::focusWidget(), d.body());
   for (const char* name : {"ownAddress", "recipient", "subject"}) {
-    EXPECT_EQ(d.lineText(name), "") << name;
+    EXPECT_EQ(d.lineText(name), u""_s) << name;
   }
-  EXPECT_EQ(d.bodyText(), "");
+  EXPECT_EQ(d.bodyText(), u""_s);
 }
 
 TEST(main_form, each_field_reaches_the_counter_and_the_title) {
@@ -52,13 +54,13 @@ TEST(main_form, each_field_reaches_the_counter_and_the_title) {
     QString title;
   };
   const Row rows[] = {
-      {"body", u"abcあ"_qs, "62", kPlain},
-      {"body", QString(334, QLatin1Char('x')), "385", kTotalWarning},
-      {"ownAddress", "me@example.jp", "64", kPlain},
-      {"ownAddress", QString(56, QLatin1Char('a')), "107", kAddressWarning},
-      {"subject", u"件名"_qs, "61", kPlain},
-      {"subject", QString(41, QLatin1Char('s')), "92", kSubjectWarning},
-      {"recipient", QString(100, QLatin1Char('x')), "0", kPlain},  // never measured
+      {"body", u"abcあ"_s, u"62"_s, kPlain},
+      {"body", QString(334, QLatin1Char('x')), u"385"_s, kTotalWarning},
+      {"ownAddress", u"me@example.jp"_s, u"64"_s, kPlain},
+      {"ownAddress", QString(56, QLatin1Char('a')), u"107"_s, kAddressWarning},
+      {"subject", u"件名"_s, u"61"_s, kPlain},
+      {"subject", QString(41, QLatin1Char('s')), u"92"_s, kSubjectWarning},
+      {"recipient", QString(100, QLatin1Char('x')), u"0"_s, kPlain},  // never measured
   };
   for (const Row& row : rows) {
     FormDriver d;
@@ -71,8 +73,8 @@ TEST(main_form, each_field_reaches_the_counter_and_the_title) {
 
 TEST(main_form, backspace_and_enter_are_counted) {
   FormDriver d;
-  d.type("body", u"あ\nい"_qs);
-  EXPECT_EQ(d.form().BodyText(), u"あ\r\nい"_qs);
+  d.type("body", u"あ\nい"_s);
+  EXPECT_EQ(d.form().BodyText(), u"あ\r\nい"_s);
   EXPECT_EQ(d.label(), QString::number(51 + 18));
   QTest::keyClick(d.body(), Qt::Key_Backspace);
   QTest::keyClick(d.body(), Qt::Key_Backspace);
@@ -85,18 +87,18 @@ TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
     QString typed;
   };
   const Row rows[] = {
-      {"enter_between_runs", u"漢字\n\nかな\n"_qs},
-      {"nbsp_and_halfwidth", u"a\u00a0ｱ\u00a0あ"_qs},
-      {"pasted_crlf_and_lf", u"一\r\n二\n三\r四"_qs},
-      {"emoji", u"あ\U0001F600い"_qs},
-      {"frame_marks", u"あ\uFDD0い"_qs},
+      {"enter_between_runs", u"漢字\n\nかな\n"_s},
+      {"nbsp_and_halfwidth", u"a\u00a0ｱ\u00a0あ"_s},
+      {"pasted_crlf_and_lf", u"一\r\n二\n三\r四"_s},
+      {"emoji", u"あ\U0001F600い"_s},
+      {"frame_marks", u"あ\uFDD0い"_s},
   };
   for (const Row& row : rows) {
     FormDriver d;
     d.paste("body", row.typed);
-    d.type("body", u"末"_qs);
+    d.type("body", u"末"_s);
     QTest::keyClick(d.body(), Qt::Key_Return, Qt::ShiftModifier);  // line separator
-    d.type("body", u"尾"_qs);
+    d.type("body", u"尾"_s);
     const QString crlf = d.form().BodyText();
     EXPECT_FALSE(crlf.contains(QRegularExpression(QStringLiteral("\r(?!\n)|(?<!\r)\n"))))
         << row.name;
@@ -112,8 +114,8 @@ TEST(main_form, random_edits_keep_the_count_exact) {
   std::mt19937 random(7);
   auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n)(random); };
   const QString pieces[] = {
-      "a", u"あ"_qs,         u"漢字"_qs,         u"ｱ"_qs,      "\n",     u"\u2028"_qs,
-      " ", u"\U0001F600"_qs, u"一\n二\r\n三"_qs, u"\u00a0"_qs, "xyz\n\n"};
+      u"a"_s, u"あ"_s,         u"漢字"_s,         u"ｱ"_s,      u"\n"_s,     u"\u2028"_s,
+      u" "_s, u"\U0001F600"_s, u"一\n二\r\n三"_s, u"\u00a0"_s, u"xyz\n\n"_s};
   const Qt::Key keys[] = {Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return,
                           Qt::Key_Left,      Qt::Key_Right,  Qt::Key_Up,
                           Qt::Key_Down,      Qt::Key_Home,   Qt::Key_End};
@@ -146,17 +148,17 @@ TEST(main_form, random_edits_keep_the_count_exact) {
 
 TEST(main_form, mode_box_switches_what_the_counter_shows) {
   FormDriver d;
-  d.type("body", u"ab\ncd"_qs);
+  d.type("body", u"ab\ncd"_s);
   d.type("subject", QString(41, QLatin1Char('s')));
   ASSERT_EQ(d.title(), kSubjectWarning);
 
   d.click("byteMode");  // untick: the body's characters, then the plain title
   EXPECT_FALSE(d.form().model().ByteMode());
-  EXPECT_EQ(d.label(), "4");
+  EXPECT_EQ(d.label(), u"4"_s);
   EXPECT_EQ(d.title(), kPlain);
-  d.type("ownAddress", "me@example.jp");  // not measured in this mode
+  d.type("ownAddress", u"me@example.jp"_s);  // not measured in this mode
   QTest::keyClick(d.control("subject"), Qt::Key_Backspace);
-  EXPECT_EQ(d.label(), "4");
+  EXPECT_EQ(d.label(), u"4"_s);
 
   d.click("byteMode");  // tick again: every counter is brought up to date
   EXPECT_TRUE(d.form().model().ByteMode());
@@ -169,20 +171,20 @@ TEST(main_form, clear_can_be_undone_in_every_field) {
   for (const bool byteMode : {true, false}) {
     FormDriver d;
     if (!byteMode) d.click("byteMode");
-    d.type("body", u"本文です\n二行目"_qs);
+    d.type("body", u"本文です\n二行目"_s);
     d.type("ownAddress", QString(60, QLatin1Char('a')));
-    d.type("recipient", "you@example.jp");
-    d.type("subject", u"件名"_qs);
+    d.type("recipient", u"you@example.jp"_s);
+    d.type("subject", u"件名"_s);
     const QString label = d.label();
     const QString title = d.title();
     const QString body = d.bodyText();
 
     d.click("clear");
-    EXPECT_EQ(d.label(), byteMode ? "51" : "0");
+    EXPECT_EQ(d.label(), byteMode ? u"51"_s : u"0"_s);
     EXPECT_EQ(d.title(), kPlain);
-    EXPECT_EQ(d.bodyText(), "");
+    EXPECT_EQ(d.bodyText(), u""_s);
     for (const char* name : {"ownAddress", "recipient", "subject"}) {
-      EXPECT_EQ(d.lineText(name), "") << name;
+      EXPECT_EQ(d.lineText(name), u""_s) << name;
     }
 
     for (const char* name : {"body", "ownAddress", "recipient", "subject"}) {
@@ -190,8 +192,8 @@ TEST(main_form, clear_can_be_undone_in_every_field) {
     }
     EXPECT_EQ(d.bodyText(), body);
     EXPECT_EQ(d.lineText("ownAddress"), QString(60, QLatin1Char('a')));
-    EXPECT_EQ(d.lineText("recipient"), "you@example.jp");
-    EXPECT_EQ(d.lineText("subject"), u"件名"_qs);
+    EXPECT_EQ(d.lineText("recipient"), u"you@example.jp"_s);
+    EXPECT_EQ(d.lineText("subject"), u"件名"_s);
     EXPECT_EQ(d.label(), label) << "byte mode " << byteMode;
     EXPECT_EQ(d.title(), title) << "byte mode " << byteMode;
   }
@@ -210,7 +212,7 @@ TEST(main_form, tab_visits_every_control_in_the_designed_order) {
     ASSERT_EQ(QApplication::focusWidget(), d.control(kTabOrder[i % n]))
         << "after " << kTabOrder[i - 1];
   }
-  EXPECT_EQ(d.bodyText(), "");  // Tab moved the focus; it typed nothing
+  EXPECT_EQ(d.bodyText(), u""_s);  // Tab moved the focus; it typed nothing
 }
 
 TEST(main_form, controls_fit_the_client_area_without_overlapping) {
@@ -223,7 +225,7 @@ TEST(main_form, controls_fit_the_client_area_without_overlapping) {
   const QRect client(QPoint(0, 0), d.form().size());
   for (QWidget* a : controls) {
     // Only the compose box runs past the right edge, as designed.
-    if (a->objectName() != "showCompose") {
+    if (a->objectName() != u"showCompose"_s) {
       EXPECT_TRUE(client.contains(a->geometry())) << a->objectName().toStdString();
     }
     for (QWidget* b : controls) {
@@ -240,16 +242,16 @@ TEST(main_form, controls_fit_the_client_area_without_overlapping) {
 TEST(main_form, captions_are_the_designed_texts) {
   FormDriver d;
   const std::pair<const char*, QString> captions[] = {
-      {"recipientCaption", u"相手のアド"_qs},
-      {"ownAddressCaption", u"自分のアド"_qs},
-      {"subjectCaption", u"件名"_qs},
-      {"byteMode", u"J対応"_qs},
-      {"clear", "CLS"},
-      {"saveAddresses", u"メアド保存"_qs},
-      {"loadAddresses", u"メアド読込"_qs},
-      {"send", u"送信"_qs},
-      {"showCompose", u"送信確認"_qs},
-      {"exit", "EXIT"},
+      {"recipientCaption", u"相手のアド"_s},
+      {"ownAddressCaption", u"自分のアド"_s},
+      {"subjectCaption", u"件名"_s},
+      {"byteMode", u"J対応"_s},
+      {"clear", u"CLS"_s},
+      {"saveAddresses", u"メアド保存"_s},
+      {"loadAddresses", u"メアド読込"_s},
+      {"send", u"送信"_s},
+      {"showCompose", u"送信確認"_s},
+      {"exit", u"EXIT"_s},
   };
   for (const auto& [name, caption] : captions) {
     QWidget* w = d.control(name);
@@ -284,15 +286,15 @@ TEST(main_form, button_captions_keep_clear_of_their_frames) {
 
 TEST(main_form, screen_readers_get_names) {
   FormDriver d;
-  d.type("body", "abc");
+  d.type("body", u"abc"_s);
   auto name = [](QWidget* w) {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
   };
-  EXPECT_EQ(name(d.control("body")), u"本文"_qs);
-  EXPECT_EQ(name(d.control("counter")), "54");
-  EXPECT_EQ(name(d.control("ownAddress")), u"自分のアド"_qs);  // from its buddy label
-  EXPECT_EQ(name(d.control("recipient")), u"相手のアド"_qs);
-  EXPECT_EQ(name(d.control("subject")), u"件名"_qs);
+  EXPECT_EQ(name(d.control("body")), u"本文"_s);
+  EXPECT_EQ(name(d.control("counter")), u"54"_s);
+  EXPECT_EQ(name(d.control("ownAddress")), u"自分のアド"_s);  // from its buddy label
+  EXPECT_EQ(name(d.control("recipient")), u"相手のアド"_s);
+  EXPECT_EQ(name(d.control("subject")), u"件名"_s);
 }
 
 TEST(main_form, exit_closes_the_window) {

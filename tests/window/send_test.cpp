@@ -8,6 +8,8 @@
 #include "../mail/fake_programs.h"
 #include "form_driver.h"
 
+using namespace Qt::StringLiterals;
+
 namespace kelmo {
 namespace {
 
@@ -35,10 +37,10 @@ struct Sender {
   FormDriver d{std::make_unique<RecordingTransport>(journal)};
 
   void fill() {
-    d.type("body", u"一行目\n二行目"_qs);
-    d.type("ownAddress", "me@example.jp");
-    d.type("recipient", "you@example.jp");
-    d.type("subject", u"件名"_qs);
+    d.type("body", u"一行目\n二行目"_s);
+    d.type("ownAddress", u"me@example.jp"_s);
+    d.type("recipient", u"you@example.jp"_s);
+    d.type("subject", u"件名"_s);
   }
   void answer(const std::optional<MailError>& outcome) {
     ASSERT_TRUE(journal->pending);
@@ -54,14 +56,14 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
     s.d.click("send");
     ASSERT_EQ(s.journal->sent.size(), 1u);
     const OutgoingMail& mail = s.journal->sent.front();
-    EXPECT_EQ(mail.recipient, "you@example.jp");
-    EXPECT_EQ(mail.subject, u"件名"_qs);
-    EXPECT_EQ(mail.body, u"一行目\r\n二行目"_qs);
+    EXPECT_EQ(mail.recipient, u"you@example.jp"_s);
+    EXPECT_EQ(mail.subject, u"件名"_s);
+    EXPECT_EQ(mail.body, u"一行目\r\n二行目"_s);
     EXPECT_EQ(mail.showCompose, compose);
 
     // Edits while the mail program runs change the window, not the message on its way.
-    s.d.type("body", "x");
-    EXPECT_EQ(s.journal->sent.front().body, u"一行目\r\n二行目"_qs);
+    s.d.type("body", u"x"_s);
+    EXPECT_EQ(s.journal->sent.front().body, u"一行目\r\n二行目"_s);
     s.answer(std::nullopt);
     EXPECT_TRUE(s.d.messages().empty());
   }
@@ -88,16 +90,16 @@ TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
   s.fill();
   const QString label = s.d.label();
   s.d.click("send");
-  s.answer(MailError(kTransportFailed, "sendmail: failed"));
+  s.answer(MailError(kTransportFailed, u"sendmail: failed"_s));
   ASSERT_EQ(s.d.messages().size(), 1u);
   const auto& box = s.d.messages().front();
-  EXPECT_EQ(box.text, QString::number(kTransportFailed) + "\rsendmail: failed");
+  EXPECT_EQ(box.text, QString::number(kTransportFailed) + u"\rsendmail: failed"_s);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
-  EXPECT_EQ(box.title, "Kelmo");
+  EXPECT_EQ(box.title, u"Kelmo"_s);
   EXPECT_TRUE(s.d.form().isVisible());
   EXPECT_TRUE(s.d.control("send")->isEnabled());
-  EXPECT_EQ(s.d.bodyText(), u"一行目\n二行目"_qs);
+  EXPECT_EQ(s.d.bodyText(), u"一行目\n二行目"_s);
   EXPECT_EQ(s.d.label(), label);
 }
 
@@ -107,14 +109,14 @@ TEST(send, unusable_recipient_is_refused_before_anything_runs) {
     QString recipient;
     int number;
   };
-  for (const Row& row : {Row{"empty", "", kNoRecipient}, Row{"blank", "   ", kNoRecipient},
-                         Row{"line_break", "you@x.jp\r\nBcc: evil@x.jp", kBadRecipient}}) {
+  for (const Row& row : {Row{"empty", u""_s, kNoRecipient}, Row{"blank", u"   "_s, kNoRecipient},
+                         Row{"line_break", u"you@x.jp\r\nBcc: evil@x.jp"_s, kBadRecipient}}) {
     Sender s;
     s.d.control<QLineEdit>("recipient")->setText(row.recipient);
     s.d.click("send");
     EXPECT_TRUE(s.journal->sent.empty()) << row.name;
     ASSERT_EQ(s.d.messages().size(), 1u) << row.name;
-    EXPECT_TRUE(s.d.messages().front().text.startsWith(QString::number(row.number) + "\r"))
+    EXPECT_TRUE(s.d.messages().front().text.startsWith(QString::number(row.number) + u"\r"_s))
         << row.name;
   }
 }
@@ -123,7 +125,7 @@ TEST(send, measuring_plays_no_part) {
   Sender s;
   s.fill();
   s.d.paste("body", QString(500, QLatin1Char('x')));
-  ASSERT_NE(s.d.title(), "Kelmo");
+  ASSERT_NE(s.d.title(), u"Kelmo"_s);
   s.d.click("send");
   EXPECT_EQ(s.journal->sent.size(), 1u);
   s.answer(std::nullopt);
@@ -134,15 +136,15 @@ TEST(send, window_answers_while_a_slow_sendmail_runs) {
   testing::FakeMailPrograms fake;
   fake.setSleep("1.5");
   FormDriver d;
-  d.type("recipient", "you@example.jp");
-  d.type("body", "hello");
+  d.type("recipient", u"you@example.jp"_s);
+  d.type("body", u"hello"_s);
   testing::TickCounter ticks;
   QElapsedTimer clock;
   clock.start();
   d.click("send");
   EXPECT_LT(clock.elapsed(), 1000);  // the click returns before sendmail ends
   EXPECT_FALSE(d.control("send")->isEnabled());
-  d.type("body", " world");  // editing goes on meanwhile
+  d.type("body", u" world"_s);  // editing goes on meanwhile
   d.click("send");
   ASSERT_TRUE(QTest::qWaitFor([&] { return d.control("send")->isEnabled(); }, 10000));
   EXPECT_GE(ticks.ticks(), 15);
@@ -151,7 +153,7 @@ TEST(send, window_answers_while_a_slow_sendmail_runs) {
   EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
   const QByteArray message = fake.recorded("sendmail.stdin");
   EXPECT_TRUE(message.endsWith("\n\nhello\n")) << message.toStdString();
-  EXPECT_EQ(d.bodyText(), "hello world");
+  EXPECT_EQ(d.bodyText(), u"hello world"_s);
 }
 
 }  // namespace
