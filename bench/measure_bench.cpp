@@ -6,10 +6,12 @@
 
 #include <algorithm>
 
+#include "codec/codec.h"
+#include "codec/line_breaks.h"
+#include "codec/utf8.h"
 #include "inputs.h"
-#include "measure/codec.h"
 #include "measure/mbcs.h"
-#include "measure/utf8.h"
+#include "measure/utf8_counter.h"
 
 namespace kelmo::bench {
 namespace {

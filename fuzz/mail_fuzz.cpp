@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "codec/line_breaks.h"
 #include "mail/mail_transport.h"
 #include "mail/mime_message.h"
 #include "mail/system_transport.h"
+#include "utf16/utf16.h"
 
 using namespace Qt::StringLiterals;
 
@@ -30,10 +32,7 @@ void Check(bool ok, const char* what, const QByteArray& detail = {}) {
   if (!ok) Fail(what, detail);
 }
 
-QString Crlf(QString text) {
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-  return text.replace(u'\n', QStringLiteral("\r\n"));
-}
+QString Crlf(const QString& text) { return kelmo::ToQString(kelmo::WithCrLf(kelmo::View(text))); }
 
 // The message's own text, line by line: lengths, header names, encoded-words, 7 bits.
 void CheckRawMessage(const QByteArray& message, bool iso2022jp) {

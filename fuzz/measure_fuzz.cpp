@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "measure/codec.h"
+#include "codec/codec.h"
 #include "measure/mbcs.h"
 #include "message/body_tally.h"
 

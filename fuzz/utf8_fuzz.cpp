@@ -14,8 +14,10 @@
 #include <string>
 #include <string_view>
 
+#include "codec/line_breaks.h"
+#include "codec/utf8.h"
 #include "measure/mbcs.h"
-#include "measure/utf8.h"
+#include "measure/utf8_counter.h"
 
 namespace {
 

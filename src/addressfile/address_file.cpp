@@ -2,8 +2,8 @@
 
 #include <QObject>
 
+#include "codec/codec.h"
 #include "fileio/file_io.h"
-#include "measure/codec.h"
 #include "utf16/utf16.h"
 
 namespace kelmo {

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "measure/mbcs.h"
-#include "measure/message_total.h"
-#include "measure/utf8.h"
+#include "codec/utf8.h"
+#include "measure/utf8_counter.h"
+#include "message/limits.h"
 
 namespace kelmo {
 namespace {
@@ -202,14 +202,12 @@ int RunCommandLine(int argc, char** argv) {
     return kUsageError;
   }
   // The fields are measured as the window holds them: as UTF-16, line breaks untouched.
-  const std::int64_t addressCount = LenMbcs(DecodeUtf8(args->own));
-  const std::int64_t subjectCount = LenMbcsRuns(DecodeUtf8(args->subject));
-  const std::int64_t total = MessageTotal(*bodyBytes, addressCount, subjectCount);
-  const Title title = ChooseTitle(addressCount, subjectCount, total);
-  if (!Print(std::to_string(total) + '\t' + EncodeUtf8(TitleText(title)) + '\n')) {
+  const ByteModeCount count =
+      CountInByteMode(*bodyBytes, DecodeUtf8(args->own), DecodeUtf8(args->subject));
+  if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
     return kUsageError;
   }
-  return title == Title::Plain ? 0 : 1;
+  return count.title == Title::Plain ? 0 : 1;
 }
 
 }  // namespace kelmo

@@ -1,12 +1,12 @@
 #include "mail/mime_message.h"
 
 #include <QObject>
-#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 
+#include "codec/codec.h"
+#include "codec/line_breaks.h"
 #include "mail/mail_transport.h"
-#include "measure/codec.h"
 #include "utf16/utf16.h"
 
 namespace kelmo {
@@ -37,9 +37,9 @@ bool HasControls(QStringView text) {
   return false;
 }
 
-QList<QStringView> Lines(QStringView text) {
-  static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-  return text.split(lineBreak);  // a final line break leaves an empty last line, kept
+// A final line break leaves an empty last line, kept.
+QStringList Lines(QStringView text) {
+  return ToQString(WithCrLf(View(text))).split(QStringLiteral("\r\n"));
 }
 
 // The body in ISO-2022-JP 7bit, each line back in ASCII at its end; nullopt when a
@@ -47,7 +47,7 @@ QList<QStringView> Lines(QStringView text) {
 std::optional<QByteArray> Iso2022JpBody(QStringView body, const QByteArray& newline) {
   if (HasControls(body)) return std::nullopt;
   QByteArray out;
-  for (const QStringView line : Lines(body)) {
+  for (const QString& line : Lines(body)) {
     const auto encoded = ToIso2022Jp(line);
     if (!encoded || encoded->size() > kMaxLineOctets) return std::nullopt;
     out += *encoded + newline;
@@ -56,11 +56,7 @@ std::optional<QByteArray> Iso2022JpBody(QStringView body, const QByteArray& newl
 }
 
 QByteArray Base64Body(QStringView body, const QByteArray& newline) {
-  QString canonical = body.toString();
-  canonical.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-      .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  canonical.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  const QByteArray base64 = canonical.toUtf8().toBase64();
+  const QByteArray base64 = ToQString(WithCrLf(View(body))).toUtf8().toBase64();
   QByteArray out;
   for (qsizetype i = 0; i < base64.size(); i += kBase64LineLength) {
     out += base64.mid(i, kBase64LineLength) + newline;

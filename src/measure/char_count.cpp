@@ -1,7 +1,5 @@
 #include "measure/char_count.h"
 
-#include "measure/codec.h"
-
 namespace kelmo {
 
 std::int64_t CharacterCount(std::u16string_view body) {
@@ -13,13 +11,6 @@ std::int64_t CharacterCount(std::u16string_view body) {
     previous = unit;
   }
   return count;
-}
-
-std::string ScratchFileBytes(std::u16string_view body) {
-  std::string bytes = "\r\n";
-  bytes += EncodeCp932(body);
-  bytes += "\r\n";
-  return bytes;
 }
 
 }  // namespace kelmo

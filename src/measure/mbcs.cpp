@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "measure/codec.h"
+#include "codec/codec.h"
 
 namespace kelmo {
 namespace {

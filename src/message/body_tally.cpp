@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "codec/codec.h"
 #include "measure/char_count.h"
-#include "measure/codec.h"
 #include "measure/mbcs.h"
 
 namespace kelmo {

@@ -87,9 +87,11 @@ void MessageModel::UpdateTitle() {
 
 void MessageModel::RecountAll() {
   m_bodyCount = m_body.Bytes();
-  m_addressCount = LenMbcs(m_ownAddress);
-  m_subjectCount = LenMbcsRuns(m_subject);
-  ShowTotal();
+  const ByteModeCount count = CountInByteMode(m_bodyCount, m_ownAddress, m_subject);
+  m_addressCount = count.addressCount;
+  m_subjectCount = count.subjectCount;
+  m_counter = count.total;
+  m_title = count.title;
 }
 
 void MessageModel::CountCharacters() {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "measure/message_total.h"
 #include "message/body_tally.h"
+#include "message/limits.h"
 
 namespace kelmo {
 

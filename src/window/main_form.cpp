@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "addressfile/address_file.h"
+#include "codec/line_breaks.h"
 #include "fileio/file_io.h"
 #include "mail/mail_transport.h"
 #include "mail/system_transport.h"
-#include "measure/char_count.h"
+#include "message/scratch_file.h"
 #include "utf16/utf16.h"
 
 namespace kelmo {
@@ -27,7 +28,6 @@ namespace {
 
 // The layout is given in twips; 15 twips make one logical pixel.
 constexpr int kTwipsPerPixel = 15;
-const QString kScratchFileName = QStringLiteral("temp.tmp");
 // How soon the scratch file follows the body in character mode.
 constexpr std::chrono::milliseconds kScratchFileInterval{300};
 
@@ -211,11 +211,7 @@ void MainForm::connectHandlers() {
   connect(m_sendButton, &QPushButton::clicked, this, &MainForm::onSend);
 }
 
-QString MainForm::BodyText() const {
-  QString text = m_body->toPlainText();
-  text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-  return text;
-}
+QString MainForm::BodyText() const { return ToQString(WithCrLf(View(m_body->toPlainText()))); }
 
 // Only the blocks the edit touched are measured again. In the changed document they
 // run from the block holding `position` to the one holding its end; they replace as
@@ -396,7 +392,8 @@ void MainForm::writeScratchFile() {
   m_scratchFileTimer.stop();
   const std::string bytes = ScratchFileBytes(View(BodyText()));
   const auto error = SaveFileBytes(
-      kScratchFileName, QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+      QLatin1String(kScratchFileName.data(), static_cast<qsizetype>(kScratchFileName.size())),
+      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
       Durability::kUnsynced);
   const bool reported = m_scratchFileFailing;
   m_scratchFileFailing = error.has_value();

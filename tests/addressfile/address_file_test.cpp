@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "../support/sandbox.h"
+#include "support/sandbox.h"
 
 using namespace Qt::StringLiterals;
 

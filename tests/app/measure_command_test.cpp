@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "../support/sandbox.h"
+#include "support/sandbox.h"
 #include "window/main_form.h"
 
 using namespace Qt::StringLiterals;

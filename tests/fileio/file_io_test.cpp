@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "../support/sandbox.h"
+#include "support/sandbox.h"
 
 using namespace Qt::StringLiterals;
 

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <optional>
 
-#include "../support/sandbox.h"
-#include "fake_programs.h"
+#include "support/fake_programs.h"
+#include "support/sandbox.h"
 
 using namespace Qt::StringLiterals;
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
+#include "support/text.h"
 
-#include "measure/codec.h"
+#include "codec/codec.h"
 
 namespace kelmo {
 namespace {
@@ -18,7 +18,7 @@ struct MeasureCase {
 };
 void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
 
-class measure : public testing::TestWithParam<MeasureCase> {};
+class measure : public ::testing::TestWithParam<MeasureCase> {};
 
 TEST_P(measure, gives_bytes_and_run_charge) {
   EXPECT_EQ(LenMbcs(GetParam().text), GetParam().lenMbcs);
@@ -27,7 +27,7 @@ TEST_P(measure, gives_bytes_and_run_charge) {
 
 INSTANTIATE_TEST_SUITE_P(
     mbcs, measure,
-    testing::Values(
+    ::testing::Values(
         // The documented worked values.
         MeasureCase{"empty", u"", 0, 0}, MeasureCase{"ascii", u"abc", 3, 3},
         MeasureCase{"one_double_byte", u"あ", 2, 8},
@@ -52,30 +52,14 @@ INSTANTIATE_TEST_SUITE_P(
                     143}),
     [](const auto& row) { return std::string(row.param.name); });
 
-// The charge as described: 6 when the first unit is double-byte, and 6 for
-// every single-byte unit followed by a double-byte one.
-std::int64_t ReferenceRuns(std::u16string_view s) {
-  auto width = [](char16_t c) { return EncodeCp932(std::u16string_view(&c, 1)).size(); };
-  std::int64_t count = static_cast<std::int64_t>(EncodeCp932(s).size());
-  if (!s.empty() && width(s[0]) == 2) count += 6;
-  for (std::size_t i = 0; i + 1 < s.size(); ++i) {
-    if (width(s[i]) == 1 && width(s[i + 1]) == 2) count += 6;
-  }
-  return count;
-}
-
 TEST(mbcs, random_texts_match_encoded_length_and_reference_charge) {
   const std::u16string alphabet =
       u"aZ0 .\r\n\tあいう漢字件名カタナｱｲｳ〜～－①é\u00a0\uFFFD\U0001F600";
-  std::mt19937 rng(20261207);
+  testing::RandomText random(20261207);
   for (int round = 0; round < 2000; ++round) {
-    std::uniform_int_distribution<std::size_t> length(0, round < 1000 ? 70 : 400);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::u16string text;
-    const std::size_t n = length(rng);
-    for (std::size_t i = 0; i < n; ++i) text += alphabet[pick(rng)];
-    ASSERT_EQ(LenMbcs(text), static_cast<std::int64_t>(EncodeCp932(text).size()));
-    ASSERT_EQ(LenMbcsRuns(text), ReferenceRuns(text));
+    const std::u16string text = random.From(alphabet, random.Upto(round < 1000 ? 70 : 400));
+    ASSERT_EQ(LenMbcs(text), testing::ReferenceLenMbcs(text));
+    ASSERT_EQ(LenMbcsRuns(text), testing::ReferenceLenMbcsRuns(text));
   }
 }
 

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "measure/char_count.h"
 #include "measure/mbcs.h"
+#include "support/text.h"
 
 namespace kelmo {
 
@@ -84,11 +84,9 @@ TEST(body_tally, refuses_ranges_outside_the_body) {
 
 // Random replacements against a full measure of the whole body after each one.
 TEST(body_tally, random_replacements_match_a_full_measure) {
-  std::mt19937 random(20261207);
+  testing::RandomText random(20261207);
   const std::u16string alphabet = u"aZ 1あ漢ｱ\u00A0\u2028\r\U0001F600";
-  auto pick = [&](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n)(random);
-  };
+  auto pick = [&](std::size_t n) { return random.Upto(n); };
   std::vector<std::u16string> model = {u""};
   BodyTally tally;
   for (int step = 0; step < 5000; ++step) {
@@ -96,9 +94,7 @@ TEST(body_tally, random_replacements_match_a_full_measure) {
     const std::size_t removed = pick(std::min<std::size_t>(3, model.size() - first));
     std::vector<std::u16string> added(pick(3));
     if (model.size() - removed + added.size() == 0) added.resize(1);
-    for (auto& paragraph : added) {
-      for (std::size_t k = pick(8); k > 0; --k) paragraph += alphabet[pick(alphabet.size() - 1)];
-    }
+    for (auto& paragraph : added) paragraph = random.From(alphabet, pick(8));
     ASSERT_TRUE(tally.Replace(first, removed, Views(added)));
     model.erase(model.begin() + static_cast<std::ptrdiff_t>(first),
                 model.begin() + static_cast<std::ptrdiff_t>(first + removed));
@@ -164,16 +160,12 @@ TEST(body_tally, first_place_past_a_budget) {
 }
 
 TEST(body_tally, first_place_past_a_budget_matches_every_prefix_measured) {
-  std::mt19937 random(384);
+  testing::RandomText random(384);
   const std::u16string alphabet = u"a \rあ漢ｱ\u00A0\u2028\n\U0001F600";
-  auto pick = [&](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n)(random);
-  };
+  auto pick = [&](std::size_t n) { return random.Upto(n); };
   for (int round = 0; round < 300; ++round) {
     std::vector<std::u16string> paragraphs(1 + pick(4));
-    for (auto& paragraph : paragraphs) {
-      for (std::size_t k = pick(6); k > 0; --k) paragraph += alphabet[pick(alphabet.size() - 1)];
-    }
+    for (auto& paragraph : paragraphs) paragraph = random.From(alphabet, pick(6));
     BodyTally tally;
     ASSERT_TRUE(tally.Replace(0, 1, Views(paragraphs)));
     const auto budget = static_cast<std::int64_t>(pick(60)) - 5;

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "../support/sandbox.h"
+#include "support/sandbox.h"
 
 #include "mail/mail_transport.h"
 #include "window/main_form.h"

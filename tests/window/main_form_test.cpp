@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <random>
+#include "support/text.h"
 
 #include "form_driver.h"
 #include "measure/mbcs.h"
@@ -111,8 +111,8 @@ TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
 TEST(main_form, random_edits_keep_the_count_exact) {
   FormDriver d;
   QPlainTextEdit* body = d.body();
-  std::mt19937 random(7);
-  auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n)(random); };
+  testing::RandomText random(7);
+  auto pick = [&](std::size_t n) { return random.Upto(n); };
   const QString pieces[] = {
       u"a"_s, u"あ"_s,         u"漢字"_s,         u"ｱ"_s,      u"\n"_s,     u"\u2028"_s,
       u" "_s, u"\U0001F600"_s, u"一\n二\r\n三"_s, u"\u00a0"_s, u"xyz\n\n"_s};
@@ -121,7 +121,7 @@ TEST(main_form, random_edits_keep_the_count_exact) {
                           Qt::Key_Down,      Qt::Key_Home,   Qt::Key_End};
   body->setFocus();
   for (int step = 0; step < 3000; ++step) {
-    const int action = pick(99);
+    const std::size_t action = pick(99);
     if (action < 45) {
       d.paste("body", pieces[pick(std::size(pieces) - 1)]);
     } else if (action < 75) {
@@ -133,7 +133,8 @@ TEST(main_form, random_edits_keep_the_count_exact) {
       QTest::keySequence(body, QKeySequence::Redo);
     } else if (action < 96) {
       QTextCursor cursor = body->textCursor();
-      cursor.setPosition(pick(body->document()->characterCount() - 1));
+      cursor.setPosition(
+          static_cast<int>(pick(static_cast<std::size_t>(body->document()->characterCount() - 1))));
       body->setTextCursor(cursor);
     } else if (action < 98) {
       QTest::keySequence(body, QKeySequence::SelectAll);

@@ -5,8 +5,8 @@
 #include <QElapsedTimer>
 #include <memory>
 
-#include "../mail/fake_programs.h"
 #include "form_driver.h"
+#include "support/fake_programs.h"
 
 using namespace Qt::StringLiterals;
 

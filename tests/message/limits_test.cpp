@@ -1,4 +1,4 @@
-#include "measure/message_total.h"
+#include "message/limits.h"
 
 #include <gtest/gtest.h>
 

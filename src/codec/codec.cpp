@@ -1,4 +1,4 @@
-#include "measure/codec.h"
+#include "codec/codec.h"
 
 #include <iconv.h>
 

@@ -1,11 +1,14 @@
-#include "measure/utf8.h"
+#include "measure/utf8_counter.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "codec/line_breaks.h"
+#include "codec/utf8.h"
+#include "support/text.h"
 
 namespace kelmo {
 namespace {
@@ -102,7 +105,7 @@ const Row kRows[] = {
     {"error_after_valid_text_stops_there", "\xc3\xa9\x80\xff", 0, 0, 2},
 };
 
-class utf8 : public testing::TestWithParam<Row> {};
+class utf8 : public ::testing::TestWithParam<Row> {};
 
 TEST_P(utf8, whole_input) { EXPECT_EQ(Measure({GetParam().utf8}), Expected(GetParam())); }
 
@@ -134,7 +137,7 @@ TEST_P(utf8, inside_ascii_at_any_alignment) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(rows, utf8, testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(rows, utf8, ::testing::ValuesIn(kRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(utf8_bom, skipped_only_at_the_very_start) {
@@ -181,31 +184,20 @@ TEST(utf8_state, offsets_count_from_the_first_chunk) {
 // Random text of every kind of character, as UTF-8 and as the window holds it, cut into
 // random chunks: the measure equals that of the UTF-16 text with CR LF line breaks.
 TEST(utf8_property, equals_the_utf16_measure) {
-  const char32_t pool[] = {U'a',   U' ', U'\r', U'\n', U'\t', U'あ',  U'漢',   U'ｱ',
-                           U'é',   U'§', U'〜', U'～', U'①',  0xFEFF, 0x1F600, 0x10FFFF,
-                           0xFFFF, 0x7F, 0x80,  0x7FF, 0x800, 0xD7FF, 0xE000};
-  std::mt19937 random(932);
+  const std::u16string alphabet =
+      u"a \r\n\tあ漢ｱé§〜～①\uFEFF\U0001F600\U0010FFFF\uFFFF\u007F\u0080\u07FF\u0800\uD7FF\uE000";
+  testing::RandomText random(932);
   for (int round = 0; round < 300; ++round) {
     std::u16string utf16;
-    const int length = std::uniform_int_distribution(0, 200)(random);
-    for (int i = 0; i < length; ++i) {
+    for (std::size_t i = random.Upto(200); i > 0; --i) {
       // Stretches of ASCII too, so that whole blocks of it are taken at once.
-      if (std::uniform_int_distribution(0, 3)(random) == 0) {
-        utf16.append(std::uniform_int_distribution<std::size_t>(1, 80)(random), u'x');
-        continue;
-      }
-      const char32_t c = pool[random() % std::size(pool)];
-      if (c < 0x10000) {
-        utf16 += static_cast<char16_t>(c);
-      } else {
-        utf16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        utf16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      }
+      utf16 += random.Upto(3) == 0 ? std::u16string(1 + random.Upto(79), u'x')
+                                   : random.From(alphabet, 1);
     }
     const std::string utf8 = EncodeUtf8(utf16);
     std::vector<std::string_view> chunks;
     for (std::size_t at = 0; at < utf8.size();) {
-      const std::size_t n = std::uniform_int_distribution<std::size_t>(1, 20)(random);
+      const std::size_t n = 1 + random.Upto(19);
       chunks.push_back(std::string_view(utf8).substr(at, n));
       at += n;
     }
@@ -213,45 +205,6 @@ TEST(utf8_property, equals_the_utf16_measure) {
     ASSERT_TRUE(outcome.valid) << "round " << round;
     ASSERT_EQ(outcome.size, MeasureMbcs(WithCrLf(utf16))) << "round " << round;
   }
-}
-
-TEST(utf8_conversion, decode_and_encode) {
-  struct ConversionRow {
-    const char* name;
-    std::string_view utf8;
-    std::u16string_view utf16;
-  };
-  const ConversionRow rows[] = {
-      {"empty", "", u""},
-      {"ascii_and_line_breaks", "a\r\nb\n", u"a\r\nb\n"},
-      {"every_length", "\xc3\xa9\xe3\x81\x82\xf0\x9f\x98\x80", u"\u00e9\u3042\U0001F600"},
-      {"limits", "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf4\x8f\xbf\xbf",
-       u"\u0080\u07ff\u0800\uffff\U0010FFFF"},
-  };
-  for (const ConversionRow& row : rows) {
-    EXPECT_EQ(DecodeUtf8(row.utf8), row.utf16) << row.name;
-    EXPECT_EQ(EncodeUtf8(row.utf16), row.utf8) << row.name;
-  }
-}
-
-// One U+FFFD for every byte that is not part of a well-formed sequence.
-TEST(utf8_conversion, ill_formed_bytes_each_become_a_replacement) {
-  EXPECT_EQ(DecodeUtf8("\xff"), u"\uFFFD");
-  EXPECT_EQ(DecodeUtf8("\xe3\x81"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(DecodeUtf8("\xe3\x81x"), u"\uFFFD\uFFFDx");
-  EXPECT_EQ(DecodeUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(DecodeUtf8("\xc0\x80\xe3\x81\x82"), u"\uFFFD\uFFFD\u3042");
-  const char16_t loneHalves[] = {u'a', 0xD800, u'b', 0xDC00};
-  EXPECT_EQ(EncodeUtf8(std::u16string_view(loneHalves, 4)),
-            "a\xef\xbf\xbd"
-            "b\xef\xbf\xbd");
-}
-
-TEST(with_crlf, every_line_break_becomes_crlf) {
-  EXPECT_EQ(WithCrLf(u""), u"");
-  EXPECT_EQ(WithCrLf(u"a\nb\r\nc\rd"), u"a\r\nb\r\nc\r\nd");
-  EXPECT_EQ(WithCrLf(u"\r\r\n\n\r"), u"\r\n\r\n\r\n\r\n");
-  EXPECT_EQ(WithCrLf(u"あ\u2029い"), u"あ\u2029い");  // only CR and LF are line breaks
 }
 
 }  // namespace

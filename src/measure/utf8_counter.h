@@ -1,5 +1,5 @@
 // UTF-8 text from outside the window (files, pipes, the command line): its byte measure
-// as it arrives, without making UTF-16 first, and plain conversions.
+// as it arrives, without making UTF-16 first.
 #pragma once
 
 #include <array>
@@ -53,14 +53,5 @@ class Utf8MbcsCounter {
   bool m_skipBom;
   std::optional<std::uint64_t> m_error;
 };
-
-// The text with every line break (LF, CR LF or a lone CR) as CR LF.
-std::u16string WithCrLf(std::u16string_view text);
-
-// UTF-8 as UTF-16; every byte that is not part of a well-formed sequence becomes U+FFFD.
-std::u16string DecodeUtf8(std::string_view utf8);
-
-// UTF-16 as UTF-8; a lone surrogate half becomes U+FFFD.
-std::string EncodeUtf8(std::u16string_view utf16);
 
 }  // namespace kelmo

@@ -26,6 +26,17 @@ enum class Title { Plain, AddressTooLong, SubjectTooLong, MessageTooLong };
 // limits are broken the whole message wins over the subject, the subject over the address.
 Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t labelNumber);
 
+// What byte mode shows for a message: the own address's and the subject's counts, the
+// total the counter shows and the title, for a body that counts `bodyCount`.
+struct ByteModeCount {
+  std::int64_t addressCount = 0;  // LenMbcs of the own address
+  std::int64_t subjectCount = 0;  // LenMbcsRuns of the subject
+  std::int64_t total = 0;
+  Title title = Title::Plain;
+};
+ByteModeCount CountInByteMode(std::int64_t bodyCount, std::u16string_view own,
+                              std::u16string_view subject);
+
 // The window title's text. The warnings separate their words with U+3000, except
 // the ordinary space before the address warning's last word.
 std::u16string_view TitleText(Title title);

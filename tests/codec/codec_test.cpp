@@ -1,4 +1,4 @@
-#include "measure/codec.h"
+#include "codec/codec.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -1,4 +1,6 @@
-#include "measure/message_total.h"
+#include "message/limits.h"
+
+#include "measure/mbcs.h"
 
 namespace kelmo {
 
@@ -7,6 +9,16 @@ Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int
   if (subjectCount > kSubjectLimit) return Title::SubjectTooLong;
   if (addressCount > kAddressLimit) return Title::AddressTooLong;
   return Title::Plain;
+}
+
+ByteModeCount CountInByteMode(std::int64_t bodyCount, std::u16string_view own,
+                              std::u16string_view subject) {
+  ByteModeCount count;
+  count.addressCount = LenMbcs(own);
+  count.subjectCount = LenMbcsRuns(subject);
+  count.total = MessageTotal(bodyCount, count.addressCount, count.subjectCount);
+  count.title = ChooseTitle(count.addressCount, count.subjectCount, count.total);
+  return count;
 }
 
 std::u16string_view TitleText(Title title) {

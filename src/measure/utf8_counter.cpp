@@ -1,74 +1,14 @@
-#include "measure/utf8.h"
+#include "measure/utf8_counter.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "codec/codec.h"
+#include "codec/utf8.h"
 #include "measure/ascii_blocks.h"
-#include "measure/codec.h"
 
 namespace kelmo {
-namespace {
-
-// Length of the sequence a byte starts; 0 for one that starts none (a continuation
-// byte, C0, C1, F5 and above).
-int SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead < 0xC2) return 0;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  return lead < 0xF5 ? 4 : 0;
-}
-
-// Whether b may follow lead as the second byte. The narrow ranges exclude overlong
-// forms, UTF-16 surrogates and code points past U+10FFFF.
-bool SecondByteFits(unsigned char lead, unsigned char b) {
-  switch (lead) {
-    case 0xE0:
-      return b >= 0xA0 && b <= 0xBF;
-    case 0xED:
-      return b >= 0x80 && b <= 0x9F;
-    case 0xF0:
-      return b >= 0x90 && b <= 0xBF;
-    case 0xF4:
-      return b >= 0x80 && b <= 0x8F;
-    default:
-      return (b & 0xC0) == 0x80;
-  }
-}
-
-constexpr int kIllFormed = -1;
-constexpr int kCutOff = 0;
-
-// Decodes the multi-byte sequence at p: its length, kIllFormed, or kCutOff when the
-// bytes before end are a well-formed beginning of one.
-int Decode(const unsigned char* p, const unsigned char* end, char32_t& codePoint) {
-  const int length = SequenceLength(p[0]);
-  if (length < 2) return kIllFormed;
-  const std::ptrdiff_t available = end - p;
-  if (available >= 2 && !SecondByteFits(p[0], p[1])) return kIllFormed;
-  for (std::ptrdiff_t k = 2; k < length && k < available; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return kIllFormed;
-  }
-  if (available < length) return kCutOff;
-  char32_t c = p[0] & (0x7F >> length);
-  for (int k = 1; k < length; ++k) c = (c << 6) | (p[k] & 0x3Fu);
-  codePoint = c;
-  return length;
-}
-
-// Hands `take` the code point's UTF-16 code units: one, or a surrogate pair.
-template <typename Take>
-void ToUtf16(char32_t c, Take take) {
-  if (c < 0x10000) {
-    take(static_cast<char16_t>(c));
-    return;
-  }
-  take(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-  take(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-}
-
-}  // namespace
 
 Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom) : m_skipBom(skipInitialBom) {}
 
@@ -77,16 +17,18 @@ Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom) : m_skipBom(skipInitialBom
 std::size_t Utf8MbcsCounter::CompletePending(const unsigned char* p, const unsigned char* end,
                                              std::optional<char32_t>& completed) {
   const std::uint64_t leadOffset = m_offset - m_pendingSize;
-  const std::size_t wanted = static_cast<std::size_t>(SequenceLength(m_pending[0])) - m_pendingSize;
+  const std::size_t wanted =
+      static_cast<std::size_t>(Utf8SequenceLength(m_pending[0])) - m_pendingSize;
   const std::size_t taken = std::min(wanted, static_cast<std::size_t>(end - p));
   std::copy(p, p + taken, m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingSize));
   char32_t codePoint = 0;
-  const int length = Decode(m_pending.data(), m_pending.data() + m_pendingSize + taken, codePoint);
-  if (length == kIllFormed) {
+  const int length =
+      DecodeUtf8Sequence(m_pending.data(), m_pending.data() + m_pendingSize + taken, codePoint);
+  if (length == kUtf8IllFormed) {
     m_error = leadOffset;
     return 0;
   }
-  if (length == kCutOff) {
+  if (length == kUtf8CutOff) {
     m_pendingSize += taken;
     return taken;
   }
@@ -117,7 +59,7 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
   auto addCodePoint = [&](char32_t c) {                             // of a multi-byte sequence
     if (widths == nullptr) widths = m_widths = &Cp932WidthTable();  // not needed for ASCII
     afterCr = false;
-    ToUtf16(c, addUnit);  // measured as the text stands in the window
+    AppendUtf16(c, addUnit);  // measured as the text stands in the window
   };
 
   if (m_pendingSize > 0) {
@@ -198,13 +140,13 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
     }
     if (p == end || *p < 0x80) continue;
     char32_t codePoint = 0;
-    const int length = Decode(p, end, codePoint);
-    if (length == kIllFormed) {
+    const int length = DecodeUtf8Sequence(p, end, codePoint);
+    if (length == kUtf8IllFormed) {
       save();
       m_error = m_offset + static_cast<std::uint64_t>(p - begin);
       return false;
     }
-    if (length == kCutOff) {
+    if (length == kUtf8CutOff) {
       m_pendingSize = static_cast<std::size_t>(end - p);
       std::copy(p, end, m_pending.begin());
       break;
@@ -224,74 +166,6 @@ bool Utf8MbcsCounter::Finish() {
     return false;
   }
   return true;
-}
-
-std::u16string WithCrLf(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      out += u"\r\n";
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::u16string DecodeUtf8(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  const unsigned char* const end = p + utf8.size();
-  while (p < end) {
-    if (*p < 0x80) {
-      out += static_cast<char16_t>(*p++);
-      continue;
-    }
-    char32_t c = 0;
-    const int length = Decode(p, end, c);
-    if (length <= 0) {
-      out += u'\uFFFD';
-      ++p;
-    } else {
-      ToUtf16(c, [&out](char16_t unit) { out += unit; });
-      p += length;
-    }
-  }
-  return out;
-}
-
-std::string EncodeUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() * 3);
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 }  // namespace kelmo
