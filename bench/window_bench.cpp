@@ -15,10 +15,14 @@
 #include <vector>
 
 #include "inputs.h"
+#include "mail/system_transport.h"
 #include "window/main_form.h"
 
 namespace kelmo::bench {
 namespace {
+
+// Nothing is sent here.
+std::unique_ptr<MailTransport> Mail() { return std::make_unique<SystemMailTransport>(); }
 
 enum Where { kEnd = 0, kMiddle = 1 };
 
@@ -44,7 +48,7 @@ void Keystrokes(benchmark::State& state, QPlainTextEdit* editor) {
 }
 
 void BM_KeystrokeInWindow(benchmark::State& state) {
-  MainForm form;
+  MainForm form(Mail(), QDir());
   form.show();
   (void)QTest::qWaitForWindowExposed(&form);
   auto* body = form.findChild<QPlainTextEdit*>(QStringLiteral("body"));
@@ -53,7 +57,7 @@ void BM_KeystrokeInWindow(benchmark::State& state) {
 }
 
 void BM_KeystrokeInBareEditor(benchmark::State& state) {
-  MainForm form;  // only for its font
+  MainForm form(Mail(), QDir());  // only for its font
   QPlainTextEdit editor;
   editor.setFont(form.findChild<QPlainTextEdit*>(QStringLiteral("body"))->font());
   editor.resize(345, 153);
@@ -67,7 +71,7 @@ void BM_KeystrokeInBareEditor(benchmark::State& state) {
 // median of each, and their ratio.
 void BM_KeystrokeWindowOverBare(benchmark::State& state) {
   const auto where = static_cast<Where>(state.range(0));
-  MainForm form;
+  MainForm form(Mail(), QDir());
   form.show();
   (void)QTest::qWaitForWindowExposed(&form);
   auto* body = form.findChild<QPlainTextEdit*>(QStringLiteral("body"));
@@ -112,11 +116,9 @@ void BM_KeystrokeWindowOverBare(benchmark::State& state) {
 void BM_KeystrokeCharacterOverByteMode(benchmark::State& state) {
   const auto where = static_cast<Where>(state.range(0));
   QTemporaryDir folder;  // for temp.tmp
-  const QString previous = QDir::currentPath();
-  QDir::setCurrent(folder.path());
   {
-    MainForm bytes;
-    MainForm characters;
+    MainForm bytes(Mail(), QDir(folder.path()));
+    MainForm characters(Mail(), QDir(folder.path()));
     for (MainForm* form : {&bytes, &characters}) {
       form->show();
       (void)QTest::qWaitForWindowExposed(form);
@@ -155,7 +157,6 @@ void BM_KeystrokeCharacterOverByteMode(benchmark::State& state) {
     state.counters["ratio"] = median(characterMode) / median(byteMode);
     state.counters["mean_ratio"] = mean(characterMode) / mean(byteMode);
   }
-  QDir::setCurrent(previous);
   state.SetLabel(where == kEnd ? "end" : "middle");
 }
 

@@ -8,9 +8,9 @@
 
 namespace {
 
-void Check(const kelmo::ParsedAddresses& parsed) {
-  if (parsed.error != 0) return;
-  for (const std::u16string* line : {&parsed.own, &parsed.recipient}) {
+void Check(const kelmo::Expected<kelmo::AddressLines, kelmo::AddressFileError>& parsed) {
+  if (!parsed) return;
+  for (const std::u16string* line : {&parsed->own, &parsed->recipient}) {
     if (line->size() > kelmo::kMaxAddressLineBytes) std::abort();
     if (line->find_first_of(u"\r\n") != std::u16string::npos) std::abort();
   }

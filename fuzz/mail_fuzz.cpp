@@ -221,15 +221,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QString subject = QString::fromUtf8(fields.value(1));
   const QString body = QString::fromUtf8(fields.value(2));
 
-  if (!kelmo::CheckRecipient(recipient)) CheckMailto(recipient, kelmo::SingleLine(subject), body);
+  const kelmo::Result<kelmo::Recipient> checked = kelmo::CheckRecipient(recipient);
+  if (checked) CheckMailto(recipient, kelmo::SingleLine(subject), body);
 
-  QByteArray message;
-  try {
-    message = kelmo::BuildMessage({recipient, subject, body, u"Mon, 7 Dec 2026 12:00:00 +0900"_s});
-  } catch (const kelmo::MailError&) {
+  const kelmo::Result<QByteArray> built =
+      checked ? kelmo::BuildMessage({*checked, subject, body, u"Mon, 7 Dec 2026 12:00:00 +0900"_s})
+              : kelmo::Result<QByteArray>(checked.error());
+  if (!built) {
     Check(!UsableInToHeader(recipient), "a usable recipient was refused", recipient.toUtf8());
     return 0;
   }
+  const QByteArray& message = *built;
   Check(UsableInToHeader(recipient), "an unusable recipient was taken", recipient.toUtf8());
   const bool iso2022jp = message.contains("charset=ISO-2022-JP\n");
   CheckRawMessage(message, iso2022jp);

@@ -31,8 +31,7 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
 
 }  // namespace
 
-ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile) {
-  ParsedAddresses result;
+Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes, bool wholeFile) {
   std::string_view rest = bytes;
   std::string_view lines[2];
   for (int i = 0; i < 2; ++i) {
@@ -42,24 +41,15 @@ ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile) {
         lines[i] = rest;
         rest = {};
       } else {
-        result.error = !IsText(rest.substr(0, kMaxAddressLineBytes + 1)) ? kNotText
-                       : rest.size() > kMaxAddressLineBytes              ? kLineTooLong
-                                                                         : kTooFewLines;
-        return result;
+        if (!IsText(rest.substr(0, kMaxAddressLineBytes + 1))) return AddressFileError::kNotText;
+        if (rest.size() > kMaxAddressLineBytes) return AddressFileError::kLineTooLong;
+        return AddressFileError::kTooFewLines;
       }
     }
-    if (!IsText(lines[i])) {
-      result.error = kNotText;
-      return result;
-    }
-    if (lines[i].size() > kMaxAddressLineBytes) {
-      result.error = kLineTooLong;
-      return result;
-    }
+    if (!IsText(lines[i])) return AddressFileError::kNotText;
+    if (lines[i].size() > kMaxAddressLineBytes) return AddressFileError::kLineTooLong;
   }
-  result.own = DecodeCp932(lines[0]);
-  result.recipient = DecodeCp932(lines[1]);
-  return result;
+  return AddressLines{DecodeCp932(lines[0]), DecodeCp932(lines[1])};
 }
 
 std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient) {
@@ -70,7 +60,7 @@ std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipi
   return bytes;
 }
 
-std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& addresses) {
+Result<> SaveAddresses(const QString& path, const AddressPair& addresses) {
   // Written as '?', such a character would come back as another address.
   const std::u16string lost = UnencodableInCp932(View(addresses.own + addresses.recipient));
   if (!lost.empty()) {
@@ -79,40 +69,40 @@ std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& a
       if (!shown.isEmpty() && !c.isLowSurrogate()) shown += QLatin1Char(' ');
       shown += c;
     }
-    return FileError{kNotStorable,
-                     QObject::tr("%1 に保存できません: アドに Shift_JIS で書けない文字があります: "
-                                 "%2 (保存しませんでした)")
-                         .arg(path, shown)};
+    return Error(AddressFileError::kNotStorable,
+                 QObject::tr("%1 に保存できません: アドに Shift_JIS で書けない文字があります: "
+                             "%2 (保存しませんでした)")
+                     .arg(path, shown));
   }
   const std::string bytes = AddressFileBytes(View(addresses.own), View(addresses.recipient));
   return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-std::variant<AddressPair, FileError> LoadAddresses(const QString& path) {
-  FilePrefix prefix;
+Result<AddressPair> LoadAddresses(const QString& path) {
   // Two lines of the longest length with their breaks: nothing past that is read.
   constexpr qsizetype kLimit = 2 * (kMaxAddressLineBytes + 2);
-  if (auto error = ReadFilePrefix(path, kLimit, prefix)) return *error;
-  const ParsedAddresses parsed = ParseAddressFile(
-      std::string_view(prefix.bytes.constData(), static_cast<std::size_t>(prefix.bytes.size())),
-      prefix.wholeFile);
-  switch (parsed.error) {
-    case 0:
-      return AddressPair{ToQString(parsed.own), ToQString(parsed.recipient)};
-    case kTooFewLines:
-      return FileError{
-          kTooFewLines,
-          QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。")
-              .arg(path)};
-    case kLineTooLong:
-      return FileError{kLineTooLong,
-                       QObject::tr("%1 を読み込めません: 行が長すぎます (%2 バイトまで)。")
-                           .arg(path)
-                           .arg(kMaxAddressLineBytes)};
-    default:
-      return FileError{
-          kNotText, QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path)};
+  const Result<FilePrefix> prefix = ReadFilePrefix(path, kLimit);
+  if (!prefix) return prefix.error();
+  const auto parsed = ParseAddressFile(
+      std::string_view(prefix->bytes.constData(), static_cast<std::size_t>(prefix->bytes.size())),
+      prefix->wholeFile);
+  if (parsed) return AddressPair{ToQString(parsed->own), ToQString(parsed->recipient)};
+  switch (parsed.error()) {
+    case AddressFileError::kTooFewLines:
+      return Error(parsed.error(),
+                   QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。")
+                       .arg(path));
+    case AddressFileError::kLineTooLong:
+      return Error(parsed.error(),
+                   QObject::tr("%1 を読み込めません: 行が長すぎます (%2 バイトまで)。")
+                       .arg(path)
+                       .arg(kMaxAddressLineBytes));
+    case AddressFileError::kNotText:
+    case AddressFileError::kNotStorable:
+      break;
   }
+  return Error(AddressFileError::kNotText,
+               QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path));
 }
 
 }  // namespace kelmo

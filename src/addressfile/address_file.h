@@ -2,12 +2,10 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
-#include "fileio/file_error.h"
+#include "error/error.h"
 
 namespace kelmo {
 
@@ -16,25 +14,32 @@ inline const QString kAddressFileName = QStringLiteral("kelmo.ini");
 // Far beyond any address; longer lines are refused rather than loaded.
 inline constexpr std::size_t kMaxAddressLineBytes = 4096;
 
+// The address file's own failures, apart from the system's errno values.
+enum class AddressFileError : int {
+  kTooFewLines = 1001,  // fewer than the two lines an address file holds
+  kLineTooLong = 1002,  // a line longer than any address can be
+  kNotText = 1003,      // control characters: not a text file
+  kNotStorable = 1004,  // characters the file's code page has no form for
+};
+
 struct AddressPair {
   QString own;
   QString recipient;
 };
 
-// What the first two lines of an address file hold, or which FileErrorNumber applies.
+// What the first two lines of an address file hold, or why they hold no addresses.
 // A line ends at CR LF, CR or LF. `wholeFile` is false when `bytes` is only the start.
-struct ParsedAddresses {
-  int error = 0;
+struct AddressLines {
   std::u16string own;
   std::u16string recipient;
 };
-ParsedAddresses ParseAddressFile(std::string_view bytes, bool wholeFile);
+Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes, bool wholeFile);
 
 // The file's bytes for a pair of addresses.
 std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient);
 
 // Refuses addresses with characters code page 932 cannot hold, leaving the file as it was.
-std::optional<FileError> SaveAddresses(const QString& path, const AddressPair& addresses);
-std::variant<AddressPair, FileError> LoadAddresses(const QString& path);
+Result<> SaveAddresses(const QString& path, const AddressPair& addresses);
+Result<AddressPair> LoadAddresses(const QString& path);
 
 }  // namespace kelmo

@@ -10,7 +10,7 @@
 
 namespace kelmo {
 
-FatalReport DescribeFatal(std::exception_ptr error) {
+Error DescribeFatal(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::system_error& e) {
@@ -46,9 +46,8 @@ bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    const FatalReport report = DescribeFatal(std::current_exception());
     QMessageBox::critical(nullptr, applicationName(),
-                          QString::number(report.number) + QLatin1Char('\r') + report.description);
+                          ErrorBoxText(DescribeFatal(std::current_exception())));
     std::_Exit(EXIT_FAILURE);
   }
 }

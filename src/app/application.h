@@ -4,19 +4,16 @@
 #include <QApplication>
 #include <exception>
 
-namespace kelmo {
+#include "error/error.h"
 
-struct FatalReport {
-  int number = 0;
-  QString description;
-};
+namespace kelmo {
 
 // Loads Qt's Japanese texts (context menus, standard buttons), whatever the locale, as the
 // window's own are Japanese; false, and nothing changes, when they are not installed.
 bool InstallQtTranslations(QCoreApplication& app);
 
 // The number and description shown for an error that escaped every handler.
-FatalReport DescribeFatal(std::exception_ptr error);
+Error DescribeFatal(std::exception_ptr error);
 
 class Application : public QApplication {
   Q_OBJECT

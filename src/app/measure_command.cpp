@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "codec/utf8.h"
+#include "error/expected.h"
 #include "measure/utf8_counter.h"
 #include "message/limits.h"
 
@@ -65,9 +65,41 @@ struct Arguments {
   std::vector<std::string> files;
 };
 
+// Every option, for the parser and for telling whether the command line is ours.
+struct LongOption {
+  std::string_view name;
+  bool Arguments::*flag = nullptr;          // set by the option
+  std::string Arguments::*value = nullptr;  // or the value it takes
+};
+constexpr LongOption kLongOptions[] = {
+    {"measure", &Arguments::measure},  {"help", &Arguments::help},
+    {"help-all", &Arguments::help},    {"version", &Arguments::version},
+    {"own", nullptr, &Arguments::own}, {"subject", nullptr, &Arguments::subject},
+};
+struct ShortOption {
+  char name;
+  bool Arguments::*flag;
+};
+constexpr ShortOption kShortOptions[] = {
+    {'h', &Arguments::help}, {'?', &Arguments::help}, {'v', &Arguments::version}};
+
+const LongOption* FindLong(std::string_view name) {
+  for (const LongOption& option : kLongOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+const ShortOption* FindShort(char name) {
+  for (const ShortOption& option : kShortOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
 // The options as QCommandLineParser would take them: "--own X" or "--own=X", "-hv" for
 // "-h -v", "--" before operands that start with "-", and the same error texts.
-std::optional<Arguments> Parse(int argc, char** argv, std::string& error) {
+Expected<Arguments, std::string> Parse(int argc, char** argv) {
   Arguments args;
   bool operandsOnly = false;
   for (int i = 1; i < argc; ++i) {
@@ -80,41 +112,26 @@ std::optional<Arguments> Parse(int argc, char** argv, std::string& error) {
       const std::size_t equals = arg.find('=');
       const std::string_view name =
           arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
-      std::string* value = name == "own" ? &args.own : name == "subject" ? &args.subject : nullptr;
-      if (value != nullptr) {
+      const LongOption* option = FindLong(name);
+      if (option == nullptr) return "Unknown option '" + std::string(name) + "'.";
+      if (option->value != nullptr) {
         if (equals != std::string_view::npos) {
-          *value = arg.substr(equals + 1);
+          args.*option->value = arg.substr(equals + 1);
         } else if (i + 1 < argc) {
-          *value = argv[++i];
+          args.*option->value = argv[++i];
         } else {
-          error = "Missing value after '" + std::string(arg) + "'.";
-          return std::nullopt;
+          return "Missing value after '" + std::string(arg) + "'.";
         }
-        continue;
+      } else if (equals != std::string_view::npos) {
+        return "Unexpected value after '" + std::string(arg.substr(0, equals)) + "'.";
+      } else {
+        args.*option->flag = true;
       }
-      bool* flag = name == "measure"                      ? &args.measure
-                   : name == "help" || name == "help-all" ? &args.help
-                   : name == "version"                    ? &args.version
-                                                          : nullptr;
-      if (flag == nullptr) {
-        error = "Unknown option '" + std::string(name) + "'.";
-        return std::nullopt;
-      }
-      if (equals != std::string_view::npos) {
-        error = "Unexpected value after '" + std::string(arg.substr(0, equals)) + "'.";
-        return std::nullopt;
-      }
-      *flag = true;
     } else {
       for (const char c : arg.substr(1)) {
-        if (c == 'h' || c == '?') {
-          args.help = true;
-        } else if (c == 'v') {
-          args.version = true;
-        } else {
-          error = std::string("Unknown option '") + c + "'.";
-          return std::nullopt;
-        }
+        const ShortOption* option = FindShort(c);
+        if (option == nullptr) return std::string("Unknown option '") + c + "'.";
+        args.*option->flag = true;
       }
     }
   }
@@ -123,19 +140,15 @@ std::optional<Arguments> Parse(int argc, char** argv, std::string& error) {
 
 // The body's LenMbcsRuns, read in chunks so that its size does not matter, or an error
 // message.
-std::optional<std::int64_t> MeasureBody(const std::string& path, std::string& error) {
+Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
   const bool standardInput = path.empty() || path == "-";
   const std::string name = standardInput ? "standard input" : path;
   const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = name + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
+  if (fd < 0) return name + ": " + std::strerror(errno);
   struct stat status {};
   if (!standardInput && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
     ::close(fd);
-    error = name + ": file to open is a directory";  // in the words Qt used for it
-    return std::nullopt;
+    return name + ": file to open is a directory";  // in the words Qt used for it
   }
   // A BOM at the start is not part of the body.
   Utf8MbcsCounter body(/*skipInitialBom=*/true);
@@ -151,14 +164,8 @@ std::optional<std::int64_t> MeasureBody(const std::string& path, std::string& er
     if (!(valid = body.Add(std::string_view(chunk, static_cast<std::size_t>(got))))) break;
   }
   if (!standardInput) ::close(fd);
-  if (readError != 0) {
-    error = name + ": " + std::strerror(readError);
-    return std::nullopt;
-  }
-  if (!valid || !body.Finish()) {
-    error = name + ": not valid UTF-8";
-    return std::nullopt;
-  }
+  if (readError != 0) return name + ": " + std::strerror(readError);
+  if (!valid || !body.Finish()) return name + ": not valid UTF-8";
   return body.LenMbcsRuns();
 }
 
@@ -166,22 +173,20 @@ std::optional<std::int64_t> MeasureBody(const std::string& path, std::string& er
 
 bool WantsCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    for (const char* option : {"--measure", "--help", "-h", "-?", "--help-all", "--version", "-v",
-                               "--own", "--subject"}) {
-      const std::size_t n = std::strlen(option);
-      if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '=')) {
-        return true;
-      }
+    const std::string_view arg = argv[i];
+    const std::string_view name = arg.substr(0, arg.find('='));
+    if (name.substr(0, 2) == "--" ? FindLong(name.substr(2)) != nullptr
+                                  : name.size() == 2 && name[0] == '-' && FindShort(name[1])) {
+      return true;
     }
   }
   return false;
 }
 
 int RunCommandLine(int argc, char** argv) {
-  std::string error;
-  const std::optional<Arguments> args = Parse(argc, argv, error);
+  const Expected<Arguments, std::string> args = Parse(argc, argv);
   if (!args) {
-    PrintError(error);
+    PrintError(args.error());
     return kUsageError;
   }
   if (args->help) return Print(kHelp) ? 0 : kUsageError;
@@ -195,10 +200,10 @@ int RunCommandLine(int argc, char** argv) {
     return kUsageError;
   }
 
-  const std::optional<std::int64_t> bodyBytes =
-      MeasureBody(args->files.empty() ? std::string() : args->files.front(), error);
+  const Expected<std::int64_t, std::string> bodyBytes =
+      MeasureBody(args->files.empty() ? std::string() : args->files.front());
   if (!bodyBytes) {
-    PrintError(error);
+    PrintError(bodyBytes.error());
     return kUsageError;
   }
   // The fields are measured as the window holds them: as UTF-16, line breaks untouched.

@@ -17,7 +17,7 @@ namespace {
 int LastErrno() { return errno != 0 ? errno : EIO; }
 
 // The file, what could not be done with it, and the system's reason.
-FileError SystemError(int number, const QString& what, const QString& path) {
+Error SystemError(int number, const QString& what, const QString& path) {
   return {number, QObject::tr("%1 %2: %3").arg(path, what, SystemErrorText(number))};
 }
 
@@ -53,8 +53,7 @@ mode_t ModeFor(const QByteArray& name) {
 
 // Not QSaveFile: it writes through a symbolic link into the file the link points to, and
 // a save must only ever replace the file of the name it was given.
-std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes,
-                                       Durability durability) {
+Result<> SaveFileBytes(const QString& path, const QByteArray& bytes, Durability durability) {
   const QByteArray name = QFile::encodeName(path);
   const mode_t mode = ModeFor(name);
   QByteArray temporary = name + ".XXXXXX";
@@ -72,10 +71,10 @@ std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& by
     ::unlink(temporary.constData());
     return SystemError(number, QObject::tr("に保存できません"), path);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, FilePrefix& out) {
+Result<FilePrefix> ReadFilePrefix(const QString& path, qsizetype limit) {
   // POSIX rather than QFile: O_NONBLOCK keeps a FIFO from hanging the window, and the
   // failures come with errno.
   const QByteArray name = QFile::encodeName(path);
@@ -84,6 +83,7 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
     const int number = errno;
     return SystemError(number, QObject::tr("を開けません"), path);
   }
+  FilePrefix out;
   out.bytes.resize(limit + 1);  // one byte more tells whether the file goes on
   qsizetype got = 0;
   while (got < out.bytes.size()) {
@@ -101,7 +101,7 @@ std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, Fi
   ::close(fd);
   out.wholeFile = got <= limit;
   out.bytes.resize(std::min(got, limit));
-  return std::nullopt;
+  return out;
 }
 
 QString SystemErrorText(int number) {

@@ -1,11 +1,10 @@
-// Whole-file reads and writes that report failures as FileError.
+// Whole-file reads and writes; a failure is the errno and the system's text for it.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
 
-#include "fileio/file_error.h"
+#include "error/error.h"
 
 namespace kelmo {
 
@@ -17,8 +16,8 @@ enum class Durability {
 // Replaces the file atomically through a new file renamed over it: readers see the old
 // file or the new one, never part of it, and on any failure the old file stays as it was.
 // A symbolic link of that name is replaced by the file; its target is never written.
-std::optional<FileError> SaveFileBytes(const QString& path, const QByteArray& bytes,
-                                       Durability durability = Durability::kSynced);
+Result<> SaveFileBytes(const QString& path, const QByteArray& bytes,
+                       Durability durability = Durability::kSynced);
 
 struct FilePrefix {
   QByteArray bytes;
@@ -26,7 +25,7 @@ struct FilePrefix {
 };
 
 // Reads at most `limit` bytes from the start of the file. Never blocks on a FIFO.
-std::optional<FileError> ReadFilePrefix(const QString& path, qsizetype limit, FilePrefix& out);
+Result<FilePrefix> ReadFilePrefix(const QString& path, qsizetype limit);
 
 // The system's text for an errno in the user's language, as glibc has it; Qt's own
 // file error texts are English only.

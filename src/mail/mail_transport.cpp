@@ -4,20 +4,20 @@
 
 namespace kelmo {
 
-std::optional<MailError> CheckRecipient(const QString& recipient) {
+Result<Recipient> CheckRecipient(const QString& recipient) {
   if (recipient.trimmed().isEmpty()) {
-    return MailError(kNoRecipient, QObject::tr("相手のアドが空です。送り先を入れてください。"));
+    return Error(MailError::kNoRecipient,
+                 QObject::tr("相手のアドが空です。送り先を入れてください。"));
   }
   for (const QChar c : recipient) {
     // U+2028 and U+2029 break lines too, for whatever reads the address as text.
     if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.category() == QChar::Other_Control ||
         c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph) {
-      return MailError(
-          kBadRecipient,
-          QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
+      return Error(MailError::kBadRecipient,
+                   QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
     }
   }
-  return std::nullopt;
+  return Recipient(recipient.trimmed());
 }
 
 }  // namespace kelmo

@@ -2,15 +2,15 @@
 #pragma once
 
 #include <QString>
-#include <exception>
 #include <functional>
-#include <optional>
+
+#include "error/error.h"
 
 namespace kelmo {
 
-// Numbers of our own for every mail failure, apart from the system's errno values; a
-// mail program's exit status goes into the description.
-enum MailErrorNumber : int {
+// Numbers of our own for every mail failure; a mail program's exit status goes into the
+// description.
+enum class MailError : int {
   kNoRecipient = 2001,
   kBadRecipient = 2002,
   kNoMailSystem = 2003,
@@ -21,20 +21,6 @@ enum MailErrorNumber : int {
   kInputNotRead = 2008,     // sendmail ended before it had read the whole message
   kComposeFailed = 2009,    // xdg-email exited with an error status
   kTransportFailed = 2010,  // sendmail exited with an error status
-};
-
-class MailError : public std::exception {
- public:
-  MailError(int number, QString description)
-      : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8()) {}
-  int number() const { return m_number; }
-  const QString& description() const { return m_description; }
-  const char* what() const noexcept override { return m_what.constData(); }
-
- private:
-  int m_number;
-  QString m_description;
-  QByteArray m_what;
 };
 
 // One message as the window hands it over.
@@ -48,7 +34,7 @@ struct OutgoingMail {
 class MailTransport {
  public:
   // Receives the outcome of one send: nothing on success.
-  using Done = std::function<void(const std::optional<MailError>&)>;
+  using Done = std::function<void(const Result<>&)>;
 
   virtual ~MailTransport() = default;
 
@@ -58,8 +44,19 @@ class MailTransport {
   virtual void send(const OutgoingMail& mail, Done done) = 0;
 };
 
-// Why a recipient cannot be used, if it cannot: empty, or holding a line break or another
-// control character that could start a new header line.
-std::optional<MailError> CheckRecipient(const QString& recipient);
+// A recipient that can be handed on: not empty, no line break or other control character
+// that could start a new header line, no white space at either end.
+class Recipient {
+ public:
+  const QString& text() const { return m_text; }
+
+ private:
+  friend Result<Recipient> CheckRecipient(const QString& recipient);
+  explicit Recipient(QString text) : m_text(std::move(text)) {}
+  QString m_text;
+};
+
+// The recipient as typed, trimmed, or why it cannot be used.
+Result<Recipient> CheckRecipient(const QString& recipient);
 
 }  // namespace kelmo

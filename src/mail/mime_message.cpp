@@ -94,15 +94,8 @@ QByteArray Folded(const QByteArray& line, const QByteArray& newline) {
   return out + line.mid(start);
 }
 
-void CheckToHeader(const QString& recipient) {
-  if (auto error = CheckRecipient(recipient)) throw *error;
-  for (const QChar c : recipient) {
-    if (c.unicode() >= 0x7F) {
-      throw MailError(
-          kBadRecipient,
-          QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
-    }
-  }
+bool IsAscii(const QString& text) {
+  return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x7F; });
 }
 
 }  // namespace
@@ -172,8 +165,12 @@ QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
   return words;
 }
 
-QByteArray BuildMessage(const MailMessage& message, const QByteArray& newline) {
-  CheckToHeader(message.recipient);
+Result<QByteArray> BuildMessage(const MailMessage& message, const QByteArray& newline) {
+  const QString& recipient = message.recipient.text();
+  if (!IsAscii(recipient)) {
+    return Error(MailError::kBadRecipient,
+                 QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
+  }
   const QString subject = SingleLine(message.subject);
 
   // ISO-2022-JP when subject and body both fit it; UTF-8 otherwise.
@@ -190,7 +187,7 @@ QByteArray BuildMessage(const MailMessage& message, const QByteArray& newline) {
   }
 
   QByteArray out;
-  out += Folded("To: " + message.recipient.trimmed().toLatin1(), newline) + newline;
+  out += Folded("To: " + recipient.toLatin1(), newline) + newline;
   out += SubjectHeader(headerSubject, charset, newline);
   out += "Date: " + message.date.toLatin1() + newline;
   out += "MIME-Version: 1.0" + newline;

@@ -7,12 +7,14 @@
 #include <QString>
 #include <optional>
 
+#include "mail/mail_transport.h"
+
 namespace kelmo {
 
 enum class MailCharset { Iso2022Jp, Utf8 };
 
 struct MailMessage {
-  QString recipient;
+  Recipient recipient;
   QString subject;
   QString body;  // line breaks as CR LF, CR or LF
   QString date;  // RFC 5322 date-time
@@ -33,8 +35,8 @@ QString SingleLine(const QString& text);
 // every folded header line stays within 76.
 QList<QByteArray> EncodedWords(QStringView text, MailCharset charset);
 
-// The whole message, lines ending in `newline`. Throws MailError for a recipient that
-// cannot stand in a To header (a line break, or characters outside ASCII).
-QByteArray BuildMessage(const MailMessage& message, const QByteArray& newline = "\n");
+// The whole message, lines ending in `newline`; an error for a recipient that cannot
+// stand in a To header as it is (characters outside ASCII).
+Result<QByteArray> BuildMessage(const MailMessage& message, const QByteArray& newline = "\n");
 
 }  // namespace kelmo

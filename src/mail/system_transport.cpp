@@ -133,7 +133,21 @@ class SystemMailTransport::Job {
   }
   bool done() const { return !m_done && m_process.state() == QProcess::NotRunning; }
 
-  void finish(const std::optional<MailError>& error) {
+  void start(const QString& program, const QStringList& arguments,
+             QProcess::ProcessChannelMode channels) {
+    m_process.setProcessChannelMode(channels);
+    QObject::connect(
+        &m_process, &QProcess::errorOccurred, &m_process,
+        [this, program](QProcess::ProcessError error) {
+          if (error != QProcess::FailedToStart) return;
+          finish(
+              Error(MailError::kProgramFailed,
+                    QObject::tr("%1 を起動できません: %2").arg(program, m_process.errorString())));
+        });
+    m_process.start(program, arguments);
+  }
+
+  void finish(const Result<>& error) {
     m_timer.stop();
     if (!m_done) return;
     const Done done = std::move(m_done);
@@ -156,66 +170,54 @@ SystemMailTransport::~SystemMailTransport() = default;
 
 void SystemMailTransport::send(const OutgoingMail& mail, Done done) {
   std::erase_if(m_jobs, [](const auto& job) { return job->done(); });
-  if (auto error = CheckRecipient(mail.recipient)) return done(error);
+  const Result<Recipient> recipient = CheckRecipient(mail.recipient);
+  if (!recipient) return done(recipient.error());
   if (FindXdgEmail().isEmpty() && FindSendmail().isEmpty()) {
-    return done(
-        MailError(kNoMailSystem, QObject::tr("メールを渡す先がありません。xdg-email (xdg-utils) か "
-                                             "sendmail (msmtp-mta など) を入れてください。")));
+    return done(Error(MailError::kNoMailSystem,
+                      QObject::tr("メールを渡す先がありません。xdg-email (xdg-utils) か "
+                                  "sendmail (msmtp-mta など) を入れてください。")));
   }
-  OutgoingMail trimmed = mail;
-  trimmed.recipient = mail.recipient.trimmed();
   if (mail.showCompose) {
-    openComposeWindow(trimmed, std::move(done));
+    openComposeWindow(*recipient, mail, std::move(done));
   } else {
-    deliver(trimmed, std::move(done));
+    deliver(*recipient, mail, std::move(done));
   }
 }
 
-SystemMailTransport::Job& SystemMailTransport::startJob(const QString& program,
-                                                        const QStringList& arguments, Done done,
-                                                        QProcess::ProcessChannelMode channels) {
-  auto& job = *m_jobs.emplace_back(std::make_unique<Job>(std::move(done)));
-  job.process().setProcessChannelMode(channels);
-  QObject::connect(
-      &job.process(), &QProcess::errorOccurred, &job.process(),
-      [&job, program](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart) return;
-        job.finish(MailError(
-            kProgramFailed,
-            QObject::tr("%1 を起動できません: %2").arg(program, job.process().errorString())));
-      });
-  job.process().start(program, arguments);
-  return job;
+SystemMailTransport::Job& SystemMailTransport::newJob(Done done) {
+  return *m_jobs.emplace_back(std::make_unique<Job>(std::move(done)));
 }
 
-void SystemMailTransport::openComposeWindow(const OutgoingMail& mail, Done done) {
+void SystemMailTransport::openComposeWindow(const Recipient& recipient, const OutgoingMail& mail,
+                                            Done done) {
   const QString program = FindXdgEmail();
   if (program.isEmpty()) {
-    return done(
-        MailError(kProgramMissing,
-                  QObject::tr("xdg-email が見つかりません (Debian のパッケージ xdg-utils)。")));
+    return done(Error(MailError::kProgramMissing,
+                      QObject::tr("xdg-email が見つかりません (Debian のパッケージ xdg-utils)。")));
   }
-  const QString url = MailtoUrl(mail.recipient, mail.subject, mail.body);
+  const QString url = MailtoUrl(recipient.text(), mail.subject, mail.body);
   if (url.size() > kMaxArgumentBytes) {
-    return done(MailError(
-        kCommandLineTooLong,
-        QObject::tr(
-            "本文が長すぎてメールソフトに渡せません (URL にして %1 バイト、上限 %2 バイト)。"
-            "「送信確認」を外して直接送ってください。")
-            .arg(url.size())
-            .arg(kMaxArgumentBytes)));
+    return done(
+        Error(MailError::kCommandLineTooLong,
+              QObject::tr(
+                  "本文が長すぎてメールソフトに渡せません (URL にして %1 バイト、上限 %2 バイト)。"
+                  "「送信確認」を外して直接送ってください。")
+                  .arg(url.size())
+                  .arg(kMaxArgumentBytes)));
   }
-  Job& job = startJob(program, {url}, std::move(done), QProcess::ForwardedChannels);
+  Job& job = newJob(std::move(done));
+  job.start(program, {url}, QProcess::ForwardedChannels);
   // Some clients keep their launcher until the compose window closes: by then it is open.
   QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job] { job.finish({}); });
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),
       [&job](int code, QProcess::ExitStatus status) {
         if (status != QProcess::NormalExit) {
-          job.finish(MailError(kProgramFailed, QObject::tr("xdg-email が異常終了しました。")));
+          job.finish(
+              Error(MailError::kProgramFailed, QObject::tr("xdg-email が異常終了しました。")));
         } else if (code != 0) {
-          job.finish(MailError(kComposeFailed,
-                               XdgEmailFailure(code) + QLatin1Char(' ') + ExitStatus(code)));
+          job.finish(Error(MailError::kComposeFailed,
+                           XdgEmailFailure(code) + QLatin1Char(' ') + ExitStatus(code)));
         } else {
           job.finish({});
         }
@@ -223,34 +225,29 @@ void SystemMailTransport::openComposeWindow(const OutgoingMail& mail, Done done)
   job.timer().start(m_timeouts.launcher);
 }
 
-void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
+void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail& mail, Done done) {
   const QString program = FindSendmail();
   if (program.isEmpty()) {
-    return done(MailError(
-        kProgramMissing,
+    return done(Error(
+        MailError::kProgramMissing,
         QObject::tr(
             "sendmail が見つかりません。msmtp-mta などのメール送信の仕組みを入れてください。")));
   }
-  QByteArray message;
-  try {
-    message = BuildMessage({mail.recipient, mail.subject, mail.body,
-                            QDateTime::currentDateTime().toString(Qt::RFC2822Date)});
-  } catch (const MailError& error) {
-    return done(error);
-  }
+  const Result<QByteArray> message = BuildMessage(
+      {recipient, mail.subject, mail.body, QDateTime::currentDateTime().toString(Qt::RFC2822Date)});
+  if (!message) return done(message.error());
 
-  Job& job = startJob(program, {QStringLiteral("-t"), QStringLiteral("-i")}, std::move(done),
-                      QProcess::SeparateChannels);
+  Job& job = newJob(std::move(done));
   job.keepStderrTail();
-  QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, message] {
-    job.process().write(message);
+  QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, bytes = *message] {
+    job.process().write(bytes);
     job.process().closeWriteChannel();
   });
   const auto limit = m_timeouts.transport;
   QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job, program, limit] {
     job.process().kill();
-    job.finish(MailError(
-        kTimedOut,
+    job.finish(Error(
+        MailError::kTimedOut,
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
             .arg(program)
@@ -261,23 +258,24 @@ void SystemMailTransport::deliver(const OutgoingMail& mail, Done done) {
       [&job, program](int code, QProcess::ExitStatus status) {
         const QString diagnostics = job.stderrTail();
         if (status != QProcess::NormalExit) {
-          job.finish(MailError(kProgramFailed,
-                               QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics)));
+          job.finish(Error(MailError::kProgramFailed,
+                           QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics)));
         } else if (code != 0) {
           QString description =
               QObject::tr("%1: %2 %3").arg(program, SendmailFailure(code), ExitStatus(code));
           if (!diagnostics.isEmpty()) description += QLatin1Char('\n') + diagnostics;
-          job.finish(MailError(kTransportFailed, description));
+          job.finish(Error(MailError::kTransportFailed, description));
         } else if (job.process().bytesToWrite() > 0) {
           // It closed its input with part of the message still unread, yet says it sent it.
-          job.finish(
-              MailError(kInputNotRead, QObject::tr("%1 がメッセージを最後まで読まずに終わりました。"
-                                                   "メールは送られていないかもしれません。%2")
-                                           .arg(program, diagnostics)));
+          job.finish(Error(MailError::kInputNotRead,
+                           QObject::tr("%1 がメッセージを最後まで読まずに終わりました。"
+                                       "メールは送られていないかもしれません。%2")
+                               .arg(program, diagnostics)));
         } else {
           job.finish({});
         }
       });
+  job.start(program, {QStringLiteral("-t"), QStringLiteral("-i")}, QProcess::SeparateChannels);
   job.timer().start(limit);
 }
 

@@ -2,7 +2,6 @@
 // xdg-email when a compose window is wanted, sendmail otherwise.
 #pragma once
 
-#include <QProcess>
 #include <QString>
 #include <chrono>
 #include <memory>
@@ -33,10 +32,9 @@ class SystemMailTransport : public MailTransport {
 
  private:
   class Job;
-  void openComposeWindow(const OutgoingMail& mail, Done done);
-  void deliver(const OutgoingMail& mail, Done done);
-  Job& startJob(const QString& program, const QStringList& arguments, Done done,
-                QProcess::ProcessChannelMode channels);
+  void openComposeWindow(const Recipient& recipient, const OutgoingMail& mail, Done done);
+  void deliver(const Recipient& recipient, const OutgoingMail& mail, Done done);
+  Job& newJob(Done done);
 
   Timeouts m_timeouts;
   // Mail programs started, the finished ones until the next send.

@@ -17,9 +17,9 @@
 
 #include "addressfile/address_file.h"
 #include "codec/line_breaks.h"
+#include "error/error.h"
 #include "fileio/file_io.h"
 #include "mail/mail_transport.h"
-#include "mail/system_transport.h"
 #include "message/scratch_file.h"
 #include "utf16/utf16.h"
 
@@ -79,10 +79,8 @@ void SetDescription(QWidget* widget, const QString& text) {
 
 }  // namespace
 
-MainForm::MainForm(QWidget* parent) : MainForm(std::make_unique<SystemMailTransport>(), parent) {}
-
-MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
-    : QWidget(parent), m_mail(std::move(mail)) {
+MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent)
+    : QWidget(parent), m_mail(std::move(mail)), m_dataFolder(dataFolder) {
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
@@ -91,11 +89,11 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent)
   font.setPixelSize(12);
   setFont(font);
 
-  createControls();
-  placeControls();
-  setTabOrder();
-  connectHandlers();
-  showModel();
+  CreateControls();
+  PlaceControls();
+  SetTabOrder();
+  ConnectHandlers();
+  ShowModel();
   setFixedSize(kClientSize);
   m_body->setFocus();
 }
@@ -112,7 +110,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
-void MainForm::createControls() {
+void MainForm::CreateControls() {
   auto named = [](auto* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -168,7 +166,7 @@ void MainForm::createControls() {
 // The design has the recipient, the own address and the mode box reach 15 twips (one
 // pixel) into the control below, which then hides their lower edge: they end where the
 // next one begins.
-void MainForm::placeControls() {
+void MainForm::PlaceControls() {
   m_recipientCaption->setGeometry(Twips(120, 240, 825, 180));
   m_recipient->setGeometry(Twips(1200, 120, 3975, 375 - 15));
   m_ownAddressCaption->setGeometry(Twips(120, 600, 825, 180));
@@ -186,7 +184,7 @@ void MainForm::placeControls() {
   m_exitButton->setGeometry(Twips(5280, 3120, 975, 495));
 }
 
-void MainForm::setTabOrder() {
+void MainForm::SetTabOrder() {
   QWidget* const order[] = {m_body,       m_exitButton, m_ownAddress, m_subject,
                             m_saveButton, m_loadButton, m_byteMode,   m_clearButton,
                             m_sendButton, m_recipient,  m_showCompose};
@@ -195,20 +193,19 @@ void MainForm::setTabOrder() {
   }
 }
 
-void MainForm::connectHandlers() {
+void MainForm::ConnectHandlers() {
   m_scratchFileTimer.setSingleShot(true);
   m_scratchFileTimer.setInterval(kScratchFileInterval);
-  connect(&m_scratchFileTimer, &QTimer::timeout, this, &MainForm::writeScratchFile);
-  connect(m_body->document(), &QTextDocument::contentsChange, this,
-          &MainForm::onBodyContentsChanged);
-  connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::onOwnAddressEdited);
-  connect(m_subject, &QLineEdit::textChanged, this, &MainForm::onSubjectEdited);
-  connect(m_byteMode, &QCheckBox::clicked, this, &MainForm::onByteModeClicked);
-  connect(m_clearButton, &QPushButton::clicked, this, &MainForm::onClear);
+  connect(&m_scratchFileTimer, &QTimer::timeout, this, &MainForm::WriteScratchFile);
+  connect(m_body->document(), &QTextDocument::contentsChange, this, &MainForm::BodyEdited);
+  connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::OwnAddressEdited);
+  connect(m_subject, &QLineEdit::textChanged, this, &MainForm::SubjectEdited);
+  connect(m_byteMode, &QCheckBox::clicked, this, &MainForm::ByteModeClicked);
+  connect(m_clearButton, &QPushButton::clicked, this, &MainForm::ClearAll);
   connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);  // the only window
-  connect(m_saveButton, &QPushButton::clicked, this, &MainForm::onSaveAddresses);
-  connect(m_loadButton, &QPushButton::clicked, this, &MainForm::onLoadAddresses);
-  connect(m_sendButton, &QPushButton::clicked, this, &MainForm::onSend);
+  connect(m_saveButton, &QPushButton::clicked, this, &MainForm::SaveAddressFile);
+  connect(m_loadButton, &QPushButton::clicked, this, &MainForm::LoadAddressFile);
+  connect(m_sendButton, &QPushButton::clicked, this, &MainForm::SendMail);
 }
 
 QString MainForm::BodyText() const { return ToQString(WithCrLf(View(m_body->toPlainText()))); }
@@ -216,7 +213,7 @@ QString MainForm::BodyText() const { return ToQString(WithCrLf(View(m_body->toPl
 // Only the blocks the edit touched are measured again. In the changed document they
 // run from the block holding `position` to the one holding its end; they replace as
 // many old paragraphs as keep the block count right.
-void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int charsAdded) {
+void MainForm::BodyEdited(int position, int /*charsRemoved*/, int charsAdded) {
   if (m_clearing) return;
   const QTextDocument* document = m_body->document();
   QTextBlock first = document->findBlock(position);
@@ -233,44 +230,44 @@ void MainForm::onBodyContentsChanged(int position, int /*charsRemoved*/, int cha
   const BlockTexts texts(first, added);
   if (removed < 0 || !m_model.BodyChanged(static_cast<std::size_t>(firstNumber),
                                           static_cast<std::size_t>(removed), texts.views)) {
-    resyncBody();
+    ResyncBody();
   }
-  if (!m_model.ByteMode()) scheduleScratchFile();
-  showModel();
+  if (!m_model.ByteMode()) ScheduleScratchFile();
+  ShowModel();
 }
 
 // Measures every paragraph again; only for changes the editor reported out of range.
-void MainForm::resyncBody() {
+void MainForm::ResyncBody() {
   const BlockTexts texts(m_body->document()->firstBlock(), m_body->document()->blockCount());
   m_model.BodyReplaced(texts.views);
 }
 
-void MainForm::onOwnAddressEdited(const QString& text) {
+void MainForm::OwnAddressEdited(const QString& text) {
   if (m_clearing) return;
   m_model.OwnAddressChanged(View(text));
-  showModel();
+  ShowModel();
 }
 
-void MainForm::onSubjectEdited(const QString& text) {
+void MainForm::SubjectEdited(const QString& text) {
   if (m_clearing) return;
   m_model.SubjectChanged(View(text));
-  showModel();
+  ShowModel();
 }
 
-void MainForm::onByteModeClicked(bool ticked) {
+void MainForm::ByteModeClicked(bool ticked) {
   if (ticked) {
     FlushScratchFile();  // the file keeps the body as character mode left it
     m_model.ByteModeTicked();
   } else {
     m_model.ByteModeUnticked();
-    writeScratchFile();
+    WriteScratchFile();
   }
-  showModel();
+  ShowModel();
 }
 
 // The body is emptied through a cursor, not clear(), so that its undo history keeps
 // what was there: a misclick is one Ctrl+Z away, in every field.
-void MainForm::onClear() {
+void MainForm::ClearAll() {
   m_clearing = true;
   QTextCursor cursor(m_body->document());
   cursor.select(QTextCursor::Document);
@@ -280,60 +277,52 @@ void MainForm::onClear() {
   m_subject->clear();
   m_clearing = false;
   m_model.AllCleared();
-  if (!m_model.ByteMode()) writeScratchFile();
-  showModel();
+  if (!m_model.ByteMode()) WriteScratchFile();
+  ShowModel();
 }
 
-void MainForm::onSaveAddresses() {
-  if (auto error = SaveAddresses(kAddressFileName, {m_ownAddress->text(), m_recipient->text()})) {
-    showError(error->number, error->description);
-  }
+void MainForm::SaveAddressFile() {
+  const Result<> saved =
+      SaveAddresses(DataFile(kAddressFileName), {m_ownAddress->text(), m_recipient->text()});
+  if (!saved) ShowError(saved.error());
 }
 
-void MainForm::onLoadAddresses() {
-  auto loaded = LoadAddresses(kAddressFileName);
-  if (auto* error = std::get_if<FileError>(&loaded)) {
-    showError(error->number, error->description);  // fields and counters stay as they were
+void MainForm::LoadAddressFile() {
+  const Result<AddressPair> loaded = LoadAddresses(DataFile(kAddressFileName));
+  if (!loaded) {
+    ShowError(loaded.error());  // fields and counters stay as they were
     return;
   }
-  const auto& addresses = std::get<AddressPair>(loaded);
-  m_ownAddress->setText(addresses.own);
-  m_recipient->setText(addresses.recipient);
-  m_model.AddressesLoaded(View(addresses.own));
-  showModel();
-}
-
-void MainForm::onSend() {
-  if (auto error = CheckRecipient(m_recipient->text())) {
-    showError(error->number(), error->description());
-    return;
-  }
-  SendMail();
+  m_ownAddress->setText(loaded->own);
+  m_recipient->setText(loaded->recipient);
+  m_model.AddressesLoaded(View(loaded->own));
+  ShowModel();
 }
 
 // Hands the message over as it stands now and lets the window go on: edits made while
-// the mail program runs do not change what is sent. One send at a time.
+// the mail program runs do not change what is sent. One send at a time. The transport
+// checks the recipient and reports what is wrong with it like any other failure.
 void MainForm::SendMail() {
   m_sendButton->setEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
   m_mail->send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
-               [this](const std::optional<MailError>& error) {
+               [this](const Result<>& sent) {
                  QApplication::restoreOverrideCursor();
                  m_sendButton->setEnabled(true);
-                 if (error) showError(error->number(), error->description());
+                 if (!sent) ShowError(sent.error());
                });
 }
 
-void MainForm::showModel() {
+void MainForm::ShowModel() {
   m_counter->setText(QString::number(m_model.Counter()));
   SetDescription(m_counter, RoomText(m_model.RoomLeft(), m_model.ByteMode()));
   setWindowTitle(ToQString(TitleText(m_model.WindowTitle())));
-  showFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);
-  showFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
-  showSpill();
+  ShowFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);
+  ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
+  ShowSpill();
 }
 
-void MainForm::showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown) {
+void MainForm::ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown) {
   if (roomLeft == shown) return;  // a keystroke in the body leaves the fields as they are
   const bool wasOver = shown < 0;
   shown = roomLeft;
@@ -350,7 +339,7 @@ void MainForm::showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64
 
 // Tints the body from where it passes the limit to its end. Extra selections belong to
 // the view: the text, its undo history and the counts never see them.
-void MainForm::showSpill() {
+void MainForm::ShowSpill() {
   const std::optional<BodyPosition> spill = m_model.Spill();
   if (!spill && !m_spillShown) return;
   QList<QTextEdit::ExtraSelection> selections;
@@ -377,36 +366,41 @@ void MainForm::showSpill() {
 
 // A keystroke must not rewrite a long body's file: at most one write per interval, the
 // first change starting it, so the file follows the body within that time.
-void MainForm::scheduleScratchFile() {
+void MainForm::ScheduleScratchFile() {
   if (!m_scratchFileTimer.isActive()) m_scratchFileTimer.start();
 }
 
 void MainForm::FlushScratchFile() {
-  if (m_scratchFileTimer.isActive()) writeScratchFile();
+  if (m_scratchFileTimer.isActive()) WriteScratchFile();
 }
 
 // Written for whoever reads it; the count never depends on it, so a directory we cannot
 // write to costs one message, not the count or the text. A new file renamed over the old
 // one: never seen half-written, and never written through a link.
-void MainForm::writeScratchFile() {
+void MainForm::WriteScratchFile() {
   m_scratchFileTimer.stop();
   const std::string bytes = ScratchFileBytes(View(BodyText()));
-  const auto error = SaveFileBytes(
-      QLatin1String(kScratchFileName.data(), static_cast<qsizetype>(kScratchFileName.size())),
-      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-      Durability::kUnsynced);
+  const Result<> saved =
+      SaveFileBytes(DataFile(QString::fromLatin1(kScratchFileName.data(),
+                                                 static_cast<qsizetype>(kScratchFileName.size()))),
+                    QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                    Durability::kUnsynced);
   const bool reported = m_scratchFileFailing;
-  m_scratchFileFailing = error.has_value();
-  if (error && !reported) showError(error->number, error->description);
+  m_scratchFileFailing = !saved;
+  if (!saved && !reported) ShowError(saved.error());
+}
+
+// Named as the user knows it when the folder is the current directory.
+QString MainForm::DataFile(const QString& name) const {
+  return QDir::cleanPath(m_dataFolder.filePath(name));
 }
 
 // The error number, a CR, then the description; exclamation icon, OK only.
-void MainForm::showError(int number, const QString& description) {
+void MainForm::ShowError(const Error& error) {
   // A send in progress shows a busy cursor; the box must not.
   const bool busy = QApplication::overrideCursor() != nullptr;
   if (busy) QApplication::restoreOverrideCursor();
-  QMessageBox::warning(this, QStringLiteral("Kelmo"),
-                       QString::number(number) + QLatin1Char('\r') + description);
+  QMessageBox::warning(this, QStringLiteral("Kelmo"), ErrorBoxText(error));
   if (busy) QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 

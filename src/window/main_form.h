@@ -3,6 +3,7 @@
 // mail actions.
 #pragma once
 
+#include <QDir>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -20,15 +21,14 @@ class QPushButton;
 namespace kelmo {
 
 class MailTransport;
+struct Error;
 
 class MainForm : public QWidget {
   Q_OBJECT
 
  public:
-  // Sends through the Linux mail system.
-  explicit MainForm(QWidget* parent = nullptr);
-  // Sends through `mail`.
-  explicit MainForm(std::unique_ptr<MailTransport> mail, QWidget* parent = nullptr);
+  // Sends through `mail`; keeps the address file and the scratch file in `dataFolder`.
+  MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent = nullptr);
   ~MainForm() override;
 
   const MessageModel& model() const { return m_model; }
@@ -41,28 +41,29 @@ class MainForm : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void createControls();
-  void placeControls();
-  void setTabOrder();
-  void connectHandlers();
+  void CreateControls();
+  void PlaceControls();
+  void SetTabOrder();
+  void ConnectHandlers();
 
-  void onBodyContentsChanged(int position, int charsRemoved, int charsAdded);
-  void onOwnAddressEdited(const QString& text);
-  void onSubjectEdited(const QString& text);
-  void onByteModeClicked(bool ticked);
-  void onClear();
-  void onSaveAddresses();
-  void onLoadAddresses();
-  void onSend();
-
-  void resyncBody();
-  void showModel();
-  void showSpill();
-  void showFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
-  void scheduleScratchFile();
-  void writeScratchFile();
+  // What the user did.
+  void BodyEdited(int position, int charsRemoved, int charsAdded);
+  void OwnAddressEdited(const QString& text);
+  void SubjectEdited(const QString& text);
+  void ByteModeClicked(bool ticked);
+  void ClearAll();
+  void SaveAddressFile();
+  void LoadAddressFile();
   void SendMail();
-  void showError(int number, const QString& description);
+
+  void ResyncBody();
+  void ShowModel();
+  void ShowSpill();
+  void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
+  void ScheduleScratchFile();
+  void WriteScratchFile();
+  QString DataFile(const QString& name) const;
+  void ShowError(const Error& error);
 
   QLabel* m_recipientCaption = nullptr;
   QLineEdit* m_recipient = nullptr;
@@ -89,6 +90,7 @@ class MainForm : public QWidget {
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   QTimer m_scratchFileTimer;          // runs while a change of the body waits to be written
   std::unique_ptr<MailTransport> m_mail;
+  QDir m_dataFolder;
 };
 
 }  // namespace kelmo

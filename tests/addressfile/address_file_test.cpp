@@ -6,6 +6,7 @@
 #include <QFile>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 
 #include "support/sandbox.h"
 
@@ -22,7 +23,7 @@ struct ParseCase {
   const char* name;
   std::string bytes;
   bool wholeFile;
-  int error;
+  int error;  // 0, or the AddressFileError
   std::u16string own;
   std::u16string recipient;
 };
@@ -32,14 +33,17 @@ class parse_address_file : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(parse_address_file, reads_two_lines) {
   const ParseCase& c = GetParam();
-  const ParsedAddresses parsed = ParseAddressFile(c.bytes, c.wholeFile);
-  EXPECT_EQ(parsed.error, c.error);
-  if (c.error == 0) {
-    EXPECT_EQ(parsed.own, c.own);
-    EXPECT_EQ(parsed.recipient, c.recipient);
+  const auto parsed = ParseAddressFile(c.bytes, c.wholeFile);
+  EXPECT_EQ(parsed ? 0 : static_cast<int>(parsed.error()), c.error);
+  if (parsed) {
+    EXPECT_EQ(parsed->own, c.own);
+    EXPECT_EQ(parsed->recipient, c.recipient);
   }
 }
 
+constexpr int kTooFewLines = static_cast<int>(AddressFileError::kTooFewLines);
+constexpr int kLineTooLong = static_cast<int>(AddressFileError::kLineTooLong);
+constexpr int kNotText = static_cast<int>(AddressFileError::kNotText);
 const std::string kLongest(kMaxAddressLineBytes, 'x');
 const std::u16string kLongest16(kMaxAddressLineBytes, u'x');
 
@@ -77,22 +81,56 @@ TEST(address_file, bytes_are_cp932_lines_with_crlf) {
   EXPECT_EQ(AddressFileBytes(u"", u""), "\r\n\r\n");
   EXPECT_EQ(AddressFileBytes(u"me@x.jp", u"相手"), "me@x.jp\r\n\x91\x8a\x8e\xe8\r\n");
   EXPECT_EQ(AddressFileBytes(u"é", u"\U0001F600"), "?\r\n??\r\n");
+  // Half-width kana, the wave dash and the NEC specials are code page 932's own.
+  EXPECT_EQ(AddressFileBytes(u"ｱｲ～①@x.jp", u"相手?@x.jp"),
+            "\xb1\xb2\x81\x60\x87\x40@x.jp\r\n\x91\x8a\x8e\xe8?@x.jp\r\n");
 }
 
 TEST(address_file, save_replaces_and_load_reads_back) {
   ScratchDir dir;
   WriteAll(u"kelmo.ini"_s, "old\r\nold\r\n");
-  ASSERT_FALSE(SaveAddresses(u"kelmo.ini"_s, {u"自分@x.jp"_s, u"you@y.jp"_s}));
-  EXPECT_EQ(ReadAll(u"kelmo.ini"_s), "\x8e\xa9\x95\xaa@x.jp\r\nyou@y.jp\r\n");
-  const auto loaded = LoadAddresses(u"kelmo.ini"_s);
-  ASSERT_TRUE(std::holds_alternative<AddressPair>(loaded));
-  EXPECT_EQ(std::get<AddressPair>(loaded).own, u"自分@x.jp"_s);
-  EXPECT_EQ(std::get<AddressPair>(loaded).recipient, u"you@y.jp"_s);
+  ASSERT_TRUE(SaveAddresses(u"kelmo.ini"_s, {u"自分ｱ～①@x.jp"_s, u"you@y.jp"_s}));
+  EXPECT_EQ(ReadAll(u"kelmo.ini"_s), "\x8e\xa9\x95\xaa\xb1\x81\x60\x87\x40@x.jp\r\nyou@y.jp\r\n");
+  const Result<AddressPair> loaded = LoadAddresses(u"kelmo.ini"_s);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->own, u"自分ｱ～①@x.jp"_s);
+  EXPECT_EQ(loaded->recipient, u"you@y.jp"_s);
+}
+
+// Written as '?', such an address would come back as another one: nothing is written,
+// and the message names the characters.
+TEST(address_file, save_refuses_what_cp932_cannot_hold) {
+  struct Row {
+    const char* name;
+    QString own;
+    QString recipient;
+    QString shows;
+  };
+  const Row rows[] = {
+      {"emoji_in_recipient", u"me@x.jp"_s, u"a\U0001F600b@x.jp"_s, u"\U0001F600"_s},
+      {"accent_in_own_address", u"café@x.jp"_s, u"you@x.jp"_s, u"é"_s},
+      {"several", u"é€ü@x.jp"_s, u"y\U0001F600@x.jp"_s, u"é € ü \U0001F600"_s},
+  };
+  for (const std::optional<QByteArray>& before :
+       {std::optional<QByteArray>(), std::optional<QByteArray>("old@a.jp\r\nold@b.jp\r\n")}) {
+    for (const Row& row : rows) {
+      ScratchDir dir;
+      if (before) WriteAll(u"kelmo.ini"_s, *before);
+      const Result<> saved = SaveAddresses(u"kelmo.ini"_s, {row.own, row.recipient});
+      SCOPED_TRACE(row.name);
+      ASSERT_FALSE(saved);
+      EXPECT_EQ(saved.error().number, static_cast<int>(AddressFileError::kNotStorable));
+      EXPECT_TRUE(saved.error().description.contains(u"kelmo.ini"_s));
+      EXPECT_TRUE(saved.error().description.contains(row.shows))
+          << saved.error().description.toStdString();
+      EXPECT_EQ(ReadAll(u"kelmo.ini"_s), before.value_or("<missing>"));
+    }
+  }
 }
 
 int LoadError(const QString& path) {
-  const auto loaded = LoadAddresses(path);
-  return std::holds_alternative<FileError>(loaded) ? std::get<FileError>(loaded).number : 0;
+  const Result<AddressPair> loaded = LoadAddresses(path);
+  return loaded ? 0 : loaded.error().number;
 }
 
 TEST(address_file, load_reports_what_the_system_says) {
@@ -100,8 +138,8 @@ TEST(address_file, load_reports_what_the_system_says) {
   EXPECT_EQ(LoadError(u"kelmo.ini"_s), ENOENT);
   QDir().mkdir(u"kelmo.ini"_s);
   EXPECT_EQ(LoadError(u"kelmo.ini"_s), EISDIR);
-  const auto loaded = LoadAddresses(u"kelmo.ini"_s);
-  EXPECT_TRUE(std::get<FileError>(loaded).description.contains(u"kelmo.ini"_s));
+  const Result<AddressPair> loaded = LoadAddresses(u"kelmo.ini"_s);
+  EXPECT_TRUE(loaded.error().description.contains(u"kelmo.ini"_s));
 }
 
 TEST(address_file, huge_or_endless_files_are_read_only_as_far_as_needed) {

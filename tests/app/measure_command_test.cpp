@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "mail/system_transport.h"
 #include "support/sandbox.h"
 #include "window/main_form.h"
 
@@ -50,7 +51,8 @@ Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
 
 // What the window shows for the same fields: counter and title.
 QByteArray WindowSays(const QString& own, const QString& subject, const QString& body) {
-  MainForm form;
+  const testing::SandboxDir folder;
+  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.path()));
   form.findChild<QLineEdit*>(u"ownAddress"_s)->setText(own);
   form.findChild<QLineEdit*>(u"subject"_s)->setText(subject);
   form.findChild<QPlainTextEdit*>(u"body"_s)->setPlainText(body);

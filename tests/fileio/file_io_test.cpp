@@ -29,9 +29,9 @@ using testing::WriteAll;
 TEST(file_io, save_replaces_the_whole_file) {
   ScratchDir dir;
   WriteAll(u"f"_s, "a much longer old content\r\n");
-  EXPECT_EQ(SaveFileBytes(u"f"_s, "new\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveFileBytes(u"f"_s, "new\r\n"));
   EXPECT_EQ(ReadAll(u"f"_s), "new\r\n");
-  EXPECT_EQ(SaveFileBytes(u"f"_s, ""), std::nullopt);
+  EXPECT_TRUE(SaveFileBytes(u"f"_s, ""));
   EXPECT_EQ(ReadAll(u"f"_s), "");
 }
 
@@ -44,18 +44,18 @@ TEST(file_io, failed_saves_keep_the_old_file) {
   for (const Row row : {Row{"read_only_directory", true, EACCES}, Row{"full_disk", false, EFBIG}}) {
     ScratchDir dir;
     WriteAll(u"f"_s, "old\r\n");
-    std::optional<FileError> error;
-    if (row.readOnlyDir) {
-      dir.setWritable(false);
-      Unprivileged nobody;
-      error = SaveFileBytes(u"f"_s, "new\r\n");
-    } else {
+    const Result<> saved = [&row, &dir] {
+      if (row.readOnlyDir) {
+        dir.setWritable(false);
+        Unprivileged nobody;
+        return SaveFileBytes(u"f"_s, "new\r\n");
+      }
       FileSizeLimit limit(64);
-      error = SaveFileBytes(u"f"_s, QByteArray(200, 'n'));
-    }
-    ASSERT_TRUE(error.has_value()) << row.name;
-    EXPECT_EQ(error->number, row.expected) << row.name;
-    EXPECT_TRUE(error->description.contains(u"f"_s)) << row.name;
+      return SaveFileBytes(u"f"_s, QByteArray(200, 'n'));
+    }();
+    ASSERT_FALSE(saved) << row.name;
+    EXPECT_EQ(saved.error().number, row.expected) << row.name;
+    EXPECT_TRUE(saved.error().description.contains(u"f"_s)) << row.name;
     dir.setWritable(true);
     EXPECT_EQ(ReadAll(u"f"_s), "old\r\n") << row.name;
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{u"f"_s}) << row.name;
@@ -67,12 +67,12 @@ TEST(file_io, save_replaces_a_link_and_leaves_its_target) {
   ScratchDir dir;
   WriteAll(u"elsewhere"_s, "someone else's\n");
   ASSERT_EQ(::symlink("elsewhere", "f"), 0);
-  EXPECT_EQ(SaveFileBytes(u"f"_s, "new\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveFileBytes(u"f"_s, "new\r\n"));
   EXPECT_FALSE(QFileInfo(u"f"_s).isSymLink());
   EXPECT_EQ(ReadAll(u"f"_s), "new\r\n");
   EXPECT_EQ(ReadAll(u"elsewhere"_s), "someone else's\n");
   ASSERT_EQ(::symlink("/nonexistent/dir/x", "dangling"), 0);
-  EXPECT_EQ(SaveFileBytes(u"dangling"_s, "x", Durability::kUnsynced), std::nullopt);
+  EXPECT_TRUE(SaveFileBytes(u"dangling"_s, "x", Durability::kUnsynced));
   EXPECT_EQ(ReadAll(u"dangling"_s), "x");
 }
 
@@ -80,13 +80,13 @@ TEST(file_io, save_keeps_the_permissions_of_the_file_it_replaces) {
   ScratchDir dir;
   WriteAll(u"f"_s, "old");
   ASSERT_EQ(::chmod("f", 0600), 0);
-  ASSERT_EQ(SaveFileBytes(u"f"_s, "new"), std::nullopt);
+  ASSERT_TRUE(SaveFileBytes(u"f"_s, "new"));
   struct stat status {};
   ASSERT_EQ(::stat("f", &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
   // A new file gets what the umask leaves, as any file the user creates.
   const mode_t mask = ::umask(022);
-  ASSERT_EQ(SaveFileBytes(u"g"_s, "new"), std::nullopt);
+  ASSERT_TRUE(SaveFileBytes(u"g"_s, "new"));
   ::umask(mask);
   ASSERT_EQ(::stat("g", &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0644u);
@@ -113,11 +113,11 @@ TEST(file_io, saving_where_no_file_can_go) {
   for (const Row& row : rows) {
     ScratchDir dir;
     row.arrange(dir);
-    const std::optional<FileError> error = SaveFileBytes(u"f"_s, "new");
-    ASSERT_TRUE(error.has_value()) << row.name;
-    EXPECT_EQ(error->number, row.number) << row.name;
-    EXPECT_TRUE(error->description.startsWith(u"f に保存できません: "_s))
-        << row.name << ": " << error->description.toStdString();
+    const Result<> saved = SaveFileBytes(u"f"_s, "new");
+    ASSERT_FALSE(saved) << row.name;
+    EXPECT_EQ(saved.error().number, row.number) << row.name;
+    EXPECT_TRUE(saved.error().description.startsWith(u"f に保存できません: "_s))
+        << row.name << ": " << saved.error().description.toStdString();
     ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
               row.number == EISDIR ? 1 : 0)
@@ -129,7 +129,7 @@ TEST(file_io, saving_where_no_file_can_go) {
 TEST(file_io, save_replaces_a_fifo) {
   ScratchDir dir;
   ASSERT_EQ(::mkfifo("f", 0600), 0);
-  EXPECT_EQ(SaveFileBytes(u"f"_s, "new"), std::nullopt);
+  EXPECT_TRUE(SaveFileBytes(u"f"_s, "new"));
   EXPECT_EQ(ReadAll(u"f"_s), "new");
 }
 
@@ -137,17 +137,18 @@ TEST(file_io, reading_what_is_not_a_file) {
   ScratchDir dir;
   ASSERT_EQ(::mkfifo("fifo", 0600), 0);
   QDir().mkdir(u"folder"_s);
-  FilePrefix prefix;
   // A FIFO nobody writes to reads as empty at once rather than hanging the window.
-  EXPECT_EQ(ReadFilePrefix(u"fifo"_s, 100, prefix), std::nullopt);
-  EXPECT_EQ(prefix.bytes, "");
-  const auto folder = ReadFilePrefix(u"folder"_s, 100, prefix);
-  ASSERT_TRUE(folder.has_value());
-  EXPECT_EQ(folder->number, EISDIR);
+  const Result<FilePrefix> fifo = ReadFilePrefix(u"fifo"_s, 100);
+  ASSERT_TRUE(fifo);
+  EXPECT_EQ(fifo->bytes, "");
+  const Result<FilePrefix> folder = ReadFilePrefix(u"folder"_s, 100);
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.error().number, EISDIR);
   // An endless device: no more than asked for.
-  EXPECT_EQ(ReadFilePrefix(u"/dev/zero"_s, 100, prefix), std::nullopt);
-  EXPECT_EQ(prefix.bytes, QByteArray(100, '\0'));
-  EXPECT_FALSE(prefix.wholeFile);
+  const Result<FilePrefix> zero = ReadFilePrefix(u"/dev/zero"_s, 100);
+  ASSERT_TRUE(zero);
+  EXPECT_EQ(zero->bytes, QByteArray(100, '\0'));
+  EXPECT_FALSE(zero->wholeFile);
 }
 
 TEST(file_io, reads_no_further_than_asked) {
@@ -160,15 +161,14 @@ TEST(file_io, reads_no_further_than_asked) {
   };
   for (const Row& row :
        {Row{4, "0123", false}, Row{10, "0123456789", true}, Row{64, "0123456789", true}}) {
-    FilePrefix prefix;
-    ASSERT_EQ(ReadFilePrefix(u"f"_s, row.limit, prefix), std::nullopt);
-    EXPECT_EQ(prefix.bytes, row.bytes) << row.limit;
-    EXPECT_EQ(prefix.wholeFile, row.wholeFile) << row.limit;
+    const Result<FilePrefix> prefix = ReadFilePrefix(u"f"_s, row.limit);
+    ASSERT_TRUE(prefix) << row.limit;
+    EXPECT_EQ(prefix->bytes, row.bytes) << row.limit;
+    EXPECT_EQ(prefix->wholeFile, row.wholeFile) << row.limit;
   }
-  FilePrefix prefix;
-  const auto missing = ReadFilePrefix(u"missing"_s, 4, prefix);
-  ASSERT_TRUE(missing.has_value());
-  EXPECT_EQ(missing->number, ENOENT);
+  const Result<FilePrefix> missing = ReadFilePrefix(u"missing"_s, 4);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().number, ENOENT);
 }
 
 // The reason comes in the user's language, as the rest of the window does.
@@ -178,15 +178,15 @@ TEST(file_io, reasons_follow_the_users_locale) {
     GTEST_SKIP() << "the ja_JP.UTF-8 locale is not installed (scripts/deps test makes it)";
   }
   ScratchDir dir;
-  FilePrefix prefix;
-  const std::optional<FileError> error = ReadFilePrefix(u"kelmo.ini"_s, 100, prefix);
+  const Result<FilePrefix> read = ReadFilePrefix(u"kelmo.ini"_s, 100);
   std::setlocale(LC_ALL, previous.c_str());
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->number, ENOENT);
-  EXPECT_TRUE(error->description.contains(u"そのようなファイルやディレクトリはありません"_s))
-      << error->description.toStdString();
-  EXPECT_TRUE(error->description.startsWith(u"kelmo.ini を開けません: "_s))
-      << error->description.toStdString();
+  ASSERT_FALSE(read);
+  const Error& error = read.error();
+  EXPECT_EQ(error.number, ENOENT);
+  EXPECT_TRUE(error.description.contains(u"そのようなファイルやディレクトリはありません"_s))
+      << error.description.toStdString();
+  EXPECT_TRUE(error.description.startsWith(u"kelmo.ini を開けません: "_s))
+      << error.description.toStdString();
 }
 
 }  // namespace

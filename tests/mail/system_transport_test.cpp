@@ -22,21 +22,32 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeMailPrograms;
 
+// The numbers as the window shows them.
+constexpr int kBadRecipient = static_cast<int>(MailError::kBadRecipient);
+constexpr int kCommandLineTooLong = static_cast<int>(MailError::kCommandLineTooLong);
+constexpr int kComposeFailed = static_cast<int>(MailError::kComposeFailed);
+constexpr int kInputNotRead = static_cast<int>(MailError::kInputNotRead);
+constexpr int kNoMailSystem = static_cast<int>(MailError::kNoMailSystem);
+constexpr int kNoRecipient = static_cast<int>(MailError::kNoRecipient);
+constexpr int kProgramMissing = static_cast<int>(MailError::kProgramMissing);
+constexpr int kTimedOut = static_cast<int>(MailError::kTimedOut);
+constexpr int kTransportFailed = static_cast<int>(MailError::kTransportFailed);
+
 // For stand-ins that hang: the limits are what the test waits for.
 SystemMailTransport::Timeouts Short() { return {300ms, 500ms}; }
 // For stand-ins that exit at once: limits far above a loaded machine's start-up time, so an
 // exit status is never mistaken for a launcher left running or a sendmail that hung.
 SystemMailTransport::Timeouts Patient() { return {5s, 10s}; }
 
-// Sends and runs the event loop until the outcome arrives.
-std::optional<MailError> Send(MailTransport& t, const QString& to, const QString& subject,
-                              const QString& body, bool compose) {
+// Sends and runs the event loop until the outcome arrives: nothing, or the error.
+std::optional<Error> Send(MailTransport& t, const QString& to, const QString& subject,
+                          const QString& body, bool compose) {
   bool arrived = false;
-  std::optional<MailError> outcome;
-  t.send({to, subject, body, compose}, [&](const std::optional<MailError>& error) {
+  std::optional<Error> outcome;
+  t.send({to, subject, body, compose}, [&](const Result<>& sent) {
     EXPECT_FALSE(arrived) << "outcome reported twice";
     arrived = true;
-    outcome = error;
+    if (!sent) outcome = sent.error();
   });
   // A real event loop: QTest::qWaitFor sleeps between its rounds, which would throttle
   // reading a program's output to a pipe's worth every 10 ms.
@@ -54,10 +65,10 @@ std::optional<MailError> Send(MailTransport& t, const QString& to, const QString
   return outcome;
 }
 
-MailError SendError(MailTransport& t, bool compose, const QString& body = u"body"_s) {
+Error SendError(MailTransport& t, bool compose, const QString& body = u"body"_s) {
   if (auto error = Send(t, u"you@example.jp"_s, u"subject"_s, body, compose)) return *error;
   ADD_FAILURE() << "no error";
-  return MailError(0, u""_s);
+  return {};
 }
 
 TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
@@ -85,12 +96,12 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
     fake.setExit(row.code);
     fake.setStderr("msmtp: cannot connect to smtp.example.jp");
     SystemMailTransport transport(Patient());
-    const MailError error = SendError(transport, false);
+    const Error error = SendError(transport, false);
     // Our own number, never the exit status, which could read as an errno.
-    EXPECT_EQ(error.number(), kTransportFailed);
-    EXPECT_TRUE(error.description().contains(QStringLiteral("(終了コード %1)").arg(row.code)));
-    EXPECT_TRUE(error.description().contains(QLatin1String(row.meaning))) << row.code;
-    EXPECT_TRUE(error.description().contains(u"cannot connect to smtp.example.jp"_s)) << row.code;
+    EXPECT_EQ(error.number, kTransportFailed);
+    EXPECT_TRUE(error.description.contains(QStringLiteral("(終了コード %1)").arg(row.code)));
+    EXPECT_TRUE(error.description.contains(QLatin1String(row.meaning))) << row.code;
+    EXPECT_TRUE(error.description.contains(u"cannot connect to smtp.example.jp"_s)) << row.code;
   }
 }
 
@@ -99,7 +110,7 @@ TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
   fake.setHang(true);
   SystemMailTransport transport(Short());
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(SendError(transport, false).number(), kTimedOut);
+  EXPECT_EQ(SendError(transport, false).number, kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
@@ -141,10 +152,10 @@ TEST(system_transport, misbehaving_sendmail) {
 #endif
     EXPECT_EQ(outcome.has_value(), row.number.has_value()) << row.name;
     if (outcome && row.number) {
-      EXPECT_EQ(outcome->number(), *row.number) << row.name;
-      EXPECT_TRUE(outcome->description().contains(QString::fromUtf8(row.mentions)))
-          << row.name << ": " << outcome->description().left(300).toStdString();
-      EXPECT_LT(outcome->description().size(), 2000) << row.name;
+      EXPECT_EQ(outcome->number, *row.number) << row.name;
+      EXPECT_TRUE(outcome->description.contains(QString::fromUtf8(row.mentions)))
+          << row.name << ": " << outcome->description.left(300).toStdString();
+      EXPECT_LT(outcome->description.size(), 2000) << row.name;
     }
   }
 }
@@ -176,14 +187,14 @@ TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
     FakeMailPrograms fake;
     fake.setExit(code);
     SystemMailTransport transport(Patient());
-    const MailError error = SendError(transport, true);
-    EXPECT_EQ(error.number(), kComposeFailed);
-    EXPECT_TRUE(error.description().contains(QStringLiteral("(終了コード %1)").arg(code)));
+    const Error error = SendError(transport, true);
+    EXPECT_EQ(error.number, kComposeFailed);
+    EXPECT_TRUE(error.description.contains(QStringLiteral("(終了コード %1)").arg(code)));
   }
   FakeMailPrograms fake;
   fake.setExit(3);
   SystemMailTransport transport(Patient());
-  EXPECT_TRUE(SendError(transport, true).description().contains(u"メールソフトが見つかりません"_s));
+  EXPECT_TRUE(SendError(transport, true).description.contains(u"メールソフトが見つかりません"_s));
 }
 
 TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
@@ -196,8 +207,8 @@ TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
-  const MailError error = SendError(transport, true, QString(20000, QChar(u'あ')));
-  EXPECT_EQ(error.number(), kCommandLineTooLong);
+  const Error error = SendError(transport, true, QString(20000, QChar(u'あ')));
+  EXPECT_EQ(error.number, kCommandLineTooLong);
   EXPECT_FALSE(fake.ran("xdg-email"));
 }
 
@@ -205,7 +216,7 @@ TEST(system_transport, missing_programs_are_reported) {
   FakeMailPrograms fake;
   fake.remove("xdg-email");
   SystemMailTransport transport(Patient());
-  EXPECT_EQ(SendError(transport, true).number(), kProgramMissing);
+  EXPECT_EQ(SendError(transport, true).number, kProgramMissing);
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, false),
             std::nullopt);  // sendmail still there
 
@@ -213,7 +224,7 @@ TEST(system_transport, missing_programs_are_reported) {
     GTEST_SKIP() << "this machine has a system sendmail";
   }
   fake.remove("sendmail");
-  EXPECT_EQ(SendError(transport, false).number(), kNoMailSystem);
+  EXPECT_EQ(SendError(transport, false).number, kNoMailSystem);
 }
 
 TEST(system_transport, sending_does_not_block_the_event_loop) {
@@ -252,10 +263,11 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
 TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
-  for (const QString& recipient : {QString(), u"you@x.jp\r\nBcc: evil@x.jp"_s, u"あなた@x.jp"_s}) {
+  for (const QString& recipient :
+       {QString(), u"   "_s, u"you@x.jp\r\nBcc: evil@x.jp"_s, u"あなた@x.jp"_s}) {
     const auto error = Send(transport, recipient, u"s"_s, u"b"_s, false);
     ASSERT_TRUE(error.has_value()) << recipient.toStdString();
-    EXPECT_TRUE(error->number() == kNoRecipient || error->number() == kBadRecipient)
+    EXPECT_TRUE(error->number == kNoRecipient || error->number == kBadRecipient)
         << recipient.toStdString();
   }
   EXPECT_FALSE(fake.ran("sendmail"));
@@ -294,7 +306,7 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
       const auto outcome = Send(transport, row.recipient, row.subject, u"body"_s, compose);
       if (row.refused) {
         ASSERT_TRUE(outcome.has_value());
-        EXPECT_EQ(outcome->number(), kBadRecipient);
+        EXPECT_EQ(outcome->number, kBadRecipient);
         EXPECT_FALSE(fake.ran("sendmail") || fake.ran("xdg-email"));
         continue;
       }

