@@ -34,10 +34,11 @@ TEST(application, fatal_report_gives_number_and_description) {
       {"not_an_exception", std::make_exception_ptr(42), -1, ""},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     const Error report = DescribeFatal(row.error);
-    EXPECT_EQ(report.number, row.number) << row.name;
-    EXPECT_FALSE(report.description.isEmpty()) << row.name;
-    EXPECT_TRUE(report.description.contains(QLatin1String(row.mentions))) << row.name;
+    EXPECT_EQ(report.number, row.number);
+    EXPECT_FALSE(report.description.isEmpty());
+    EXPECT_TRUE(report.description.contains(QLatin1String(row.mentions)));
   }
 }
 

@@ -85,13 +85,14 @@ TEST(measure_command, counts_as_the_window_does) {
       {"subject_with_a_line_break_as_typed", u""_s, u"a\nb"_s, "", 0},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     QStringList arguments = {u"--measure"_s};
     if (!row.own.isEmpty()) arguments << u"--own"_s << row.own;
     if (!row.subject.isEmpty()) arguments << QStringLiteral("--subject=%1").arg(row.subject);
     const Outcome run = Kelmo(arguments, row.body);
-    EXPECT_EQ(run.status, row.status) << row.name << run.err.toStdString();
-    EXPECT_EQ(run.out, WindowSays(row.own, row.subject, QString::fromUtf8(row.body))) << row.name;
-    EXPECT_TRUE(run.err.isEmpty()) << row.name;
+    EXPECT_EQ(run.status, row.status) << run.err.toStdString();
+    EXPECT_EQ(run.out, WindowSays(row.own, row.subject, QString::fromUtf8(row.body)));
+    EXPECT_TRUE(run.err.isEmpty());
   }
 }
 
@@ -127,10 +128,11 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
       {"unknown_short_option", {u"--measure"_s, u"-x"_s}, "", "'x'"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     const Outcome run = Kelmo(row.arguments, row.input);
-    EXPECT_EQ(run.status, 2) << row.name;
-    EXPECT_TRUE(run.out.isEmpty()) << row.name;
-    EXPECT_TRUE(run.err.contains(row.mentions)) << row.name << ": " << run.err.toStdString();
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.contains(row.mentions)) << run.err.toStdString();
   }
 }
 

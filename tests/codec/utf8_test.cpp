@@ -21,8 +21,9 @@ TEST(utf8, decode_and_encode) {
        u"\u0080\u07ff\u0800\uffff\U0010FFFF"},
   };
   for (const ConversionRow& row : rows) {
-    EXPECT_EQ(DecodeUtf8(row.utf8), row.utf16) << row.name;
-    EXPECT_EQ(EncodeUtf8(row.utf16), row.utf8) << row.name;
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(DecodeUtf8(row.utf8), row.utf16);
+    EXPECT_EQ(EncodeUtf8(row.utf16), row.utf8);
   }
 }
 

@@ -42,6 +42,7 @@ TEST(file_io, failed_saves_keep_the_old_file) {
     int expected;
   };
   for (const Row row : {Row{"read_only_directory", true, EACCES}, Row{"full_disk", false, EFBIG}}) {
+    SCOPED_TRACE(row.name);
     ScratchDir dir;
     WriteAll(u"f"_s, "old\r\n");
     const Result<> saved = [&row, &dir] {
@@ -53,12 +54,12 @@ TEST(file_io, failed_saves_keep_the_old_file) {
       FileSizeLimit limit(64);
       return SaveFileBytes(u"f"_s, QByteArray(200, 'n'));
     }();
-    ASSERT_FALSE(saved) << row.name;
-    EXPECT_EQ(saved.error().number, row.expected) << row.name;
-    EXPECT_TRUE(saved.error().description.contains(u"f"_s)) << row.name;
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().number, row.expected);
+    EXPECT_TRUE(saved.error().description.contains(u"f"_s));
     dir.setWritable(true);
-    EXPECT_EQ(ReadAll(u"f"_s), "old\r\n") << row.name;
-    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{u"f"_s}) << row.name;
+    EXPECT_EQ(ReadAll(u"f"_s), "old\r\n");
+    EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{u"f"_s});
   }
 }
 
@@ -111,17 +112,18 @@ TEST(file_io, saving_where_no_file_can_go) {
        ENOENT},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     ScratchDir dir;
     row.arrange(dir);
     const Result<> saved = SaveFileBytes(u"f"_s, "new");
-    ASSERT_FALSE(saved) << row.name;
-    EXPECT_EQ(saved.error().number, row.number) << row.name;
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().number, row.number);
     EXPECT_TRUE(saved.error().description.startsWith(u"f に保存できません: "_s))
-        << row.name << ": " << saved.error().description.toStdString();
+        << saved.error().description.toStdString();
     ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
               row.number == EISDIR ? 1 : 0)
-        << row.name << ": a temporary file was left";
+        << ": a temporary file was left";
   }
 }
 

@@ -102,8 +102,9 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
       {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_s).repeated(8), MailCharset::Utf8},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     const QList<QByteArray> words = EncodedWords(row.text, row.charset);
-    EXPECT_EQ(DecodeWords(words, row.charset), row.text) << row.name;
+    EXPECT_EQ(DecodeWords(words, row.charset), row.text);
   }
   EXPECT_TRUE(EncodedWords(u"", MailCharset::Utf8).isEmpty());
 }
@@ -121,12 +122,13 @@ TEST(mime_message, words_with_more_to_come_end_without_padding_where_they_can) {
       {"utf8_with_spaces", QString(u"会議す 😀 ok "_s).repeated(6), MailCharset::Utf8},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     const QList<QByteArray> words = EncodedWords(row.text, row.charset);
-    ASSERT_GT(words.size(), 2) << row.name;
+    ASSERT_GT(words.size(), 2);
     for (qsizetype i = 0; i + 1 < words.size(); ++i) {
-      EXPECT_FALSE(words[i].endsWith("=?=")) << row.name << " " << words[i].toStdString();
+      EXPECT_FALSE(words[i].endsWith("=?=")) << " " << words[i].toStdString();
     }
-    EXPECT_EQ(DecodeWords(words, row.charset), row.text) << row.name;
+    EXPECT_EQ(DecodeWords(words, row.charset), row.text);
   }
 }
 
@@ -168,12 +170,13 @@ TEST(mime_message, anything_else_goes_as_utf8_base64) {
       {"line_over_998_octets", u"subject"_s, QString(600, QChar(u'あ'))},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     const QByteArray message = Build({u"a@b.jp"_s, row.subject, row.body, u"date"_s});
-    EXPECT_TRUE(message.contains("Content-Type: text/plain; charset=UTF-8\n")) << row.name;
-    EXPECT_TRUE(message.contains("Content-Transfer-Encoding: base64\n")) << row.name;
+    EXPECT_TRUE(message.contains("Content-Type: text/plain; charset=UTF-8\n"));
+    EXPECT_TRUE(message.contains("Content-Transfer-Encoding: base64\n"));
     const QByteArray base64 = message.mid(message.indexOf("\n\n") + 2);
-    for (const QByteArray& line : base64.split('\n')) EXPECT_LE(line.size(), 76) << row.name;
-    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(base64)), row.body) << row.name;
+    for (const QByteArray& line : base64.split('\n')) EXPECT_LE(line.size(), 76);
+    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(base64)), row.body);
   }
 }
 

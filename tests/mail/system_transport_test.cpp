@@ -92,6 +92,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
     const char* meaning;
   };
   for (const Row row : {Row{75, "EX_TEMPFAIL"}, Row{78, "EX_CONFIG"}, Row{1, "sendmail"}}) {
+    SCOPED_TRACE(row.meaning);
     FakeMailPrograms fake;
     fake.setExit(row.code);
     fake.setStderr("msmtp: cannot connect to smtp.example.jp");
@@ -133,6 +134,7 @@ TEST(system_transport, misbehaving_sendmail) {
       {"floods_standard_error", "flood", 1, kTransportFailed, "the end"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     FakeMailPrograms fake;
     fake.setMisbehaviour(row.misbehaviour);
     fake.setExit(row.exitCode);
@@ -143,19 +145,18 @@ TEST(system_transport, misbehaving_sendmail) {
     clock.start();
     const auto outcome = Send(transport, u"you@example.jp"_s, u"subject"_s,
                               QString(4 << 20, QLatin1Char('a')), false);
-    EXPECT_LT(clock.elapsed(), 25000) << row.name;
+    EXPECT_LT(clock.elapsed(), 25000);
 #if !defined(__SANITIZE_ADDRESS__)  // freed memory waits in the sanitizer's quarantine
-    EXPECT_LT(testing::ProcessMemoryKiB("VmHWM") - peakBefore, 64 * 1024)
-        << row.name << ": memory grew";
+    EXPECT_LT(testing::ProcessMemoryKiB("VmHWM") - peakBefore, 64 * 1024) << ": memory grew";
 #else
     (void)peakBefore;
 #endif
-    EXPECT_EQ(outcome.has_value(), row.number.has_value()) << row.name;
+    EXPECT_EQ(outcome.has_value(), row.number.has_value());
     if (outcome && row.number) {
-      EXPECT_EQ(outcome->number, *row.number) << row.name;
+      EXPECT_EQ(outcome->number, *row.number);
       EXPECT_TRUE(outcome->description.contains(QString::fromUtf8(row.mentions)))
-          << row.name << ": " << outcome->description.left(300).toStdString();
-      EXPECT_LT(outcome->description.size(), 2000) << row.name;
+          << outcome->description.left(300).toStdString();
+      EXPECT_LT(outcome->description.size(), 2000);
     }
   }
 }
@@ -299,6 +300,7 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
       {"recipient_with_nul", QString::fromLatin1("you@example.jp\0x", 16), u"s"_s, true},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     for (const bool compose : {false, true}) {
       SCOPED_TRACE(std::string(row.name) + (compose ? " (compose)" : " (sendmail)"));
       FakeMailPrograms fake;

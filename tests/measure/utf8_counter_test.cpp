@@ -43,8 +43,6 @@ struct Row {
   std::int64_t runs;
   std::optional<std::uint64_t> errorAt;  // the offset reported when it is not
 };
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
-
 Outcome Expected(const Row& row) {
   if (row.errorAt) return {false, {}, row.errorAt};
   return {true, {row.bytes, row.runs}, std::nullopt};
@@ -105,40 +103,45 @@ const Row kRows[] = {
     {"error_after_valid_text_stops_there", "\xc3\xa9\x80\xff", 0, 0, 2},
 };
 
-class utf8 : public ::testing::TestWithParam<Row> {};
-
-TEST_P(utf8, whole_input) { EXPECT_EQ(Measure({GetParam().utf8}), Expected(GetParam())); }
+TEST(utf8, whole_input) {
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(Measure({row.utf8}), Expected(row));
+  }
+}
 
 // However the input is cut, the result is the same: a sequence, a CR LF or a word of
 // ASCII split between two chunks, or the input fed a byte at a time.
-TEST_P(utf8, any_split_into_chunks) {
-  const std::string_view text = GetParam().utf8;
-  for (std::size_t at = 0; at <= text.size(); ++at) {
-    EXPECT_EQ(Measure({text.substr(0, at), text.substr(at)}), Expected(GetParam()))
-        << "split at " << at;
+TEST(utf8, any_split_into_chunks) {
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const std::string_view text = row.utf8;
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+      EXPECT_EQ(Measure({text.substr(0, at), text.substr(at)}), Expected(row)) << "split at " << at;
+    }
+    std::vector<std::string_view> bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) bytes.push_back(text.substr(i, 1));
+    EXPECT_EQ(Measure(bytes), Expected(row)) << "a byte at a time";
   }
-  std::vector<std::string_view> bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) bytes.push_back(text.substr(i, 1));
-  EXPECT_EQ(Measure(bytes), Expected(GetParam())) << "a byte at a time";
 }
 
 // The same inside long ASCII, at every alignment to the 64-byte blocks ASCII is taken in.
-TEST_P(utf8, inside_ascii_at_any_alignment) {
-  const std::string after(70, 'y');
-  for (std::size_t before = 1; before <= 70; ++before) {
-    const std::string text = std::string(before, 'x') + std::string(GetParam().utf8) + after;
-    Outcome expected = Expected(GetParam());
-    if (expected.valid) {
-      expected.size.bytes += static_cast<std::int64_t>(before + after.size());
-    } else {
-      *expected.errorOffset += before;
+TEST(utf8, inside_ascii_at_any_alignment) {
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const std::string after(70, 'y');
+    for (std::size_t before = 1; before <= 70; ++before) {
+      const std::string text = std::string(before, 'x') + std::string(row.utf8) + after;
+      Outcome expected = Expected(row);
+      if (expected.valid) {
+        expected.size.bytes += static_cast<std::int64_t>(before + after.size());
+      } else {
+        *expected.errorOffset += before;
+      }
+      EXPECT_EQ(Measure({text}), expected) << before << " bytes before";
     }
-    EXPECT_EQ(Measure({text}), expected) << before << " bytes before";
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(rows, utf8, ::testing::ValuesIn(kRows),
-                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(utf8_bom, skipped_only_at_the_very_start) {
   struct BomRow {
@@ -162,9 +165,10 @@ TEST(utf8_bom, skipped_only_at_the_very_start) {
       {"bom_after_text_counts", {"a", "\xef\xbb\xbf"}, 2},
   };
   for (const BomRow& row : rows) {
+    SCOPED_TRACE(row.name);
     const Outcome outcome = Measure(row.chunks, /*skipBom=*/true);
-    EXPECT_TRUE(outcome.valid) << row.name;
-    EXPECT_EQ(outcome.size.bytes, row.bytes) << row.name;
+    EXPECT_TRUE(outcome.valid);
+    EXPECT_EQ(outcome.size.bytes, row.bytes);
   }
 }
 

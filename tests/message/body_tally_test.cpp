@@ -62,12 +62,13 @@ TEST(body_tally, separators_end_runs_and_count_as_crlf) {
       {"emoji_is_two_substitutes", {u"\U0001F600"}, 2, 2},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     BodyTally tally;
-    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs))) << row.name;
-    EXPECT_EQ(tally.Bytes(), row.bytes) << row.name;
-    EXPECT_EQ(tally.Characters(), row.characters) << row.name;
-    EXPECT_EQ(tally.Bytes(), LenMbcsRuns(PlainBody(row.paragraphs))) << row.name;
-    EXPECT_EQ(tally.Characters(), CharacterCount(PlainBody(row.paragraphs))) << row.name;
+    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs)));
+    EXPECT_EQ(tally.Bytes(), row.bytes);
+    EXPECT_EQ(tally.Characters(), row.characters);
+    EXPECT_EQ(tally.Bytes(), LenMbcsRuns(PlainBody(row.paragraphs)));
+    EXPECT_EQ(tally.Characters(), CharacterCount(PlainBody(row.paragraphs)));
   }
 }
 
@@ -152,10 +153,11 @@ TEST(body_tally, first_place_past_a_budget) {
        BodyPosition{0, 2}},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     BodyTally tally;
-    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs))) << row.name;
-    EXPECT_EQ(tally.FirstPastBytes(row.budget), row.bytes) << row.name;
-    EXPECT_EQ(tally.FirstPastCharacters(row.budget), row.characters) << row.name;
+    ASSERT_TRUE(tally.Replace(0, 1, Views(row.paragraphs)));
+    EXPECT_EQ(tally.FirstPastBytes(row.budget), row.bytes);
+    EXPECT_EQ(tally.FirstPastCharacters(row.budget), row.characters);
   }
 }
 

@@ -22,30 +22,55 @@ struct TitleCase {
   std::int64_t address, subject, label;
   Title title;
 };
-void PrintTo(const TitleCase& c, std::ostream* os) { *os << c.name; }
-
-class choose_title : public testing::TestWithParam<TitleCase> {};
-
-TEST_P(choose_title, picks_the_warning) {
-  const TitleCase& c = GetParam();
-  EXPECT_EQ(ChooseTitle(c.address, c.subject, c.label), c.title);
+TEST(choose_title, picks_the_warning) {
+  const TitleCase rows[] = {{"all_within", 0, 0, 51, Title::Plain},
+                            {"address_at_limit", 55, 0, 106, Title::Plain},
+                            {"address_over", 56, 0, 107, Title::AddressTooLong},
+                            {"subject_at_limit", 0, 40, 91, Title::Plain},
+                            {"subject_over", 0, 41, 92, Title::SubjectTooLong},
+                            {"total_at_limit", 0, 0, 384, Title::Plain},
+                            {"total_over", 0, 0, 385, Title::MessageTooLong},
+                            {"subject_beats_address", 56, 41, 148, Title::SubjectTooLong},
+                            {"total_beats_both", 56, 41, 385, Title::MessageTooLong},
+                            {"total_beats_address", 56, 0, 1000, Title::MessageTooLong},
+                            {"character_mode_label_over", 0, 0, 400, Title::MessageTooLong},
+                            {"huge_label", 0, 0, std::int64_t{1} << 40, Title::MessageTooLong}};
+  for (const TitleCase& c : rows) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ChooseTitle(c.address, c.subject, c.label), c.title);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    message_total, choose_title,
-    testing::Values(TitleCase{"all_within", 0, 0, 51, Title::Plain},
-                    TitleCase{"address_at_limit", 55, 0, 106, Title::Plain},
-                    TitleCase{"address_over", 56, 0, 107, Title::AddressTooLong},
-                    TitleCase{"subject_at_limit", 0, 40, 91, Title::Plain},
-                    TitleCase{"subject_over", 0, 41, 92, Title::SubjectTooLong},
-                    TitleCase{"total_at_limit", 0, 0, 384, Title::Plain},
-                    TitleCase{"total_over", 0, 0, 385, Title::MessageTooLong},
-                    TitleCase{"subject_beats_address", 56, 41, 148, Title::SubjectTooLong},
-                    TitleCase{"total_beats_both", 56, 41, 385, Title::MessageTooLong},
-                    TitleCase{"total_beats_address", 56, 0, 1000, Title::MessageTooLong},
-                    TitleCase{"character_mode_label_over", 0, 0, 400, Title::MessageTooLong},
-                    TitleCase{"huge_label", 0, 0, std::int64_t{1} << 40, Title::MessageTooLong}),
-    [](const auto& row) { return std::string(row.param.name); });
+// The command line and the model's recount share this: the fields measured as typed.
+TEST(count_in_byte_mode, measures_the_fields_and_picks_the_title) {
+  struct Row {
+    const char* name;
+    std::int64_t body;
+    std::u16string own;
+    std::u16string subject;
+    ByteModeCount count;
+  };
+  const Row rows[] = {
+      {"empty", 0, u"", u"", {0, 0, 51, Title::Plain}},
+      {"address_bytes_without_run_charge", 3, u"あ@x", u"", {4, 0, 58, Title::Plain}},
+      {"subject_with_run_charge", 0, u"", u"件名a", {0, 11, 62, Title::Plain}},
+      {"address_over", 0, std::u16string(56, u'a'), u"", {56, 0, 107, Title::AddressTooLong}},
+      {"subject_over",
+       0,
+       u"",
+       std::u16string(17, u'漢') + u"x",
+       {0, 41, 92, Title::SubjectTooLong}},
+      {"total_over", 334, u"", u"", {0, 0, 385, Title::MessageTooLong}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ByteModeCount count = CountInByteMode(row.body, row.own, row.subject);
+    EXPECT_EQ(count.addressCount, row.count.addressCount);
+    EXPECT_EQ(count.subjectCount, row.count.subjectCount);
+    EXPECT_EQ(count.total, row.count.total);
+    EXPECT_EQ(count.title, row.count.title);
+  }
+}
 
 TEST(message_total, title_texts_keep_their_spaces) {
   EXPECT_EQ(TitleText(Title::Plain), u"Kelmo");

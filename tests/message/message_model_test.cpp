@@ -21,8 +21,6 @@ struct Scenario {
   const char* name;
   std::vector<Step> steps;
 };
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
-
 // The body as the editor holds it: paragraphs, here split at LF.
 void SetBody(MessageModel& model, const std::u16string& text) {
   std::vector<std::u16string> paragraphs;
@@ -53,22 +51,6 @@ void Apply(MessageModel& model, const Step& step) {
   }
 }
 
-class message_model : public testing::TestWithParam<Scenario> {};
-
-TEST_P(message_model, shows_counter_and_title) {
-  MessageModel model;
-  EXPECT_EQ(model.Counter(), 0);
-  EXPECT_EQ(model.WindowTitle(), Title::Plain);
-  EXPECT_TRUE(model.ByteMode());
-  int n = 0;
-  for (const Step& step : GetParam().steps) {
-    Apply(model, step);
-    EXPECT_EQ(model.Counter(), step.counter) << "step " << n;
-    EXPECT_EQ(model.WindowTitle(), step.title) << "step " << n;
-    ++n;
-  }
-}
-
 const std::u16string k55(55, u'a');
 const std::u16string k56(56, u'a');
 const std::u16string kKanji17(17, u'漢');  // 34 + 6 = 40
@@ -80,64 +62,75 @@ constexpr Title A = Title::AddressTooLong;
 constexpr Title S = Title::SubjectTooLong;
 constexpr Title M = Title::MessageTooLong;
 
-INSTANTIATE_TEST_SUITE_P(
-    rules, message_model,
-    testing::Values(
-        Scenario{"empty_fields_total_51", {{Step::Body, u"", 51, P}}},
-        Scenario{"body_bytes_and_run_charge",
-                 {{Step::Body, u"abc", 54, P},
-                  {Step::Body, u"abcあ", 62, P},
-                  {Step::Body, u"あ\nい", 51 + 18, P},
-                  {Step::Body, u"ｱｲｳ", 54, P}}},
-        Scenario{"address_has_no_run_charge",
-                 {{Step::Own, u"me@example.jp", 64, P}, {Step::Own, u"あ", 53, P}}},
-        Scenario{"recipient_is_not_measured", {{Step::Subject, u"件名テスト", 51 + 16, P}}},
-        Scenario{"address_limit_is_55",
-                 {{Step::Own, k55, 106, P}, {Step::Own, k56, 107, A}, {Step::Own, k55, 106, P}}},
-        Scenario{"subject_limit_counts_the_run_charge",
-                 {{Step::Subject, kKanji17, 91, P}, {Step::Subject, kKanji20, 97, S}}},
-        Scenario{"total_limit_is_384_and_wins",
-                 {{Step::Own, k56, 107, A},
-                  {Step::Subject, k41, 148, S},
-                  {Step::Body, std::u16string(384 - 148, u'b'), 384, S},
-                  {Step::Body, std::u16string(385 - 148, u'b'), 385, M},
-                  {Step::Subject, u"", 385 - 41, A}}},
-        Scenario{"character_mode_counts_body_characters",
-                 {{Step::Body, u"ab\ncd", 51 + 6, P},
-                  {Step::Untick, u"", 4, P},
-                  {Step::Body, u"", 0, P},
-                  {Step::Body, std::u16string(400, u'x'), 400, M},
-                  {Step::Body, u"\u2028あ\u2028", 1, P}}},
-        // Unticking forces the plain title; the next count brings the stale subject back.
-        Scenario{
-            "untick_forces_plain_title_until_the_next_count",
-            {{Step::Subject, k41, 92, S}, {Step::Untick, u"", 0, P}, {Step::Body, u"a", 1, S}}},
-        Scenario{"character_mode_leaves_address_and_subject_counts",
-                 {{Step::Untick, u"", 0, P},
-                  {Step::Own, k56, 0, P},
-                  {Step::Subject, u"件名", 0, P},
-                  {Step::Body, u"abc", 3, P},
-                  // Ticking again recounts all three: 3 + 56 + 10 + 51.
-                  {Step::Tick, u"", 120, A}}},
-        Scenario{"load_recounts_in_byte_mode",
-                 {{Step::Untick, u"", 0, P},
-                  {Step::Subject, u"件名テスト", 0, P},
-                  {Step::Tick, u"", 51 + 16, P},
-                  {Step::Load, k56, 51 + 16 + 56, A}}},
-        Scenario{"load_in_character_mode_keeps_the_count",
-                 {{Step::Body, u"abc", 54, P},
-                  {Step::Untick, u"", 3, P},
-                  {Step::Load, u"me@x.jp", 3, P},
-                  {Step::Tick, u"", 51 + 3 + 7, P}}},
-        Scenario{"clear_in_byte_mode_ends_at_51",
-                 {{Step::Body, u"本文です", 51 + 14, P},
-                  {Step::Own, k56, 51 + 14 + 56, A},
-                  {Step::Subject, u"件名", 51 + 14 + 56 + 10, A},
-                  {Step::Clear, u"", 51, P}}},
-        Scenario{
-            "clear_in_character_mode_ends_at_0",
-            {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}),
-    [](const auto& row) { return std::string(row.param.name); });
+TEST(message_model, shows_counter_and_title) {
+  const Scenario rows[] = {
+      {"empty_fields_total_51", {{Step::Body, u"", 51, P}}},
+      {"body_bytes_and_run_charge",
+       {{Step::Body, u"abc", 54, P},
+        {Step::Body, u"abcあ", 62, P},
+        {Step::Body, u"あ\nい", 51 + 18, P},
+        {Step::Body, u"ｱｲｳ", 54, P}}},
+      {"address_has_no_run_charge",
+       {{Step::Own, u"me@example.jp", 64, P}, {Step::Own, u"あ", 53, P}}},
+      {"recipient_is_not_measured", {{Step::Subject, u"件名テスト", 51 + 16, P}}},
+      {"address_limit_is_55",
+       {{Step::Own, k55, 106, P}, {Step::Own, k56, 107, A}, {Step::Own, k55, 106, P}}},
+      {"subject_limit_counts_the_run_charge",
+       {{Step::Subject, kKanji17, 91, P}, {Step::Subject, kKanji20, 97, S}}},
+      {"total_limit_is_384_and_wins",
+       {{Step::Own, k56, 107, A},
+        {Step::Subject, k41, 148, S},
+        {Step::Body, std::u16string(384 - 148, u'b'), 384, S},
+        {Step::Body, std::u16string(385 - 148, u'b'), 385, M},
+        {Step::Subject, u"", 385 - 41, A}}},
+      {"character_mode_counts_body_characters",
+       {{Step::Body, u"ab\ncd", 51 + 6, P},
+        {Step::Untick, u"", 4, P},
+        {Step::Body, u"", 0, P},
+        {Step::Body, std::u16string(400, u'x'), 400, M},
+        {Step::Body, u"\u2028あ\u2028", 1, P}}},
+      // Unticking forces the plain title; the next count brings the stale subject back.
+      Scenario{"untick_forces_plain_title_until_the_next_count",
+               {{Step::Subject, k41, 92, S}, {Step::Untick, u"", 0, P}, {Step::Body, u"a", 1, S}}},
+      {"character_mode_leaves_address_and_subject_counts",
+       {{Step::Untick, u"", 0, P},
+        {Step::Own, k56, 0, P},
+        {Step::Subject, u"件名", 0, P},
+        {Step::Body, u"abc", 3, P},
+        // Ticking again recounts all three: 3 + 56 + 10 + 51.
+        {Step::Tick, u"", 120, A}}},
+      {"load_recounts_in_byte_mode",
+       {{Step::Untick, u"", 0, P},
+        {Step::Subject, u"件名テスト", 0, P},
+        {Step::Tick, u"", 51 + 16, P},
+        {Step::Load, k56, 51 + 16 + 56, A}}},
+      {"load_in_character_mode_keeps_the_count",
+       {{Step::Body, u"abc", 54, P},
+        {Step::Untick, u"", 3, P},
+        {Step::Load, u"me@x.jp", 3, P},
+        {Step::Tick, u"", 51 + 3 + 7, P}}},
+      {"clear_in_byte_mode_ends_at_51",
+       {{Step::Body, u"本文です", 51 + 14, P},
+        {Step::Own, k56, 51 + 14 + 56, A},
+        {Step::Subject, u"件名", 51 + 14 + 56 + 10, A},
+        {Step::Clear, u"", 51, P}}},
+      {"clear_in_character_mode_ends_at_0",
+       {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}};
+  for (const Scenario& row : rows) {
+    SCOPED_TRACE(row.name);
+    MessageModel model;
+    EXPECT_EQ(model.Counter(), 0);
+    EXPECT_EQ(model.WindowTitle(), Title::Plain);
+    EXPECT_TRUE(model.ByteMode());
+    int n = 0;
+    for (const Step& step : row.steps) {
+      Apply(model, step);
+      EXPECT_EQ(model.Counter(), step.counter) << "step " << n;
+      EXPECT_EQ(model.WindowTitle(), step.title) << "step " << n;
+      ++n;
+    }
+  }
+}
 
 TEST(message_model, room_left_and_where_the_body_spills) {
   struct Row {
@@ -166,13 +159,14 @@ TEST(message_model, room_left_and_where_the_body_spills) {
        BodyPosition{2, 0}},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     MessageModel model;
     if (!row.byteMode) model.ByteModeUnticked();
     model.OwnAddressChanged(row.own);
     model.SubjectChanged(row.subject);
     SetBody(model, row.body);
-    EXPECT_EQ(model.RoomLeft(), row.roomLeft) << row.name;
-    EXPECT_TRUE(model.Spill() == row.spill) << row.name;
+    EXPECT_EQ(model.RoomLeft(), row.roomLeft);
+    EXPECT_TRUE(model.Spill() == row.spill);
   }
 }
 

@@ -94,13 +94,13 @@ TEST(file_handling, load_failure_leaves_everything_as_it_was) {
       {"one_line", QByteArray("only@one.jp\r\n"), 1001},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     FormDriver d;
     d.type("ownAddress", u"keep@me.jp"_s);
     d.type("recipient", u"keep@you.jp"_s);
     if (row.file) WriteAll(d.file(u"kelmo.ini"_s), *row.file);
     const QString label = d.label();
     d.click("loadAddresses");
-    SCOPED_TRACE(row.name);
     ExpectOneWarning(d, row.number, "kelmo.ini");
     EXPECT_EQ(d.lineText("ownAddress"), u"keep@me.jp"_s);
     EXPECT_EQ(d.lineText("recipient"), u"keep@you.jp"_s);

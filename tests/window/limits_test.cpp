@@ -29,22 +29,27 @@ std::pair<int, int> Tint(FormDriver& d) {
 
 TEST(limits, counter_tells_the_room_left_in_the_unit_of_the_mode) {
   struct Row {
+    const char* name;
     bool byteMode;
     int bodyLength;
     QString text;
   };
   const Row rows[] = {
-      {true, 0, u"あと333バイト"_s}, {true, 333, u"あと0バイト"_s}, {true, 345, u"12バイト超過"_s},
-      {false, 372, u"あと12文字"_s}, {false, 396, u"12文字超過"_s},
+      {"bytes_empty", true, 0, u"あと333バイト"_s},
+      {"bytes_at_the_limit", true, 333, u"あと0バイト"_s},
+      {"bytes_over", true, 345, u"12バイト超過"_s},
+      {"characters_within", false, 372, u"あと12文字"_s},
+      {"characters_over", false, 396, u"12文字超過"_s},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     FormDriver d;
     if (!row.byteMode) d.click("byteMode");
     d.paste("body", QString(row.bodyLength, QLatin1Char('x')));
     if (row.bodyLength == 0) d.type("body", u""_s);
     QWidget* counter = d.control("counter");
-    EXPECT_EQ(counter->toolTip(), row.text) << row.bodyLength;
-    EXPECT_EQ(Description(counter), row.text) << row.bodyLength;
+    EXPECT_EQ(counter->toolTip(), row.text);
+    EXPECT_EQ(Description(counter), row.text);
     EXPECT_EQ(d.label(), QString::number(d.form().model().Counter()));  // still the bare number
   }
 }
@@ -64,21 +69,22 @@ TEST(limits, address_and_subject_show_when_they_are_over) {
        u"6バイト超過"_s},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.field);
     FormDriver d;
     auto* field = d.control<QLineEdit>(row.field);
     const QColor normal = field->palette().color(QPalette::Base);
     field->setText(row.within);
-    EXPECT_EQ(field->toolTip(), row.withinText) << row.field;
-    EXPECT_EQ(Description(field), row.withinText) << row.field;
-    EXPECT_EQ(field->palette().color(QPalette::Base), normal) << row.field;
+    EXPECT_EQ(field->toolTip(), row.withinText);
+    EXPECT_EQ(Description(field), row.withinText);
+    EXPECT_EQ(field->palette().color(QPalette::Base), normal);
 
     field->setText(row.over);
-    EXPECT_EQ(field->toolTip(), row.overText) << row.field;
-    EXPECT_EQ(Description(field), row.overText) << row.field;
-    EXPECT_NE(field->palette().color(QPalette::Base), normal) << row.field;
+    EXPECT_EQ(field->toolTip(), row.overText);
+    EXPECT_EQ(Description(field), row.overText);
+    EXPECT_NE(field->palette().color(QPalette::Base), normal);
 
     field->setText(row.within);
-    EXPECT_EQ(field->palette().color(QPalette::Base), normal) << row.field;
+    EXPECT_EQ(field->palette().color(QPalette::Base), normal);
   }
 }
 

@@ -63,11 +63,12 @@ TEST(main_form, each_field_reaches_the_counter_and_the_title) {
       {"recipient", QString(100, QLatin1Char('x')), u"0"_s, kPlain},  // never measured
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.field);
     FormDriver d;
     d.type(row.field, row.typed);
-    EXPECT_EQ(d.label(), row.counter) << row.field;
-    EXPECT_EQ(d.title(), row.title) << row.field;
-    EXPECT_EQ(d.label(), QString::number(d.form().model().Counter())) << row.field;
+    EXPECT_EQ(d.label(), row.counter);
+    EXPECT_EQ(d.title(), row.title);
+    EXPECT_EQ(d.label(), QString::number(d.form().model().Counter()));
   }
 }
 
@@ -94,15 +95,15 @@ TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
       {"frame_marks", u"あ\uFDD0い"_s},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     FormDriver d;
     d.paste("body", row.typed);
     d.type("body", u"末"_s);
     QTest::keyClick(d.body(), Qt::Key_Return, Qt::ShiftModifier);  // line separator
     d.type("body", u"尾"_s);
     const QString crlf = d.form().BodyText();
-    EXPECT_FALSE(crlf.contains(QRegularExpression(QStringLiteral("\r(?!\n)|(?<!\r)\n"))))
-        << row.name;
-    EXPECT_EQ(d.label(), ExpectedCounter(d)) << row.name;
+    EXPECT_FALSE(crlf.contains(QRegularExpression(QStringLiteral("\r(?!\n)|(?<!\r)\n"))));
+    EXPECT_EQ(d.label(), ExpectedCounter(d));
   }
 }
 
