@@ -70,7 +70,7 @@ void SetUtf8Label(benchmark::State& state, std::size_t bytes) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
 }
 
-constexpr std::size_t kChunk = 128 * 1024;  // as `kelmo --measure` reads
+constexpr std::size_t kChunk = std::size_t{128} * 1024;  // as `kelmo --measure` reads
 
 void BM_Utf8MbcsCounter(benchmark::State& state) {
   const std::string text = Utf8Input(static_cast<int>(state.range(0)));

@@ -1,6 +1,7 @@
 #include "addressfile/address_file.h"
 
 #include <QObject>
+#include <algorithm>
 
 #include "codec/codec.h"
 #include "fileio/file_io.h"
@@ -9,13 +10,14 @@
 namespace kelmo {
 namespace {
 
+constexpr unsigned char kDelete = 0x7F;
+
 // Control characters other than TAB mean the file is not text (a binary file, say).
 bool IsText(std::string_view line) {
-  for (const char c : line) {
+  return std::ranges::none_of(line, [](char c) {
     const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return false;
-  }
-  return true;
+    return (byte < 0x20 && byte != '\t') || byte == kDelete;
+  });
 }
 
 // Splits off one line; returns false when no line ends within `rest`.

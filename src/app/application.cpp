@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <new>
 #include <system_error>
+#include <utility>
 
 namespace kelmo {
 
 Error DescribeFatal(std::exception_ptr error) {
   try {
-    std::rethrow_exception(error);
+    std::rethrow_exception(std::move(error));
   } catch (const std::system_error& e) {
     return {e.code().value(), QString::fromLocal8Bit(e.what())};
   } catch (const std::bad_alloc&) {

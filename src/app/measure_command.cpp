@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kUsageError = 2;
 // Large enough that reading costs few system calls, small enough to stay in the cache.
-constexpr std::size_t kChunkBytes = 128 * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{128} * 1024;
 
 constexpr std::string_view kHelp =
     "Usage: kelmo [options] [FILE]\n"
@@ -111,7 +111,7 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
     } else if (arg.substr(0, 2) == "--") {
       const std::size_t equals = arg.find('=');
       const std::string_view name =
-          arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
+          arg.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
       const LongOption* option = FindLong(name);
       if (option == nullptr) return "Unknown option '" + std::string(name) + "'.";
       if (option->value != nullptr) {

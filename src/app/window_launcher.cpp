@@ -11,6 +11,9 @@
 namespace kelmo {
 namespace {
 
+// What a shell answers for a program it cannot find or run.
+constexpr int kCannotStart = 127;
+
 // The folder this program was started from, from the kernel, not from argv[0] or PATH.
 std::string OwnFolder() {
   char path[PATH_MAX];
@@ -37,7 +40,7 @@ int StartWindow(char** argv) {
   }
   std::fprintf(stderr, "kelmo: cannot start the window program %s: %s\n", failed->c_str(),
                std::strerror(error));
-  return 127;
+  return kCannotStart;
 }
 
 }  // namespace kelmo

@@ -11,5 +11,5 @@ int main(int argc, char* argv[]) {
   kelmo::Application app(argc, argv);
   kelmo::MainForm form(std::make_unique<kelmo::SystemMailTransport>(), QDir());
   form.show();
-  return app.exec();
+  return kelmo::Application::exec();
 }

@@ -19,7 +19,8 @@ constexpr const char* kUtf16Native =
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {
-    if (m_cd == reinterpret_cast<iconv_t>(-1)) {
+    // iconv_open reports failure as (iconv_t)-1.
+    if (m_cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
       throw std::system_error(errno, std::generic_category(),
                               std::string("iconv cannot convert ") + from + " to " + to);
     }
@@ -88,7 +89,9 @@ class Iconv {
 };
 
 // A lone surrogate half is the one-byte substitute; any other unit is as iconv converts it.
-bool IsSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+bool IsSurrogate(std::uint32_t unit) {
+  return unit >= 0xD800 && unit <= 0xDFFF;  // NOLINT(readability-magic-numbers)
+}
 
 // Whether one code unit takes two bytes, from a conversion of that unit alone.
 bool ConvertsToTwoBytes(Iconv& cd, char16_t unit) {
@@ -112,7 +115,7 @@ void FillWidthsOneByOne(std::array<std::uint8_t, 65536>& isDouble) {
 // have that shape.
 bool FillWidthsAtOnce(std::array<std::uint8_t, 65536>& isDouble) {
   std::u16string units;
-  units.reserve(2 * 65536);
+  units.reserve(std::size_t{2} * 65536);
   for (std::uint32_t unit = 1; unit < 65536; ++unit) {
     if (IsSurrogate(unit)) continue;
     units += static_cast<char16_t>(unit);

@@ -2,6 +2,8 @@
 
 namespace kelmo {
 
+// NOLINTBEGIN(readability-magic-numbers): the bit patterns of UTF-8 and UTF-16 are the data here
+
 std::u16string DecodeUtf8(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
@@ -54,5 +56,7 @@ std::string EncodeUtf8(std::u16string_view utf16) {
   }
   return out;
 }
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

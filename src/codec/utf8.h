@@ -8,6 +8,8 @@
 
 namespace kelmo {
 
+// NOLINTBEGIN(readability-magic-numbers): the bit patterns of UTF-8 and UTF-16 are the data here
+
 // Length of the sequence a byte starts; 0 for one that starts none (a continuation
 // byte, C0, C1, F5 and above).
 inline int Utf8SequenceLength(unsigned char lead) {
@@ -72,5 +74,7 @@ std::u16string DecodeUtf8(std::string_view utf8);
 
 // UTF-16 as UTF-8; a lone surrogate half becomes U+FFFD.
 std::string EncodeUtf8(std::u16string_view utf16);
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

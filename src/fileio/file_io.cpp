@@ -42,11 +42,11 @@ bool WriteAll(int fd, const QByteArray& bytes) {
 mode_t ModeFor(const QByteArray& name) {
   struct stat status {};
   if (::lstat(name.constData(), &status) == 0 && S_ISREG(status.st_mode)) {
-    return status.st_mode & 07777;
+    return status.st_mode & ALLPERMS;
   }
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  return 0666 & ~mask;
+  return DEFFILEMODE & ~mask;
 }
 
 }  // namespace

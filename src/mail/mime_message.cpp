@@ -16,6 +16,7 @@ constexpr int kMaxEncodedWord = 66;  // "Subject: " + word fits in 76
 constexpr int kMaxLineOctets = 998;  // RFC 5322 line limit, without CR LF
 constexpr int kMaxHeaderLine = 78;   // what RFC 5322 asks of every line it can
 constexpr int kBase64LineLength = 76;
+constexpr char16_t kDelete = 0x7F;
 
 QByteArray CharsetName(MailCharset charset) {
   return charset == MailCharset::Iso2022Jp ? QByteArrayLiteral("ISO-2022-JP")
@@ -29,12 +30,10 @@ std::optional<QByteArray> Encode(QStringView text, MailCharset charset) {
 
 // Control characters other than TAB and line breaks have no place in a 7bit text body.
 bool HasControls(QStringView text) {
-  for (const QChar c : text) {
+  return std::ranges::any_of(text, [](QChar c) {
     const bool allowed = c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
-    if (c.unicode() < 0x20 && !allowed) return true;
-    if (c.unicode() == 0x7F) return true;
-  }
-  return false;
+    return (c.unicode() < 0x20 && !allowed) || c.unicode() == kDelete;
+  });
 }
 
 // A final line break leaves an empty last line, kept.
@@ -70,7 +69,7 @@ QByteArray SubjectHeader(const QString& subject, MailCharset charset, const QByt
   bool plainAscii = name.size() + subject.size() <= kMaxHeaderLine &&
                     !subject.contains(QLatin1String("=?")) && subject == subject.simplified();
   for (const QChar c : subject)
-    plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < kDelete;
   if (plainAscii) return name + subject.toLatin1() + newline;
   return name + EncodedWords(subject, charset).join(newline + ' ') + newline;
 }
@@ -95,7 +94,7 @@ QByteArray Folded(const QByteArray& line, const QByteArray& newline) {
 }
 
 bool IsAscii(const QString& text) {
-  return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x7F; });
+  return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < kDelete; });
 }
 
 }  // namespace
@@ -124,7 +123,7 @@ QString SingleLine(const QString& text) {
   QString line = text;
   line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
   for (QChar& c : line) {
-    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
+    if (c.unicode() < 0x20 || c.unicode() == kDelete) c = QLatin1Char(' ');
   }
   return line;
 }

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
 
 #include "mail/mime_message.h"
 
@@ -18,6 +19,8 @@ constexpr qsizetype kMaxArgumentBytes = 32 * 4096 - 1;
 // Only somewhat more is kept while it runs, however much it writes.
 constexpr qsizetype kMaxReportedStderr = 800;
 constexpr qsizetype kKeptStderr = 4 * kMaxReportedStderr;
+// How long a killed mail program may take to be reaped.
+constexpr int kReapMs = 5000;
 
 QString FindXdgEmail() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
@@ -30,6 +33,7 @@ QString FindSendmail() {
   return path;
 }
 
+// NOLINTBEGIN(readability-magic-numbers): the programs' exit statuses are the data here
 QString XdgEmailFailure(int code) {
   switch (code) {
     case 1:
@@ -85,6 +89,8 @@ QString SendmailFailure(int code) {
   }
 }
 
+// NOLINTEND(readability-magic-numbers)
+
 QString ExitStatus(int code) { return QObject::tr("(終了コード %1)").arg(code); }
 
 }  // namespace
@@ -108,7 +114,7 @@ class SystemMailTransport::Job {
     m_done = nullptr;
     if (m_process.state() != QProcess::NotRunning) {
       m_process.kill();
-      m_process.waitForFinished(5000);
+      m_process.waitForFinished(kReapMs);
     }
   }
   Job(const Job&) = delete;
@@ -251,7 +257,7 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
             .arg(program)
-            .arg(static_cast<double>(limit.count()) / 1000.0)));
+            .arg(std::chrono::duration<double>(limit).count())));
   });
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),

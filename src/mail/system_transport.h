@@ -18,9 +18,9 @@ class SystemMailTransport : public MailTransport {
  public:
   struct Timeouts {
     // How long a mail client's launcher may take before it is left to run on its own.
-    std::chrono::milliseconds launcher{5000};
+    std::chrono::milliseconds launcher{5000};  // NOLINT(readability-magic-numbers)
     // How long sendmail may take before it is stopped and reported.
-    std::chrono::milliseconds transport{30000};
+    std::chrono::milliseconds transport{30000};  // NOLINT(readability-magic-numbers)
   };
 
   SystemMailTransport();

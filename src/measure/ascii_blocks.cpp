@@ -7,6 +7,8 @@
 #endif
 
 namespace kelmo {
+
+// NOLINTBEGIN(readability-magic-numbers): bit and byte positions in 64-bit words
 namespace {
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080u;
@@ -53,7 +55,7 @@ AsciiBlocks TakeAsciiBlocksInWords(const unsigned char* p, std::size_t size, boo
     }
     const std::uint64_t crLf = ((cr << 1) | std::uint64_t{taken.endsInCr}) & lf;
     taken.bytes += static_cast<std::int64_t>(kAsciiBlock) + std::popcount(cr) + std::popcount(lf) -
-                   2 * std::popcount(crLf);
+                   std::int64_t{2} * std::popcount(crLf);
     taken.endsInCr = (cr >> 63) != 0;
   }
   return taken;
@@ -82,7 +84,7 @@ __attribute__((target("avx2,popcnt"))) AsciiBlocks TakeAsciiBlocksAvx2(const uns
             << 32;
     const std::uint64_t crLf = ((crs << 1) | std::uint64_t{taken.endsInCr}) & lfs;
     taken.bytes += static_cast<std::int64_t>(kAsciiBlock) + __builtin_popcountll(crs) +
-                   __builtin_popcountll(lfs) - 2 * __builtin_popcountll(crLf);
+                   __builtin_popcountll(lfs) - std::int64_t{2} * __builtin_popcountll(crLf);
     taken.endsInCr = (crs >> 63) != 0;
   }
   return taken;
@@ -104,5 +106,7 @@ AsciiBlocks TakeAsciiBlocks(const unsigned char* p, std::size_t size, bool after
 #endif
   return TakeAsciiBlocksInWords(p, size, afterCr);
 }
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

@@ -6,6 +6,8 @@
 #include "codec/codec.h"
 
 namespace kelmo {
+
+// NOLINTBEGIN(readability-magic-numbers): bit and byte positions in 64-bit words
 namespace {
 
 constexpr std::size_t kBlock = 64;  // one bit per code unit in a 64-bit mask
@@ -29,7 +31,7 @@ std::uint64_t PackBytes(std::uint64_t x) { return (x * 0x0102040810204080u) >> 5
 // store: the table lookups are the only per-unit memory accesses.
 std::uint64_t DoubleByteMask8(const Cp932Widths& widths, const char16_t* p) {
   std::uint64_t bytes = 0;
-  for (int half = 0; half < 2; ++half) {
+  for (std::ptrdiff_t half = 0; half < 2; ++half) {
     const std::uint64_t four = Load4(p + 4 * half);
     for (int k = 0; k < 4; ++k) {
       // Unit k of the four sits at the low end of the word on a little-endian CPU only.
@@ -93,5 +95,7 @@ void MbcsCounter::Add(std::u16string_view piece) {
   if (m_endsDouble && widths.IsDoubleByte(piece.front())) --m_size.runs;  // one run, not two
   m_endsDouble = widths.IsDoubleByte(piece.back());
 }
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

@@ -10,6 +10,8 @@
 
 namespace kelmo {
 
+// NOLINTBEGIN(readability-magic-numbers): the bit patterns of UTF-8 and UTF-16 are the data here
+
 Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom) : m_skipBom(skipInitialBom) {}
 
 // Takes bytes of p to complete the sequence begun in the last chunk; returns how many.
@@ -167,5 +169,7 @@ bool Utf8MbcsCounter::Finish() {
   }
   return true;
 }
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

@@ -1,5 +1,6 @@
 #include "message/body_tally.h"
 
+#include <algorithm>
 #include <string>
 
 #include "codec/codec.h"
@@ -15,10 +16,8 @@ bool IsLineBreak(char16_t unit) {
 }
 
 bool NeedsPlainForm(std::u16string_view raw) {
-  for (const char16_t unit : raw) {
-    if (IsLineBreak(unit) || unit == u'\u00A0') return true;
-  }
-  return false;
+  return std::ranges::any_of(raw,
+                             [](char16_t unit) { return IsLineBreak(unit) || unit == u'\u00A0'; });
 }
 
 // Bytes up to and including each unit of a paragraph, as LenMbcsRuns of its plain form

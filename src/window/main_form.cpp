@@ -28,14 +28,22 @@ namespace {
 
 // The layout is given in twips; 15 twips make one logical pixel.
 constexpr int kTwipsPerPixel = 15;
+// The design's font, and the smaller one its narrow captions need.
+constexpr int kFontPixels = 12;
+constexpr int kCaptionFontPixels = 11;
 // How soon the scratch file follows the body in character mode.
 constexpr std::chrono::milliseconds kScratchFileInterval{300};
 
 constexpr QSize kClientSize(6330 / kTwipsPerPixel, 3675 / kTwipsPerPixel);  // 422 x 245
 
-QRect Twips(int left, int top, int width, int height) {
-  return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-               height / kTwipsPerPixel);
+// A rectangle of the design, in twips.
+struct TwipsRect {
+  int left, top, width, height;
+};
+
+QRect Twips(const TwipsRect& r) {
+  return QRect(r.left / kTwipsPerPixel, r.top / kTwipsPerPixel, r.width / kTwipsPerPixel,
+               r.height / kTwipsPerPixel);
 }
 
 // The texts of `count` blocks from `block` on; the QStrings keep the views valid.
@@ -86,7 +94,7 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, 
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
   setWindowIcon(icon);
   QFont font = this->font();
-  font.setPixelSize(12);
+  font.setPixelSize(kFontPixels);
   setFont(font);
 
   CreateControls();
@@ -123,7 +131,7 @@ void MainForm::CreateControls() {
   m_subject = named(new QLineEdit(this), "subject");
   // Five full-width characters fill a 55-pixel caption only at 11 pixels.
   QFont captionFont = font();
-  captionFont.setPixelSize(11);
+  captionFont.setPixelSize(kCaptionFontPixels);
   for (QLabel* caption : {m_subjectCaption, m_recipientCaption, m_ownAddressCaption}) {
     caption->setFont(captionFont);
   }
@@ -167,21 +175,26 @@ void MainForm::CreateControls() {
 // pixel) into the control below, which then hides their lower edge: they end where the
 // next one begins.
 void MainForm::PlaceControls() {
-  m_recipientCaption->setGeometry(Twips(120, 240, 825, 180));
-  m_recipient->setGeometry(Twips(1200, 120, 3975, 375 - 15));
-  m_ownAddressCaption->setGeometry(Twips(120, 600, 825, 180));
-  m_ownAddress->setGeometry(Twips(1200, 480, 3975, 375 - 15));
-  m_subjectCaption->setGeometry(Twips(120, 960, 360, 180));
-  m_subject->setGeometry(Twips(1200, 840, 3975, 375));
-  m_body->setGeometry(Twips(0, 1320, 5175, 2295));
-  m_byteMode->setGeometry(Twips(5280, 120, 855, 375 - 15));
-  m_clearButton->setGeometry(Twips(5280, 480, 975, 375));
-  m_counter->setGeometry(Twips(5280, 960, 975, 375));
-  m_saveButton->setGeometry(Twips(5280, 1440, 975, 255));
-  m_loadButton->setGeometry(Twips(5280, 1800, 975, 255));
-  m_sendButton->setGeometry(Twips(5280, 2160, 975, 495));
-  m_showCompose->setGeometry(Twips(5280, 2760, 1095, 255));  // past the right edge, as designed
-  m_exitButton->setGeometry(Twips(5280, 3120, 975, 495));
+  // NOLINTBEGIN(readability-magic-numbers): the design's rectangles are the data here
+  const std::pair<QWidget*, TwipsRect> layout[] = {
+      {m_recipientCaption, {120, 240, 825, 180}},
+      {m_recipient, {1200, 120, 3975, 375 - 15}},
+      {m_ownAddressCaption, {120, 600, 825, 180}},
+      {m_ownAddress, {1200, 480, 3975, 375 - 15}},
+      {m_subjectCaption, {120, 960, 360, 180}},
+      {m_subject, {1200, 840, 3975, 375}},
+      {m_body, {0, 1320, 5175, 2295}},
+      {m_byteMode, {5280, 120, 855, 375 - 15}},
+      {m_clearButton, {5280, 480, 975, 375}},
+      {m_counter, {5280, 960, 975, 375}},
+      {m_saveButton, {5280, 1440, 975, 255}},
+      {m_loadButton, {5280, 1800, 975, 255}},
+      {m_sendButton, {5280, 2160, 975, 495}},
+      {m_showCompose, {5280, 2760, 1095, 255}},  // past the right edge, as designed
+      {m_exitButton, {5280, 3120, 975, 495}},
+  };
+  // NOLINTEND(readability-magic-numbers)
+  for (const auto& [widget, rect] : layout) widget->setGeometry(Twips(rect));
 }
 
 void MainForm::SetTabOrder() {

@@ -169,7 +169,7 @@ TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
   ASSERT_GE(argv.size(), 2);
   EXPECT_EQ(argv[0], "1");  // one argument, no --subject or --body
-  const QByteArray url = argv[1];
+  const QByteArray& url = argv[1];
   EXPECT_TRUE(url.startsWith("mailto:you+tag@example.jp?subject=")) << url.toStdString();
   EXPECT_TRUE(url.contains("%0D%0A%0D%0A.%0D%0A")) << url.toStdString();
   EXPECT_FALSE(url.contains(' '));

@@ -16,7 +16,9 @@ bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 int ReferenceWidth(char16_t unit) {
   static const iconv_t cd =
       iconv_open("CP932", std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 in iconv");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's API
+    throw std::runtime_error("no CP932 in iconv");
+  }
   char in[2];
   std::memcpy(in, &unit, 2);
   char out[8];
