@@ -31,7 +31,7 @@ class MainForm : public QWidget {
   MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  const MessageModel& model() const { return m_model; }
+  const MessageModel& Model() const { return m_model; }
   // The body as it is written and sent: every line break as CR LF.
   QString BodyText() const;
   // Writes a pending change of the body to the scratch file now rather than shortly.

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 #include <string>
+
+#include "support/text.h"
 
 namespace kelmo {
 namespace {
@@ -62,12 +63,12 @@ TEST(ascii_blocks, line_breaks_across_bytes_and_blocks) {
 }
 
 TEST(ascii_blocks, random_text_as_the_definition_says) {
-  std::mt19937 random(64);
+  testing::RandomText random(64);
   const char alphabet[] = {'a', ' ', '\r', '\n', '\n', '\t', '\0', '\x7f'};
   for (int round = 0; round < 500; ++round) {
-    std::string text(64 * std::uniform_int_distribution<std::size_t>(1, 8)(random), '\0');
-    for (char& c : text) c = alphabet[random() % sizeof alphabet];
-    const bool afterCr = random() % 2 != 0;
+    std::string text(64 * (1 + random.Upto(7)), '\0');
+    for (char& c : text) c = alphabet[random.Upto(std::size(alphabet) - 1)];
+    const bool afterCr = random.Upto(1) != 0;
     for (const auto& [name, kernel] : Kernels()) {
       const AsciiBlocks taken = Take(kernel, text, afterCr);
       ASSERT_EQ(taken.length, text.size()) << name;

@@ -50,7 +50,7 @@ TEST(limits, counter_tells_the_room_left_in_the_unit_of_the_mode) {
     QWidget* counter = d.control("counter");
     EXPECT_EQ(counter->toolTip(), row.text);
     EXPECT_EQ(Description(counter), row.text);
-    EXPECT_EQ(d.label(), QString::number(d.form().model().Counter()));  // still the bare number
+    EXPECT_EQ(d.label(), QString::number(d.form().Model().Counter()));  // still the bare number
   }
 }
 

@@ -28,7 +28,7 @@ using testing::kTotalWarning;
 
 // The counter as a full recount of the body's plain text says it should be.
 QString ExpectedCounter(FormDriver& d) {
-  const MessageModel& m = d.form().model();
+  const MessageModel& m = d.form().Model();
   return QString::number(
       MessageTotal(LenMbcsRuns(View(d.form().BodyText())), m.AddressCount(), m.SubjectCount()));
 }
@@ -68,7 +68,7 @@ TEST(main_form, each_field_reaches_the_counter_and_the_title) {
     d.type(row.field, row.typed);
     EXPECT_EQ(d.label(), row.counter);
     EXPECT_EQ(d.title(), row.title);
-    EXPECT_EQ(d.label(), QString::number(d.form().model().Counter()));
+    EXPECT_EQ(d.label(), QString::number(d.form().Model().Counter()));
   }
 }
 
@@ -155,7 +155,7 @@ TEST(main_form, mode_box_switches_what_the_counter_shows) {
   ASSERT_EQ(d.title(), kSubjectWarning);
 
   d.click("byteMode");  // untick: the body's characters, then the plain title
-  EXPECT_FALSE(d.form().model().ByteMode());
+  EXPECT_FALSE(d.form().Model().ByteMode());
   EXPECT_EQ(d.label(), u"4"_s);
   EXPECT_EQ(d.title(), kPlain);
   d.type("ownAddress", u"me@example.jp"_s);  // not measured in this mode
@@ -163,7 +163,7 @@ TEST(main_form, mode_box_switches_what_the_counter_shows) {
   EXPECT_EQ(d.label(), u"4"_s);
 
   d.click("byteMode");  // tick again: every counter is brought up to date
-  EXPECT_TRUE(d.form().model().ByteMode());
+  EXPECT_TRUE(d.form().Model().ByteMode());
   EXPECT_EQ(d.label(), QString::number(51 + 6 + 13 + 40));
   EXPECT_EQ(d.title(), kPlain);
 }
