@@ -1,9 +1,6 @@
 // The byte measure against its definition: arbitrary UTF-16 (lone surrogates included)
 // measured as a whole and per paragraph, against a conversion of one code unit at a time
 // made directly with glibc iconv, apart from Kelmo's codec.
-#include <iconv.h>
-
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,39 +11,9 @@
 #include "codec/codec.h"
 #include "measure/mbcs.h"
 #include "message/body_tally.h"
+#include "support/text.h"
 
 namespace {
-
-// Bytes of one code unit in code page 932; what cannot be converted is the one-byte '?'.
-int ReferenceWidth(char16_t unit) {
-  static iconv_t cd =
-      iconv_open("CP932", std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE");
-  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
-  char in[2];
-  std::memcpy(in, &unit, 2);
-  char out[8];
-  char* src = in;
-  char* dst = out;
-  std::size_t srcLeft = 2;
-  std::size_t dstLeft = sizeof out;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return 1;
-  return static_cast<int>(sizeof out - dstLeft);
-}
-
-// LenMbcsRuns the simplest way: a run starts at a double-byte unit after a single-byte one.
-std::int64_t ReferenceRuns(std::u16string_view text, std::int64_t& bytes) {
-  std::int64_t runs = 0;
-  bytes = 0;
-  bool previousDouble = false;
-  for (const char16_t unit : text) {
-    const int width = ReferenceWidth(unit);
-    bytes += width;
-    if (width == 2 && !previousDouble) ++runs;
-    previousDouble = width == 2;
-  }
-  return bytes + 6 * runs;
-}
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -60,10 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u16string text((size - 1) / 2, u'\0');
   std::memcpy(text.data(), data + 1, text.size() * 2);
 
-  std::int64_t bytes = 0;
-  const std::int64_t runs = ReferenceRuns(text, bytes);
+  const std::int64_t bytes = kelmo::testing::ReferenceLenMbcs(text);
   Check(kelmo::LenMbcs(text) == bytes);
-  Check(kelmo::LenMbcsRuns(text) == runs);
+  Check(kelmo::LenMbcsRuns(text) == kelmo::testing::ReferenceLenMbcsRuns(text));
   Check(static_cast<std::int64_t>(kelmo::EncodeCp932(text).size()) == bytes);
 
   // The window's way: the editor's paragraphs (split at U+2029), measured one by one,
@@ -88,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   kelmo::BodyTally tally;
   Check(tally.Replace(0, 1, views(paragraphs)));
-  std::int64_t plainBytes = 0;
-  Check(tally.Bytes() == ReferenceRuns(plainBody(), plainBytes));
+  Check(tally.Bytes() == kelmo::testing::ReferenceLenMbcsRuns(plainBody()));
 
   const std::size_t p = split % paragraphs.size();
   const std::size_t at = split % (paragraphs[p].size() + 1);
@@ -99,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   paragraphs.erase(paragraphs.begin() + static_cast<std::ptrdiff_t>(p));
   paragraphs.insert(paragraphs.begin() + static_cast<std::ptrdiff_t>(p), halves.begin(),
                     halves.end());
-  Check(tally.Bytes() == ReferenceRuns(plainBody(), plainBytes));
+  Check(tally.Bytes() == kelmo::testing::ReferenceLenMbcsRuns(plainBody()));
   return 0;
 }
