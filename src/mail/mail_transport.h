@@ -33,7 +33,7 @@ struct OutgoingMail {
 
 class MailTransport {
  public:
-  // Receives the outcome of one send: nothing on success.
+  // Receives the outcome of one send: success, or the error.
   using Done = std::function<void(const Result<>&)>;
 
   virtual ~MailTransport() = default;
