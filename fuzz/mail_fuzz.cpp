@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QUrl>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -199,11 +200,9 @@ void CheckMailto(const QString& recipient, const QString& subject, const QString
 }
 
 bool UsableInToHeader(const QString& recipient) {
-  if (recipient.trimmed().isEmpty()) return false;
-  for (const QChar c : recipient) {
-    if (c.unicode() < 0x20 || c.unicode() >= 0x7F) return false;
-  }
-  return true;
+  return !recipient.trimmed().isEmpty() && std::ranges::all_of(recipient, [](QChar c) {
+    return c.unicode() >= 0x20 && c.unicode() < 0x7F;
+  });
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct Decoded {
 Decoded ReferenceDecode(std::string_view bytes) {
   static iconv_t cd =
       iconv_open(std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
+  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();  // NOLINT(performance-no-int-to-ptr)
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   Decoded out;
   out.text.resize(bytes.size() + 1);
