@@ -88,12 +88,6 @@ TEST(codec, conversion_does_not_depend_on_the_locale) {
   std::setlocale(LC_ALL, "C");
 }
 
-}  // namespace
-}  // namespace kelmo
-
-namespace kelmo {
-namespace {
-
 TEST(codec, unencodable_characters_are_listed_once_each) {
   struct Row {
     const char* name;
