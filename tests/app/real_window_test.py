@@ -34,8 +34,9 @@ def screenshot(display, name, size):
 
 def run_window(scale, workdir):
     read_fd, write_fd = os.pipe()
+    xvfb_log = open(os.path.join(workdir, f"xvfb-{scale}.log"), "w")
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=[write_fd], stderr=subprocess.DEVNULL)
+                             "-nolisten", "tcp"], pass_fds=[write_fd], stderr=xvfb_log)
     os.close(write_fd)
     kelmo = None
     try:
@@ -43,6 +44,14 @@ def run_window(scale, workdir):
             display = ":" + pipe.readline().strip()
         env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
         env.update(DISPLAY=display, LANG="C.UTF-8", QT_QPA_PLATFORM="xcb")
+        # The server takes clients only once a client of its own gets through.
+        serving = wait_until(lambda: subprocess.run(["xdpyinfo"], env=env, capture_output=True,
+                                                    timeout=30).returncode == 0, 20)
+        if not serving:
+            xvfb_log.flush()
+            check(f"Xvfb serves {display} (scale {scale})", False,
+                  open(xvfb_log.name).read()[-2000:])
+            return
         if scale != 1:
             env["QT_SCALE_FACTOR"] = str(scale)
         kelmo = subprocess.Popen([KELMO], cwd=workdir, env=env)
@@ -85,10 +94,11 @@ def run_window(scale, workdir):
         if kelmo:
             stop(kelmo)
         stop(xvfb)
+        xvfb_log.close()
 
 
 def main():
-    for tool in ("Xvfb", "xdotool", "xwininfo", "import"):
+    for tool in ("Xvfb", "xdotool", "xwininfo", "xdpyinfo", "import"):
         if not shutil.which(tool):
             print(f"FAIL missing {tool}")
             return 1
