@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "codec/utf8.h"
+
 namespace kelmo {
 namespace {
 
@@ -88,11 +90,6 @@ class Iconv {
   iconv_t m_cd;
 };
 
-// A lone surrogate half is the one-byte substitute; any other unit is as iconv converts it.
-bool IsSurrogate(std::uint32_t unit) {
-  return unit >= 0xD800 && unit <= 0xDFFF;  // NOLINT(readability-magic-numbers)
-}
-
 // Whether one code unit takes two bytes, from a conversion of that unit alone.
 bool ConvertsToTwoBytes(Iconv& cd, char16_t unit) {
   std::string out;
@@ -101,6 +98,8 @@ bool ConvertsToTwoBytes(Iconv& cd, char16_t unit) {
   return out.size() == 2;
 }
 
+// A lone surrogate half is the one-byte substitute, so the tables leave surrogates at 0;
+// any other unit is as iconv converts it.
 void FillWidthsOneByOne(std::array<std::uint8_t, 65536>& isDouble) {
   Iconv cd("CP932", kUtf16Native);
   for (std::uint32_t unit = 0; unit < 65536; ++unit) {
@@ -164,9 +163,7 @@ std::u16string UnencodableInCp932(std::u16string_view text) {
   Iconv cd("CP932", kUtf16Native);
   std::u16string found;
   for (std::size_t i = 0; i < text.size();) {
-    const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
-                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-    const std::u16string_view character = text.substr(i, pair ? 2 : 1);
+    const std::u16string_view character = text.substr(i, CharacterUnits(text, i));
     i += character.size();
     if (cd.ConvertAll(Bytes(character), character.size() * sizeof(char16_t), 2)) continue;
     if (found.find(character) == std::u16string::npos) found += character;

@@ -32,10 +32,9 @@ std::string EncodeUtf8(std::u16string_view utf16) {
   out.reserve(utf16.size() * 3);
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
+    if (CharacterUnits(utf16, i) == 2) {
       c = 0x10000 + ((c - 0xD800) << 10) + (utf16[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (IsSurrogate(c)) {
       c = 0xFFFD;
     }
     if (c < 0x80) {

@@ -1,5 +1,5 @@
 // UTF-8: whole-text conversions to and from UTF-16, and the sequence decoder they share
-// with the streaming measure.
+// with the streaming measure; and the UTF-16 surrogates.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +56,15 @@ inline int DecodeUtf8Sequence(const unsigned char* p, const unsigned char* end,
   for (int k = 1; k < length; ++k) c = (c << 6) | (p[k] & 0x3Fu);
   codePoint = c;
   return length;
+}
+
+inline bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+inline bool IsSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Code units of the character at `at`: 2 for a surrogate pair, else 1 (a lone half too).
+inline std::size_t CharacterUnits(std::u16string_view text, std::size_t at) {
+  return at + 1 < text.size() && IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
 }
 
 // Hands `take` the code point's UTF-16 code units: one, or a surrogate pair.

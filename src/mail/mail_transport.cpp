@@ -5,7 +5,8 @@
 namespace kelmo {
 
 Result<Recipient> CheckRecipient(const QString& recipient) {
-  if (recipient.trimmed().isEmpty()) {
+  QString trimmed = recipient.trimmed();
+  if (trimmed.isEmpty()) {
     return Error(MailError::kNoRecipient,
                  QObject::tr("相手のアドが空です。送り先を入れてください。"));
   }
@@ -17,7 +18,7 @@ Result<Recipient> CheckRecipient(const QString& recipient) {
                    QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
     }
   }
-  return Recipient(recipient.trimmed());
+  return Recipient(std::move(trimmed));
 }
 
 }  // namespace kelmo

@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "codec/utf8.h"
+
 namespace kelmo::testing {
 namespace {
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Bytes of one code unit in code page 932; what cannot be converted is the one-byte '?'.
 int ReferenceWidth(char16_t unit) {
@@ -36,7 +36,7 @@ int ReferenceWidth(char16_t unit) {
 std::u16string RandomText::From(std::u16string_view alphabet, std::size_t characters) {
   std::vector<std::u16string_view> pool;
   for (std::size_t i = 0; i < alphabet.size(); ++i) {
-    const std::size_t length = IsHighSurrogate(alphabet[i]) && i + 1 < alphabet.size() ? 2 : 1;
+    const std::size_t length = CharacterUnits(alphabet, i);
     pool.push_back(alphabet.substr(i, length));
     i += length - 1;
   }
