@@ -15,9 +15,6 @@ PLAIN = "Kelmo"
 TOTAL_WARNING = "Kelmo\u3000サーバー保存になるよ\u3000全体"
 
 
-
-
-
 def x(env, *command):
     return subprocess.run(command, env=env, capture_output=True, text=True, timeout=30).stdout.strip()
 
@@ -35,8 +32,11 @@ def screenshot(display, name, size):
 def run_window(scale, workdir):
     read_fd, write_fd = os.pipe()
     xvfb_log = open(os.path.join(workdir, f"xvfb-{scale}.log"), "w")
+    # Without -noreset the server resets whenever its last client leaves, and drops a client
+    # that connects meanwhile: xdpyinfo or an xdotool poll ending just as Kelmo connects
+    # made Kelmo fail with "could not connect to display" on a loaded machine.
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=[write_fd], stderr=xvfb_log)
+                             "-nolisten", "tcp", "-noreset"], pass_fds=[write_fd], stderr=xvfb_log)
     os.close(write_fd)
     kelmo = None
     try:
@@ -44,7 +44,7 @@ def run_window(scale, workdir):
             display = ":" + pipe.readline().strip()
         env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
         env.update(DISPLAY=display, LANG="C.UTF-8", QT_QPA_PLATFORM="xcb")
-        # The server takes clients only once a client of its own gets through.
+        # Kelmo starts only once the server answers; if it never does, its log says why.
         serving = wait_until(lambda: subprocess.run(["xdpyinfo"], env=env, capture_output=True,
                                                     timeout=30).returncode == 0, 20)
         if not serving:
@@ -58,7 +58,9 @@ def run_window(scale, workdir):
         # Qt also names an unmapped 1 x 1 helper window "Kelmo"; only the mapped one is the window.
         window = wait_until(lambda: x(env, "xdotool", "search", "--onlyvisible", "--name", "^Kelmo$").split("\n")[0],
                             20)
-        check(f"window titled Kelmo appears (scale {scale})", bool(window))
+        xvfb_log.flush()
+        check(f"window titled Kelmo appears (scale {scale})", bool(window),
+              "Xvfb said: " + open(xvfb_log.name).read()[-2000:])
         if not window:
             return
         time.sleep(0.5)  # let it paint
