@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,18 +85,11 @@ struct ShortOption {
 constexpr ShortOption kShortOptions[] = {
     {'h', &Arguments::help}, {'?', &Arguments::help}, {'v', &Arguments::version}};
 
-const LongOption* FindLong(std::string_view name) {
-  for (const LongOption& option : kLongOptions) {
-    if (option.name == name) return &option;
-  }
-  return nullptr;
-}
-
-const ShortOption* FindShort(char name) {
-  for (const ShortOption& option : kShortOptions) {
-    if (option.name == name) return &option;
-  }
-  return nullptr;
+// The option of that name in the table, or nullptr.
+template <typename Option, std::size_t N, typename Name>
+const Option* FindOption(const Option (&table)[N], Name name) {
+  const Option* found = std::ranges::find(table, name, &Option::name);
+  return found == std::end(table) ? nullptr : found;
 }
 
 // The options as QCommandLineParser would take them: "--own X" or "--own=X", "-hv" for
@@ -112,7 +107,7 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
       const std::size_t equals = arg.find('=');
       const std::string_view name =
           arg.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
-      const LongOption* option = FindLong(name);
+      const LongOption* option = FindOption(kLongOptions, name);
       if (option == nullptr) return "Unknown option '" + std::string(name) + "'.";
       if (option->value != nullptr) {
         if (equals != std::string_view::npos) {
@@ -129,7 +124,7 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
       }
     } else {
       for (const char c : arg.substr(1)) {
-        const ShortOption* option = FindShort(c);
+        const ShortOption* option = FindOption(kShortOptions, c);
         if (option == nullptr) return std::string("Unknown option '") + c + "'.";
         args.*option->flag = true;
       }
@@ -175,8 +170,9 @@ bool WantsCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const std::string_view name = arg.substr(0, arg.find('='));
-    if (name.substr(0, 2) == "--" ? FindLong(name.substr(2)) != nullptr
-                                  : name.size() == 2 && name[0] == '-' && FindShort(name[1])) {
+    if (name.substr(0, 2) == "--"
+            ? FindOption(kLongOptions, name.substr(2)) != nullptr
+            : name.size() == 2 && name[0] == '-' && FindOption(kShortOptions, name[1])) {
       return true;
     }
   }
