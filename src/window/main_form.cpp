@@ -221,7 +221,9 @@ void MainForm::ConnectHandlers() {
   connect(m_sendButton, &QPushButton::clicked, this, &MainForm::SendMail);
 }
 
-QString MainForm::BodyText() const { return ToQString(WithCrLf(View(m_body->toPlainText()))); }
+QString MainForm::BodyText() const { return ToQString(BodyCrLf()); }
+
+std::u16string MainForm::BodyCrLf() const { return WithCrLf(View(m_body->toPlainText())); }
 
 // Only the blocks the edit touched are measured again. In the changed document they
 // run from the block holding `position` to the one holding its end; they replace as
@@ -392,7 +394,7 @@ void MainForm::FlushScratchFile() {
 // one: never seen half-written, and never written through a link.
 void MainForm::WriteScratchFile() {
   m_scratchFileTimer.stop();
-  const std::string bytes = ScratchFileBytes(View(BodyText()));
+  const std::string bytes = ScratchFileBytes(BodyCrLf());
   const Result<> saved =
       SaveFileBytes(DataFile(QString::fromLatin1(kScratchFileName.data(),
                                                  static_cast<qsizetype>(kScratchFileName.size()))),

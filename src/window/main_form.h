@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "message/message_model.h"
 
@@ -56,6 +57,8 @@ class MainForm : public QWidget {
   void LoadAddressFile();
   void SendMail();
 
+  // BodyText() before it becomes a QString: what the scratch file encodes.
+  std::u16string BodyCrLf() const;
   void ResyncBody();
   void ShowModel();
   void ShowSpill();
