@@ -199,10 +199,22 @@ void CheckMailto(const QString& recipient, const QString& subject, const QString
   Check(urlBody == body, "URL body differs", url.toUtf8());
 }
 
+// The recipient rule, written again: no control or line-separating character anywhere;
+// trimmed, one address of ASCII letters, digits and ". - _ + /" with one '@' inside it,
+// at most 254 characters.
 bool UsableInToHeader(const QString& recipient) {
-  return !recipient.trimmed().isEmpty() && std::ranges::all_of(recipient, [](QChar c) {
-    return c.unicode() >= 0x20 && c.unicode() < 0x7F;
+  const bool controls = std::ranges::any_of(recipient, [](QChar c) {
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F) ||
+           c.unicode() == 0x2028 || c.unicode() == 0x2029;
   });
+  const QString address = recipient.trimmed();
+  const qsizetype at = address.indexOf(u'@');
+  return !controls && !address.isEmpty() && address.size() <= 254 && at > 0 &&
+         at == address.lastIndexOf(u'@') && at < address.size() - 1 &&
+         std::ranges::all_of(address, [](QChar c) {
+           return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                  (c >= u'0' && c <= u'9') || u".-_+/@"_s.contains(c);
+         });
 }
 
 }  // namespace

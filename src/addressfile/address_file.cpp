@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "codec/codec.h"
+#include "codec/utf8.h"
 #include "fileio/file_io.h"
 #include "utf16/utf16.h"
 
@@ -31,7 +32,30 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
   return true;
 }
 
+// One character as the message names it: itself, or its code point when it shows nothing.
+QString Shown(std::u16string_view character) {
+  const char16_t unit = character.front();
+  if (character.size() == 1 &&
+      (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == u'\u2028' || unit == u'\u2029')) {
+    return QStringLiteral("U+%1").arg(static_cast<int>(unit), 4, 16, QLatin1Char('0')).toUpper();
+  }
+  return ToQString(character);
+}
+
 }  // namespace
+
+std::u16string NotKeptInAddressFile(std::u16string_view text) {
+  std::u16string found = NotKeptByCp932(text);
+  // Line breaks would end the line early; other control characters make the file one
+  // the loader takes for binary. Both come back through code page 932 unchanged.
+  for (const char16_t unit : text) {
+    if (((unit < 0x20 && unit != u'\t') || unit == kDelete) &&
+        found.find(unit) == std::u16string::npos) {
+      found += unit;
+    }
+  }
+  return found;
+}
 
 Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes, bool wholeFile) {
   std::string_view rest = bytes;
@@ -63,20 +87,29 @@ std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipi
 }
 
 Result<> SaveAddresses(const QString& path, const AddressPair& addresses) {
-  // Written as '?', such a character would come back as another address.
-  const std::u16string lost = UnencodableInCp932(View(addresses.own + addresses.recipient));
+  // What "メアド読込" would bring back as another address is not written.
+  const std::u16string lost = NotKeptInAddressFile(View(addresses.own + addresses.recipient));
   if (!lost.empty()) {
     QString shown;
-    for (const QChar c : ToQString(lost)) {
-      if (!shown.isEmpty() && !c.isLowSurrogate()) shown += QLatin1Char(' ');
-      shown += c;
+    for (std::size_t i = 0; i < lost.size();) {
+      const std::size_t units = CharacterUnits(lost, i);
+      if (!shown.isEmpty()) shown += QLatin1Char(' ');
+      shown += Shown(std::u16string_view(lost).substr(i, units));
+      i += units;
     }
     return Error(AddressFileError::kNotStorable,
-                 QObject::tr("%1 に保存できません: アドに Shift_JIS で書けない文字があります: "
-                             "%2 (保存しませんでした)")
+                 QObject::tr("%1 に保存できません: アドに Shift_JIS でそのまま書けない文字が"
+                             "あります: %2 (保存しませんでした)")
                      .arg(path, shown));
   }
   const std::string bytes = AddressFileBytes(View(addresses.own), View(addresses.recipient));
+  if (!ParseAddressFile(bytes, true)) {  // only a line too long to load is left
+    return Error(AddressFileError::kLineTooLong,
+                 QObject::tr("%1 に保存できません: アドが長すぎます (%2 バイトまで)。"
+                             "(保存しませんでした)")
+                     .arg(path)
+                     .arg(kMaxAddressLineBytes));
+  }
   return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 

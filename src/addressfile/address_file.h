@@ -19,7 +19,7 @@ enum class AddressFileError : int {
   kTooFewLines = 1001,  // fewer than the two lines an address file holds
   kLineTooLong = 1002,  // a line longer than any address can be
   kNotText = 1003,      // control characters: not a text file
-  kNotStorable = 1004,  // characters the file's code page has no form for
+  kNotStorable = 1004,  // characters that would not come back as they were
 };
 
 struct AddressPair {
@@ -38,7 +38,12 @@ Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes
 // The file's bytes for a pair of addresses.
 std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient);
 
-// Refuses addresses with characters code page 932 cannot hold, leaving the file as it was.
+// The characters of `text` that a line of the file cannot bring back as they were: those
+// code page 932 cannot hold or holds as another character, and control characters.
+std::u16string NotKeptInAddressFile(std::u16string_view text);
+
+// Refuses addresses that would not load back exactly as they are, leaving the file as it
+// was.
 Result<> SaveAddresses(const QString& path, const AddressPair& addresses);
 Result<AddressPair> LoadAddresses(const QString& path);
 

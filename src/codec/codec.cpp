@@ -1,6 +1,7 @@
 #include "codec/codec.h"
 
 #include <iconv.h>
+#include <langinfo.h>
 
 #include <algorithm>
 #include <bit>
@@ -159,16 +160,51 @@ std::u16string DecodeCp932(std::string_view bytes) {
   return out;
 }
 
-std::u16string UnencodableInCp932(std::u16string_view text) {
-  Iconv cd("CP932", kUtf16Native);
+std::u16string NotKeptByCp932(std::u16string_view text) {
+  Iconv there("CP932", kUtf16Native);
+  Iconv back(kUtf16Native, "CP932");
   std::u16string found;
   for (std::size_t i = 0; i < text.size();) {
     const std::u16string_view character = text.substr(i, CharacterUnits(text, i));
     i += character.size();
-    if (cd.ConvertAll(Bytes(character), character.size() * sizeof(char16_t), 2)) continue;
+    const std::optional<std::string> bytes =
+        there.ConvertAll(Bytes(character), character.size() * sizeof(char16_t), 2);
+    // Each byte decodes to at most one code unit.
+    const std::optional<std::string> again =
+        bytes ? back.ConvertAll(bytes->data(), bytes->size(), sizeof(char16_t)) : std::nullopt;
+    if (again &&
+        *again == std::string_view(Bytes(character), character.size() * sizeof(char16_t))) {
+      continue;
+    }
     if (found.find(character) == std::u16string::npos) found += character;
   }
   return found;
+}
+
+std::string Cp932ConverterProblem() {
+  try {
+    Iconv there("CP932", kUtf16Native);
+    Iconv back(kUtf16Native, "CP932");
+    return {};
+  } catch (const std::system_error& e) {
+    return std::string(e.what()) +
+           " (glibc's code page 932 converter, CP932.so among its gconv modules, is missing)";
+  }
+}
+
+std::string LocaleToUtf8(std::string_view bytes) {
+  const char* codeset = ::nl_langinfo(CODESET);
+  if (std::string_view(codeset) == "UTF-8" || std::string_view(codeset) == "ANSI_X3.4-1968") {
+    return std::string(bytes);
+  }
+  try {
+    std::string out;
+    Iconv cd("UTF-8", codeset);
+    cd.Append(bytes.data(), bytes.size(), out, '?', 1);
+    return out;
+  } catch (const std::system_error&) {
+    return std::string(bytes);
+  }
 }
 
 std::optional<std::string> EncodeIso2022Jp(std::u16string_view text) {

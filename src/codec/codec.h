@@ -23,13 +23,23 @@ std::string EncodeCp932(std::u16string_view text);
 // Decodes code page 932 bytes; each undecodable byte becomes kDecodeSubstitute.
 std::u16string DecodeCp932(std::string_view bytes);
 
-// The characters of `text` that code page 932 has no form for, each once, in order of
-// first appearance; a surrogate pair stays one character.
-std::u16string UnencodableInCp932(std::u16string_view text);
+// The characters of `text` that do not come back as themselves through code page 932,
+// each once, in order of first appearance: those it has no form for, and those it
+// writes as another character's bytes (U+00A5 as '\\'). A surrogate pair stays one
+// character.
+std::u16string NotKeptByCp932(std::u16string_view text);
 
 // The text in ISO-2022-JP, ending in ASCII; nullopt when a character is not in
 // ASCII or JIS X 0208.
 std::optional<std::string> EncodeIso2022Jp(std::u16string_view text);
+
+// Empty when glibc can convert between UTF-16 and code page 932 both ways; else what
+// is missing, in words for the user.
+std::string Cp932ConverterProblem();
+
+// Bytes in the locale's character set (a Shift_JIS or EUC-JP locale's error texts, say)
+// as UTF-8; what cannot be converted becomes '?'.
+std::string LocaleToUtf8(std::string_view bytes);
 
 // For every UTF-16 code unit, 1 when it takes two bytes in code page 932, else 0.
 class Cp932Widths {

@@ -5,10 +5,15 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <cerrno>
 #include <cstring>
+
+#include "codec/codec.h"
 
 namespace kelmo {
 namespace {
@@ -37,17 +42,25 @@ bool WriteAll(int fd, const QByteArray& bytes) {
   return true;
 }
 
-// The permissions the saved file gets: those of the regular file it replaces, or what a
-// new file gets under the umask.
-mode_t ModeFor(const QByteArray& name) {
+// What the saved file takes over from the regular file it replaces: its permissions and
+// group; for a new file, what the umask leaves and the saver's group.
+struct Inherited {
+  mode_t mode = 0;
+  gid_t group = static_cast<gid_t>(-1);  // -1: leave it as created
+};
+
+Inherited InheritedFrom(const QByteArray& name) {
   struct stat status {};
   if (::lstat(name.constData(), &status) == 0 && S_ISREG(status.st_mode)) {
-    return status.st_mode & ALLPERMS;
+    return {static_cast<mode_t>(status.st_mode & ALLPERMS), status.st_gid};
   }
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  return DEFFILEMODE & ~mask;
+  return {static_cast<mode_t>(DEFFILEMODE & ~mask)};
 }
+
+// The temporary names a save uses: the file's name and six characters of mkostemp's.
+constexpr int kTemporarySuffix = 6;
 
 }  // namespace
 
@@ -55,12 +68,24 @@ mode_t ModeFor(const QByteArray& name) {
 // a save must only ever replace the file of the name it was given.
 Result<> SaveFileBytes(const QString& path, const QByteArray& bytes, Durability durability) {
   const QByteArray name = QFile::encodeName(path);
-  const mode_t mode = ModeFor(name);
-  QByteArray temporary = name + ".XXXXXX";
+  // A FIFO, a device or a directory of that name, or a link to one, is not ours to replace.
+  struct stat target {};
+  if (::stat(name.constData(), &target) == 0 && !S_ISREG(target.st_mode)) {
+    return Error(FileError::kNotRegularFile,
+                 QObject::tr("%1 に保存できません: 通常のファイルではありません "
+                             "(ディレクトリ、FIFO、デバイスなど)。そのままにしました。")
+                     .arg(path));
+  }
+  const Inherited inherited = InheritedFrom(name);
+  QByteArray temporary = name + QByteArray(1, '.') + QByteArray(kTemporarySuffix, 'X');
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return SystemError(LastErrno(), QObject::tr("に保存できません"), path);
   int number = 0;
-  if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) ||
+  // The group where the system lets us keep it (a group we are a member of); the mode
+  // after it, since a change of owner may clear the set-group-ID bit.
+  if (inherited.group != static_cast<gid_t>(-1))
+    (void)::fchown(fd, static_cast<uid_t>(-1), inherited.group);
+  if (::fchmod(fd, inherited.mode) != 0 || !WriteAll(fd, bytes) ||
       (durability == Durability::kSynced && ::fsync(fd) != 0)) {
     number = LastErrno();
   }
@@ -72,6 +97,29 @@ Result<> SaveFileBytes(const QString& path, const QByteArray& bytes, Durability 
     return SystemError(number, QObject::tr("に保存できません"), path);
   }
   return {};
+}
+
+int RemoveLeftoverSaves(const QString& path, std::chrono::seconds olderThan) {
+  const QFileInfo file(path);
+  const QString prefix = file.fileName() + QLatin1Char('.');
+  const QDateTime before = QDateTime::currentDateTime().addSecs(-olderThan.count());
+  int removed = 0;
+  const QFileInfoList found =
+      file.dir().entryInfoList({prefix + QString(kTemporarySuffix, QLatin1Char('?'))},
+                               QDir::Files | QDir::Hidden | QDir::System);
+  for (const QFileInfo& leftover : found) {
+    // Only what mkostemp makes: a regular file of ours, suffix letters and digits.
+    const QString suffix = leftover.fileName().mid(prefix.size());
+    const bool ours = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+      return c.unicode() < 0x80 && c.isLetterOrNumber();
+    });
+    if (!ours || leftover.isSymLink() || !leftover.isFile() || leftover.ownerId() != ::geteuid() ||
+        leftover.lastModified() > before) {
+      continue;
+    }
+    if (QFile::remove(leftover.filePath())) ++removed;
+  }
+  return removed;
 }
 
 Result<FilePrefix> ReadFilePrefix(const QString& path, qsizetype limit) {
@@ -106,8 +154,9 @@ Result<FilePrefix> ReadFilePrefix(const QString& path, qsizetype limit) {
 
 QString SystemErrorText(int number) {
   char buffer[256];
-  // The GNU strerror_r, which follows LC_MESSAGES (set from the environment by Qt).
-  return QString::fromLocal8Bit(::strerror_r(number, buffer, sizeof buffer));
+  // The GNU strerror_r, which follows LC_MESSAGES (set from the environment by Qt), in
+  // the locale's character set: Qt 6 would take it for UTF-8.
+  return QString::fromStdString(LocaleToUtf8(::strerror_r(number, buffer, sizeof buffer)));
 }
 
 }  // namespace kelmo

@@ -3,10 +3,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 
 #include "error/error.h"
 
 namespace kelmo {
+
+// The one failure of ours among the system's errno values.
+enum class FileError : int {
+  kNotRegularFile = 1005,  // a directory, FIFO or device where a file is to be saved
+};
 
 enum class Durability {
   kSynced,    // on the disk before the save returns
@@ -15,9 +21,16 @@ enum class Durability {
 
 // Replaces the file atomically through a new file renamed over it: readers see the old
 // file or the new one, never part of it, and on any failure the old file stays as it was.
-// A symbolic link of that name is replaced by the file; its target is never written.
+// A symbolic link of that name is replaced by the file; its target is never written. The
+// file keeps the permissions and, where the system allows, the group of the one it
+// replaces. A name that is, or links to, anything but a regular file is left alone.
 Result<> SaveFileBytes(const QString& path, const QByteArray& bytes,
                        Durability durability = Durability::kSynced);
+
+// Removes what saves of `path` that never finished (the program killed between writing
+// and renaming) left behind, if older than `olderThan`: a save in progress in another
+// window is younger. Returns how many.
+int RemoveLeftoverSaves(const QString& path, std::chrono::seconds olderThan);
 
 struct FilePrefix {
   QByteArray bytes;

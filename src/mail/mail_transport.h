@@ -38,14 +38,16 @@ class MailTransport {
 
   virtual ~MailTransport() = default;
 
-  // Starts handing `mail` over without waiting for it. `done` runs exactly once: from
-  // the event loop, or before send() returns when the mail cannot even be started. A
-  // transport destroyed first never runs it.
+  // Starts handing `mail` over without waiting for it. `done` runs once with the outcome:
+  // from the event loop, or before send() returns when the mail cannot even be started.
+  // When a mail client's launcher was taken as started while it still runs, `done` runs
+  // once more if it then fails, with that failure. A transport destroyed first never runs it.
   virtual void send(const OutgoingMail& mail, Done done) = 0;
 };
 
-// A recipient that can be handed on: not empty, no line break or other control character
-// that could start a new header line, no white space at either end.
+// A recipient that can be handed on: one address of letters, digits and ". - _ + /",
+// one '@' with text on both sides, at most 254 characters; nothing a header, a URL or a
+// command line could take for more than one address.
 class Recipient {
  public:
   const QString& text() const { return m_text; }

@@ -1,5 +1,8 @@
 #include "mail/system_transport.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QObject>
 #include <QProcess>
@@ -8,6 +11,7 @@
 #include <QUrl>
 #include <chrono>
 
+#include "codec/codec.h"
 #include "mail/mime_message.h"
 
 namespace kelmo {
@@ -104,7 +108,7 @@ QString MailtoUrl(const QString& recipient, const QString& subject, const QStrin
   return QString::fromLatin1("mailto:" + to + '?' + fields);
 }
 
-// A mail program started for one send, and the outcome it reports exactly once.
+// A mail program started for one send, and the outcome it reports.
 class SystemMailTransport::Job {
  public:
   explicit Job(Done done) : m_done(std::move(done)) { m_timer.setSingleShot(true); }
@@ -112,16 +116,28 @@ class SystemMailTransport::Job {
     // The window waiting for the outcome may be gone: report nothing, leave nothing running.
     QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
     m_done = nullptr;
-    if (m_process.state() != QProcess::NotRunning) {
-      m_process.kill();
-      m_process.waitForFinished(kReapMs);
-    }
+    if (m_process.state() != QProcess::NotRunning) stop();
   }
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
 
   QProcess& process() { return m_process; }
   QTimer& timer() { return m_timer; }
+
+  // Starts the program as the leader of a process group of its own, so that stop() ends
+  // whatever it started too.
+  void ownProcessGroup() {
+    m_ownGroup = true;
+    m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+  }
+  // Kills the program, and its process group when it has one, and reaps it.
+  void stop() {
+    if (m_ownGroup && m_process.processId() > 0) {
+      ::kill(-static_cast<pid_t>(m_process.processId()), SIGKILL);
+    }
+    m_process.kill();
+    m_process.waitForFinished(kReapMs);
+  }
 
   // Reads standard error as it comes, keeping only its end, and drops standard output, so
   // that a program pouring out text costs no memory.
@@ -135,7 +151,11 @@ class SystemMailTransport::Job {
   }
   QString stderrTail() {
     m_stderrTail += m_process.readAllStandardError();
-    return QString::fromLocal8Bit(m_stderrTail.right(kMaxReportedStderr)).trimmed();
+    const QByteArray tail = m_stderrTail.right(kMaxReportedStderr);
+    // In the locale's character set, which Qt 6 would take for UTF-8.
+    return QString::fromStdString(LocaleToUtf8(std::string_view(
+                                      tail.constData(), static_cast<std::size_t>(tail.size()))))
+        .trimmed();
   }
   bool done() const { return !m_done && m_process.state() == QProcess::NotRunning; }
 
@@ -153,16 +173,32 @@ class SystemMailTransport::Job {
     m_process.start(program, arguments);
   }
 
-  void finish(const Result<>& error) {
+  // Reports the outcome; nothing after it.
+  void finish(const Result<>& outcome) {
     m_timer.stop();
     if (!m_done) return;
     const Done done = std::move(m_done);
     m_done = nullptr;
-    done(error);
+    done(outcome);
+  }
+  // Reports success while the program goes on, keeping the way to report a failure that
+  // comes later: finish() then reports that failure, and success not again.
+  void reportStartedAndWatch() {
+    if (!m_done || m_started) return;
+    m_started = true;
+    m_done({});
+  }
+  bool reportedStarted() const { return m_started; }
+  // Ends the job without a report.
+  void end() {
+    m_timer.stop();
+    m_done = nullptr;
   }
 
  private:
   Done m_done;
+  bool m_started = false;
+  bool m_ownGroup = false;
   QTimer m_timer;
   QProcess m_process;
   QByteArray m_stderrTail;
@@ -213,11 +249,17 @@ void SystemMailTransport::openComposeWindow(const Recipient& recipient, const Ou
   }
   Job& job = newJob(std::move(done));
   job.start(program, {url}, QProcess::ForwardedChannels);
-  // Some clients keep their launcher until the compose window closes: by then it is open.
-  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job] { job.finish({}); });
+  // Some clients keep their launcher until the compose window closes: by then it is open,
+  // and the window may go on. A failure it reports later is still reported.
+  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(),
+                   [&job] { job.reportStartedAndWatch(); });
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),
       [&job](int code, QProcess::ExitStatus status) {
+        if (job.reportedStarted() && status == QProcess::NormalExit && code == 0) {
+          job.end();  // its success was reported already
+          return;
+        }
         if (status != QProcess::NormalExit) {
           job.finish(
               Error(MailError::kProgramFailed, QObject::tr("xdg-email が異常終了しました。")));
@@ -251,13 +293,14 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
   });
   const auto limit = m_timeouts.transport;
   QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job, program, limit] {
-    job.process().kill();
+    // Reported before the program is reaped, which reports its end as a crash.
     job.finish(Error(
         MailError::kTimedOut,
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
             .arg(program)
             .arg(std::chrono::duration<double>(limit).count())));
+    job.stop();
   });
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),
@@ -281,6 +324,7 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
           job.finish({});
         }
       });
+  job.ownProcessGroup();
   job.start(program, {QStringLiteral("-t"), QStringLiteral("-i")}, QProcess::SeparateChannels);
   job.timer().start(limit);
 }

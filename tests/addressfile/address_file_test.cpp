@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "support/sandbox.h"
+#include "support/text.h"
 
 using namespace Qt::StringLiterals;
 
@@ -103,6 +104,13 @@ TEST(address_file, save_refuses_what_cp932_cannot_hold) {
       {"emoji_in_recipient", u"me@x.jp"_s, u"a\U0001F600b@x.jp"_s, u"\U0001F600"_s},
       {"accent_in_own_address", u"café@x.jp"_s, u"you@x.jp"_s, u"é"_s},
       {"several", u"é€ü@x.jp"_s, u"y\U0001F600@x.jp"_s, u"é € ü \U0001F600"_s},
+      // Written as another character's bytes, they would load back as that character.
+      {"near_mappings", u"me¥‾〜—@x.jp"_s, u"¢£¬‖−@x.jp"_s, u"¥ ‾ 〜 — ¢ £ ¬ ‖ −"_s},
+      // A line break would end the line early; an ESC makes a file the loader refuses.
+      {"pasted_line_break", u"me@example.jp\n"_s, u"you@x.jp"_s, u"U+000A"_s},
+      {"second_line_inside", u"me@x\r\nevil@x"_s, u"you@x.jp"_s, u"U+000D U+000A"_s},
+      {"escape", u"me@x.jp"_s, u"\x1b[31m@x.jp"_s, u"U+001B"_s},
+      {"next_line_and_separator", u"a\u0085b\u2028@x.jp"_s, u"you@x.jp"_s, u"U+0085 U+2028"_s},
   };
   for (const std::optional<QByteArray>& before :
        {std::optional<QByteArray>(), std::optional<QByteArray>("old@a.jp\r\nold@b.jp\r\n")}) {
@@ -119,6 +127,37 @@ TEST(address_file, save_refuses_what_cp932_cannot_hold) {
       EXPECT_EQ(ReadAll(u"kelmo.ini"_s), before.value_or("<missing>"));
     }
   }
+}
+
+// Whatever the fields hold, a save either refuses or writes what loads back exactly.
+TEST(address_file, what_is_saved_loads_back_exactly) {
+  const std::u16string alphabet =
+      u"az09.@-_ \tあア漢ｱ～①¥‾〜—¢£¬‖−\\~\r\n\x1b\x7f\u0085\u2028é\U0001F600";
+  testing::RandomText random(21);
+  ScratchDir dir;
+  int saved = 0;
+  for (int i = 0; i < 400; ++i) {
+    const QString own = QString::fromStdU16String(random.From(alphabet, random.Upto(8)));
+    const QString recipient = QString::fromStdU16String(random.From(alphabet, random.Upto(8)));
+    SCOPED_TRACE(own.toStdString() + " | " + recipient.toStdString());
+    if (!SaveAddresses(u"kelmo.ini"_s, {own, recipient})) continue;
+    ++saved;
+    const Result<AddressPair> loaded = LoadAddresses(u"kelmo.ini"_s);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->own, own);
+    EXPECT_EQ(loaded->recipient, recipient);
+  }
+  EXPECT_GT(saved, 10);  // the rule lets ordinary addresses through
+}
+
+TEST(address_file, an_address_too_long_to_load_is_not_saved) {
+  ScratchDir dir;
+  const Result<> saved =
+      SaveAddresses(u"kelmo.ini"_s, {QString(kMaxAddressLineBytes + 1, u'a'), u"b"_s});
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error().number, kLineTooLong);
+  EXPECT_FALSE(QFile::exists(u"kelmo.ini"_s));
+  EXPECT_TRUE(SaveAddresses(u"kelmo.ini"_s, {QString(kMaxAddressLineBytes, u'a'), u"b"_s}));
 }
 
 int LoadError(const QString& path) {

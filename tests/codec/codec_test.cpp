@@ -88,7 +88,7 @@ TEST(codec, conversion_does_not_depend_on_the_locale) {
   std::setlocale(LC_ALL, "C");
 }
 
-TEST(codec, unencodable_characters_are_listed_once_each) {
+TEST(codec, characters_not_kept_by_cp932_are_listed_once_each) {
   struct Row {
     const char* name;
     std::u16string text;
@@ -104,9 +104,30 @@ TEST(codec, unencodable_characters_are_listed_once_each) {
        u"a\xD800"
        u"b\xDC00",
        u"\xD800\xDC00"},
+      // Written as the bytes of another character, they come back as that one.
+      {"near_mappings", u"me¥‾〜—@x.jp ¢£¬‖−", u"¥‾〜—¢£¬‖−"},
+      {"their_cp932_forms_are_kept", u"\\~～―￠￡￢∥－", u""},
   };
-  for (const Row& row : rows) EXPECT_EQ(UnencodableInCp932(row.text), row.unencodable);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(NotKeptByCp932(row.text), row.unencodable);
+  }
 }
+
+TEST(codec, locale_text_becomes_utf8) {
+  // "そのようなファイルやディレクトリはありません" in Shift_JIS, as glibc's ja_JP.SJIS has it.
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (std::setlocale(LC_ALL, "ja_JP.SJIS") == nullptr) GTEST_SKIP() << "no ja_JP.SJIS locale";
+  EXPECT_EQ(LocaleToUtf8("\x83\x74\x83\x40\x83\x43\x83\x8B"), "ファイル");
+  EXPECT_EQ(LocaleToUtf8("abc"), "abc");
+  EXPECT_EQ(LocaleToUtf8("\x83"), "?");  // cut off
+  std::setlocale(LC_ALL, "C.UTF-8");
+  EXPECT_EQ(LocaleToUtf8("\xE3\x83\x95"), "\xE3\x83\x95");
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(codec, the_cp932_converter_is_there) { EXPECT_EQ(Cp932ConverterProblem(), ""); }
 
 TEST(codec, iso_2022_jp_ends_in_ascii_or_fails_whole) {
   EXPECT_EQ(EncodeIso2022Jp(u""), "");

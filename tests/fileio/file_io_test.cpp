@@ -1,6 +1,7 @@
 #include "fileio/file_io.h"
 
 #include <gtest/gtest.h>
+#include <QDateTime>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,7 +103,8 @@ TEST(file_io, saving_where_no_file_can_go) {
     int number;
   };
   const Row rows[] = {
-      {"a_directory_of_that_name", [](ScratchDir&) { QDir().mkdir(u"f"_s); }, EISDIR},
+      {"a_directory_of_that_name", [](ScratchDir&) { QDir().mkdir(u"f"_s); },
+       static_cast<int>(FileError::kNotRegularFile)},
       {"the_folder_was_removed",
        [](ScratchDir&) {
          QDir().mkdir(u"gone"_s);
@@ -122,17 +124,114 @@ TEST(file_io, saving_where_no_file_can_go) {
         << saved.error().description.toStdString();
     ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
-              row.number == EISDIR ? 1 : 0)
+              row.number == static_cast<int>(FileError::kNotRegularFile) ? 1 : 0)
         << ": a temporary file was left";
   }
 }
 
-// A FIFO or a device under the name is replaced by the saved file, like a link.
-TEST(file_io, save_replaces_a_fifo) {
+// Only a regular file, or a link to one, is replaced; anything else of that name is
+// refused and left as it is.
+TEST(file_io, save_replaces_only_a_regular_file) {
+  struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    bool saved;
+  };
+  const Row rows[] = {
+      {"nothing_there", [] {}, true},
+      {"a_regular_file", [] { WriteAll(u"f"_s, "old"); }, true},
+      {"a_link_to_a_regular_file",
+       [] {
+         WriteAll(u"target"_s, "old");
+         ASSERT_TRUE(QFile::link(u"target"_s, u"f"_s));
+       },
+       true},
+      {"a_dangling_link", [] { ASSERT_TRUE(QFile::link(u"nowhere"_s, u"f"_s)); }, true},
+      {"a_fifo", [] { ASSERT_EQ(::mkfifo("f", 0600), 0); }, false},
+      {"a_link_to_a_fifo",
+       [] {
+         ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+         ASSERT_TRUE(QFile::link(u"fifo"_s, u"f"_s));
+       },
+       false},
+      {"a_link_to_a_device", [] { ASSERT_TRUE(QFile::link(u"/dev/null"_s, u"f"_s)); }, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    row.arrange();
+    struct stat before {};
+    const bool existed = ::lstat("f", &before) == 0;
+    const Result<> saved = SaveFileBytes(u"f"_s, "new");
+    EXPECT_EQ(saved.has_value(), row.saved);
+    struct stat after {};
+    ASSERT_EQ(::lstat("f", &after), 0);
+    if (row.saved) {
+      EXPECT_TRUE(S_ISREG(after.st_mode));
+      EXPECT_EQ(ReadAll(u"f"_s), "new");
+    } else {
+      EXPECT_EQ(saved.error().number, static_cast<int>(FileError::kNotRegularFile));
+      EXPECT_TRUE(saved.error().description.startsWith(u"f に保存できません: "_s));
+      ASSERT_TRUE(existed);
+      EXPECT_EQ(after.st_ino, before.st_ino);  // the very same entry, untouched
+    }
+    EXPECT_EQ(QDir().entryList({u"f.*"_s}, QDir::AllEntries | QDir::Hidden | QDir::System),
+              QStringList());
+  }
+}
+
+// A save keeps the group of the file it replaces, where the saver may set it.
+TEST(file_io, save_keeps_the_old_files_group) {
+  gid_t groups[64];
+  const int count = ::getgroups(64, groups);
+  gid_t other = static_cast<gid_t>(-1);
+  for (int i = 0; i < count; ++i) {
+    if (groups[i] != ::getegid()) other = groups[i];
+  }
+  if (::geteuid() == 0) other = ::getegid() == 1 ? 2 : 1;  // root may give any group
+  if (other == static_cast<gid_t>(-1)) GTEST_SKIP() << "this user has one group only";
   ScratchDir dir;
-  ASSERT_EQ(::mkfifo("f", 0600), 0);
-  EXPECT_TRUE(SaveFileBytes(u"f"_s, "new"));
-  EXPECT_EQ(ReadAll(u"f"_s), "new");
+  WriteAll(u"f"_s, "old");
+  ASSERT_EQ(::chown("f", static_cast<uid_t>(-1), other), 0);
+  ASSERT_EQ(::chmod("f", 0640), 0);
+  ASSERT_TRUE(SaveFileBytes(u"f"_s, "new"));
+  struct stat status {};
+  ASSERT_EQ(::stat("f", &status), 0);
+  EXPECT_EQ(status.st_gid, other);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+// Saves killed between writing and renaming leave "f.XXXXXX"; the next start removes
+// those old enough not to belong to a save in progress, and nothing else.
+TEST(file_io, leftovers_of_unfinished_saves_are_removed) {
+  ScratchDir dir;
+  const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+  auto make = [&](const QString& name, bool aged) {
+    WriteAll(name, "x");
+    if (!aged) return;
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+  };
+  make(u"kelmo.ini.a1B2c3"_s, true);
+  make(u"kelmo.ini.Zz9yY8"_s, true);
+  make(u"kelmo.ini.fresh1"_s, false);  // a save going on now
+  make(u"kelmo.ini.bak"_s, true);      // not a name of ours
+  make(u"kelmo.ini.ab-cd!"_s, true);   // nor this
+  make(u"kelmo.ini"_s, true);
+  ASSERT_TRUE(QFile::link(u"kelmo.ini"_s, u"kelmo.ini.link12"_s));
+  EXPECT_EQ(RemoveLeftoverSaves(u"kelmo.ini"_s, std::chrono::seconds(60)), 2);
+  QStringList left = QDir().entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
+  EXPECT_EQ(left, QStringList({u"kelmo.ini"_s, u"kelmo.ini.ab-cd!"_s, u"kelmo.ini.bak"_s,
+                               u"kelmo.ini.fresh1"_s, u"kelmo.ini.link12"_s}));
+}
+
+TEST(file_io, system_error_texts_follow_a_shift_jis_locale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "ja_JP.SJIS") == nullptr) GTEST_SKIP() << "no ja_JP.SJIS locale";
+  const QString text = SystemErrorText(ENOENT);
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(text, u"そのようなファイルやディレクトリはありません"_s);
 }
 
 TEST(file_io, reading_what_is_not_a_file) {

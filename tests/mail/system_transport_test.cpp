@@ -205,6 +205,50 @@ TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, true), std::nullopt);
 }
 
+// A launcher taken as opened that fails later is still reported; one that succeeds later
+// is not reported again.
+TEST(system_transport, launcher_failing_after_it_was_taken_as_opened_is_reported) {
+  for (const int code : {4, 0}) {
+    SCOPED_TRACE(code);
+    FakeMailPrograms fake;
+    fake.setSleep("1");
+    fake.setExit(code);
+    SystemMailTransport transport({300ms, 10s});
+    std::vector<std::optional<int>> reports;  // each report: the number, or nothing on success
+    transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
+      reports.push_back(sent ? std::nullopt : std::optional<int>(sent.error().number));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !reports.empty(); }, 5000));
+    EXPECT_EQ(reports.front(), std::nullopt);
+    QTest::qWait(2500);  // past the launcher's end
+    if (code == 0) {
+      EXPECT_EQ(reports.size(), 1u);
+    } else {
+      ASSERT_EQ(reports.size(), 2u);
+      EXPECT_EQ(reports[1], kComposeFailed);
+    }
+  }
+}
+
+// What a hanging sendmail started is stopped with it at the time limit.
+TEST(system_transport, hanging_sendmail_is_stopped_with_its_children) {
+  FakeMailPrograms fake;
+  fake.setMisbehaviour("hang-with-child");
+  SystemMailTransport transport(Short());
+  EXPECT_EQ(SendError(transport, false).number, kTimedOut);
+  const QByteArray child = fake.recorded("child.pid").trimmed();
+  ASSERT_FALSE(child.isEmpty());
+  // Killed: gone, or a zombie until whoever inherited it reaps it.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(child)));
+        if (!stat.open(QIODevice::ReadOnly)) return true;
+        const QByteArray fields = stat.readAll();
+        return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
+      },
+      5000));
+}
+
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
   FakeMailPrograms fake;
   SystemMailTransport transport(Patient());
@@ -285,7 +329,7 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
   };
   const Row rows[] = {
       {"recipient_like_an_option", u"-oQ/tmp/x@example.jp"_s, u"s"_s, false},
-      {"recipient_with_url_parameters", u"you@example.jp?bcc=evil@x.jp&cc=a@b.jp"_s, u"s"_s, false},
+      {"recipient_with_url_parameters", u"you@example.jp?bcc=evil@x.jp&cc=a@b.jp"_s, u"s"_s, true},
       {"subject_with_crlf_header", u"you@example.jp"_s, u"hi\r\nBcc: evil@x.jp"_s, false},
       {"subject_with_lone_cr", u"you@example.jp"_s, u"hi\rBcc: evil@x.jp"_s, false},
       {"subject_with_line_separator", u"you@example.jp"_s, u"hi\u2028Bcc: evil@x.jp"_s, false},

@@ -22,6 +22,8 @@ class FakeMailPrograms {
           "case \"$FAKE_MISBEHAVE\" in\n"
           "  no-read) exit 0 ;;\n"
           "  background) /bin/sleep 20 & ;;\n"
+          "  hang-with-child) /bin/sleep 30 & echo $! > \"$FAKE_DIR/child.pid\"\n"
+          "                   exec /bin/sleep 30 ;;\n"
           "  flood) /usr/bin/head -c 300000000 /dev/zero | /usr/bin/tr '\\0' e >&2\n"
           "         echo ' the end' >&2 ;;\n"
           "esac\n"
@@ -34,6 +36,7 @@ class FakeMailPrograms {
           "#!/bin/sh\n"
           "printf '%s\\n' \"$#\" \"$@\" > \"$FAKE_DIR/xdg-email.argv\"\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
+          "[ -n \"$FAKE_SLEEP\" ] && /bin/sleep \"$FAKE_SLEEP\"\n"
           "exit \"${FAKE_EXIT:-0}\"\n");
     qputenv("FAKE_DIR", m_dir.path().toLocal8Bit());
     qputenv("PATH", m_dir.path().toLocal8Bit());  // nothing real is found
@@ -48,10 +51,11 @@ class FakeMailPrograms {
   void setExit(int code) { qputenv("FAKE_EXIT", QByteArray::number(code)); }
   void setStderr(const QByteArray& text) { qputenv("FAKE_STDERR", text); }
   void setHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
-  // sendmail takes this long (sleep(1) syntax) before it exits as told.
+  // sendmail or xdg-email takes this long (sleep(1) syntax) before it exits as told.
   void setSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
   // "no-read": exits at once without reading its input; "background": leaves a child
-  // holding its output open for 20 s; "flood": writes 300 MB to standard error.
+  // holding its output open for 20 s; "hang-with-child": starts a child that would run
+  // 30 s (its pid in child.pid) and hangs; "flood": writes 300 MB to standard error.
   void setMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
   void remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
