@@ -6,6 +6,13 @@
 
 namespace kelmo {
 
+// The characters the body's editor takes for a line break besides CR and LF: the line and
+// paragraph separators U+2028 and U+2029, and its frame marks U+FDD0 and U+FDD1. The
+// body is written and sent with CR LF for each.
+inline constexpr bool IsEditorLineBreak(char32_t c) {
+  return c == U'\u2028' || c == U'\u2029' || c == U'\uFDD0' || c == U'\uFDD1';
+}
+
 // The text with every line break (LF, CR LF or a lone CR) as CR LF.
 std::u16string WithCrLf(std::u16string_view text);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/codec.h"
+#include "codec/line_breaks.h"
 #include "codec/utf8.h"
 #include "measure/ascii_blocks.h"
 
@@ -61,6 +62,11 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
   auto addCodePoint = [&](char32_t c) {                             // of a multi-byte sequence
     if (widths == nullptr) widths = m_widths = &Cp932WidthTable();  // not needed for ASCII
     afterCr = false;
+    if (IsEditorLineBreak(c)) {  // a line break in the window: CR LF
+      bytes += 2;
+      endsDouble = 0;
+      return;
+    }
     AppendUtf16(c, addUnit);  // measured as the text stands in the window
   };
 
@@ -104,10 +110,11 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
       return static_cast<char16_t>(((w & 0x0Fu) << 12) | ((w & 0x3F00u) >> 2) |
                                    ((w & 0x3F0000u) >> 16));
     };
-    // Only leads E0 (overlong forms) and ED (surrogates) need more than the bit pattern.
-    auto wellFormed = [&codeUnit](std::uint64_t w) {
+    // Only leads E0 (overlong forms), ED (surrogates), E2 and EF (the editor's line
+    // breaks, which go through Decode below) need more than the bit pattern.
+    auto plain = [&codeUnit](std::uint64_t w) {
       const char16_t c = codeUnit(w);
-      return c >= 0x800 && (c & 0xF800u) != 0xD800u;
+      return c >= 0x800 && (c & 0xF800u) != 0xD800u && !IsEditorLineBreak(c);
     };
     {
       // Counted apart in plain integers, and the units from how far p got.
@@ -119,9 +126,9 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
         std::memcpy(&w, p, sizeof w);
         if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
         if ((w & 0xC0C0F0C0C0F0u) != 0x8080E08080E0u) break;
-        // Bit n of 0xDFFE is clear for lead nibbles 0 and D alone.
-        if ((0xDFFEu >> (w & 0x0Fu) & 0xDFFEu >> ((w >> 24) & 0x0Fu) & 1u) == 0 &&
-            !(wellFormed(w) && wellFormed(w >> 24))) {
+        // Bit n of 0x5FFA is clear for lead nibbles 0, 2, D and F alone.
+        if ((0x5FFAu >> (w & 0x0Fu) & 0x5FFAu >> ((w >> 24) & 0x0Fu) & 1u) == 0 &&
+            !(plain(w) && plain(w >> 24))) {
           break;
         }
         const unsigned first = widths->IsDoubleByte(codeUnit(w));
@@ -137,7 +144,7 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
       std::uint32_t w;
       std::memcpy(&w, p, sizeof w);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
-      if ((w & 0xC0C0F0u) != 0x8080E0u || !wellFormed(w)) break;
+      if ((w & 0xC0C0F0u) != 0x8080E0u || !plain(w)) break;
       addUnit(codeUnit(w));
     }
     if (p == end || *p < 0x80) continue;

@@ -15,7 +15,8 @@ namespace kelmo {
 class Cp932Widths;
 
 // MeasureMbcs of the UTF-16 form of UTF-8 text fed in chunks of any size (a sequence may
-// be split between chunks), every line break (LF, CR LF or a lone CR) taken as CR LF.
+// be split between chunks), every line break taken as CR LF as the window's body has it:
+// LF, CR LF, a lone CR, and the editor's own (IsEditorLineBreak).
 class Utf8MbcsCounter {
  public:
   // With skipInitialBom, a U+FEFF at the very start is not part of the text, as text

@@ -4,16 +4,14 @@
 #include <string>
 
 #include "codec/codec.h"
+#include "codec/line_breaks.h"
 #include "measure/char_count.h"
 #include "measure/mbcs.h"
 
 namespace kelmo {
 namespace {
 
-bool IsLineBreak(char16_t unit) {
-  return unit == u'\n' || unit == u'\u2028' || unit == u'\u2029' || unit == u'\uFDD0' ||
-         unit == u'\uFDD1';
-}
+bool IsLineBreak(char16_t unit) { return unit == u'\n' || IsEditorLineBreak(unit); }
 
 bool NeedsPlainForm(std::u16string_view raw) {
   return std::ranges::any_of(raw,

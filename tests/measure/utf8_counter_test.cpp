@@ -189,7 +189,8 @@ TEST(utf8_state, offsets_count_from_the_first_chunk) {
 // random chunks: the measure equals that of the UTF-16 text with CR LF line breaks.
 TEST(utf8_property, equals_the_utf16_measure) {
   const std::u16string alphabet =
-      u"a \r\n\tあ漢ｱé§〜～①\uFEFF\U0001F600\U0010FFFF\uFFFF\u007F\u0080\u07FF\u0800\uD7FF\uE000";
+      u"a \r\n\tあ漢ｱé§〜～①\uFEFF\U0001F600\U0010FFFF\uFFFF\u007F\u0080\u07FF\u0800\uD7FF\uE000"
+      u"\u2028\u2029\uFDD0\uFDD1\u2027\u202A\uFDCF\uFDD2";
   testing::RandomText random(932);
   for (int round = 0; round < 300; ++round) {
     std::u16string utf16;
@@ -207,7 +208,15 @@ TEST(utf8_property, equals_the_utf16_measure) {
     }
     const Outcome outcome = Measure(chunks);
     ASSERT_TRUE(outcome.valid) << "round " << round;
-    ASSERT_EQ(outcome.size, MeasureMbcs(WithCrLf(utf16))) << "round " << round;
+    // The editor's own line breaks are line breaks too.
+    // each one a line break of its own, even right after a CR.
+    std::u16string lines;
+    for (const char16_t unit : utf16) {
+      const bool editorBreak =
+          unit == u'\u2028' || unit == u'\u2029' || unit == u'\uFDD0' || unit == u'\uFDD1';
+      lines += editorBreak ? std::u16string(u"\r\n") : std::u16string(1, unit);
+    }
+    ASSERT_EQ(outcome.size, MeasureMbcs(WithCrLf(lines))) << "round " << round;
   }
 }
 
