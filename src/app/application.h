@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QWidget>
 #include <exception>
 
 #include "error/error.h"
@@ -14,6 +15,10 @@ bool InstallQtTranslations(QCoreApplication& app);
 
 // The number and description shown for an error that escaped every handler.
 Error DescribeFatal(std::exception_ptr error);
+
+// Closes `window` as its close box would when the session ends or the process is asked
+// to stop (SIGTERM, SIGHUP): a pending write of the body is made, a send is let finish.
+void CloseOnTerminationSignals(QWidget& window);
 
 class Application : public QApplication {
   Q_OBJECT

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/line_breaks.h"
 #include "codec/utf8.h"
 #include "error/expected.h"
 #include "measure/utf8_counter.h"
@@ -202,9 +203,9 @@ int RunCommandLine(int argc, char** argv) {
     PrintError(bodyBytes.error());
     return kUsageError;
   }
-  // The fields are measured as the window holds them: as UTF-16, line breaks untouched.
-  const ByteModeCount count =
-      CountInByteMode(*bodyBytes, DecodeUtf8(args->own), DecodeUtf8(args->subject));
+  // The fields are measured as the window holds them: as UTF-16, on one line.
+  const ByteModeCount count = CountInByteMode(*bodyBytes, WithoutLineBreaks(DecodeUtf8(args->own)),
+                                              WithoutLineBreaks(DecodeUtf8(args->subject)));
   if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
     return kUsageError;
   }

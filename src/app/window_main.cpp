@@ -10,6 +10,7 @@
 int main(int argc, char* argv[]) {
   kelmo::Application app(argc, argv);
   kelmo::MainForm form(std::make_unique<kelmo::SystemMailTransport>(), QDir());
+  kelmo::CloseOnTerminationSignals(form);
   form.show();
   return kelmo::Application::exec();
 }

@@ -17,4 +17,15 @@ std::u16string WithCrLf(std::u16string_view text) {
   return out;
 }
 
+std::u16string WithoutLineBreaks(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (const char16_t c : text) {
+    const bool lineBreak = c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\u0085' ||
+                           c == u'\u2028' || c == u'\u2029';
+    if (!lineBreak) out += c;
+  }
+  return out;
+}
+
 }  // namespace kelmo

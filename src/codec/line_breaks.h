@@ -13,6 +13,10 @@ inline constexpr bool IsEditorLineBreak(char32_t c) {
   return c == U'\u2028' || c == U'\u2029' || c == U'\uFDD0' || c == U'\uFDD1';
 }
 
+// What a single-line field holds of a text: the text without its line breaks (CR, LF,
+// VT, FF, NEL, U+2028, U+2029), which a paste from a spreadsheet cell or a terminal brings.
+std::u16string WithoutLineBreaks(std::u16string_view text);
+
 // The text with every line break (LF, CR LF or a lone CR) as CR LF.
 std::u16string WithCrLf(std::u16string_view text);
 

@@ -12,6 +12,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QValidator>
 #include <chrono>
 #include <vector>
 
@@ -80,6 +81,26 @@ QColor OverLimitTint(const QPalette& palette) {
                           static_cast<float>(base.blueF() * (1 - kRed)));
 }
 
+// A single-line field never holds a line break: what a paste from a spreadsheet cell or
+// a terminal brings, at its end or inside it, is dropped.
+class SingleLineValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& position) const override {
+    const std::u16string kept = WithoutLineBreaks(View(input));
+    if (kept.size() == static_cast<std::size_t>(input.size())) return Acceptable;
+    position = static_cast<int>(
+        WithoutLineBreaks(View(input).substr(0, static_cast<std::size_t>(position))).size());
+    input = ToQString(kept);
+    return Acceptable;
+  }
+};
+
+QString ScratchFileName() {
+  return QString::fromLatin1(kScratchFileName.data(),
+                             static_cast<qsizetype>(kScratchFileName.size()));
+}
+
 void SetDescription(QWidget* widget, const QString& text) {
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
@@ -104,6 +125,7 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, 
   ShowModel();
   setFixedSize(kClientSize);
   m_body->setFocus();
+  RemoveLeftoverSaves();
 }
 
 // The mail transport goes first, while the window it reports to still stands.
@@ -113,8 +135,17 @@ MainForm::~MainForm() {
   FlushScratchFile();
 }
 
+// Closing during a send would stop the mail program and drop the mail: the window says
+// it is finishing and closes when the send is over (within the send's time limit).
 void MainForm::closeEvent(QCloseEvent* event) {
   FlushScratchFile();
+  if (m_sending) {
+    m_closeWhenSent = true;
+    m_closingNotice->show();
+    m_closingNotice->raise();
+    event->ignore();
+    return;
+  }
   QWidget::closeEvent(event);
 }
 
@@ -129,6 +160,9 @@ void MainForm::CreateControls() {
   m_recipient = named(new QLineEdit(this), "recipient");
   m_ownAddress = named(new QLineEdit(this), "ownAddress");
   m_subject = named(new QLineEdit(this), "subject");
+  for (QLineEdit* field : {m_recipient, m_ownAddress, m_subject}) {
+    field->setValidator(new SingleLineValidator(field));
+  }
   // Five full-width characters fill a 55-pixel caption only at 11 pixels.
   QFont captionFont = font();
   captionFont.setPixelSize(kCaptionFontPixels);
@@ -169,6 +203,21 @@ void MainForm::CreateControls() {
   m_showCompose = named(new QCheckBox(tr("送信確認"), this), "showCompose");
   m_showCompose->setFont(captionFont);  // keeps its caption clear of the window's edge
   m_exitButton = named(new QPushButton(QStringLiteral("EXIT"), this), "exit");
+  // A click leaves the keyboard where the user was typing; Tab still reaches them all.
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{m_byteMode, m_clearButton, m_saveButton, m_loadButton,
+                                       m_sendButton, m_showCompose, m_exitButton}) {
+    control->setFocusPolicy(Qt::TabFocus);
+  }
+
+  m_closingNotice =
+      named(new QLabel(tr("送信が終わるのを待っています。終わりしだい閉じます。"), this),
+            "closingNotice");
+  m_closingNotice->setAutoFillBackground(true);
+  m_closingNotice->setFrameStyle(QFrame::Box | QFrame::Plain);
+  m_closingNotice->setAlignment(Qt::AlignCenter);
+  m_closingNotice->setWordWrap(true);
+  m_closingNotice->hide();
 }
 
 // The design has the recipient, the own address and the mode box reach 15 twips (one
@@ -192,6 +241,7 @@ void MainForm::PlaceControls() {
       {m_sendButton, {5280, 2160, 975, 495}},
       {m_showCompose, {5280, 2760, 1095, 255}},  // past the right edge, as designed
       {m_exitButton, {5280, 3120, 975, 495}},
+      {m_closingNotice, {0, 2940, 5175, 675}},  // over the body's foot, while it shows
   };
   // NOLINTEND(readability-magic-numbers)
   for (const auto& [widget, rect] : layout) widget->setGeometry(Twips(rect));
@@ -213,7 +263,8 @@ void MainForm::ConnectHandlers() {
   connect(m_body->document(), &QTextDocument::contentsChange, this, &MainForm::BodyEdited);
   connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::OwnAddressEdited);
   connect(m_subject, &QLineEdit::textChanged, this, &MainForm::SubjectEdited);
-  connect(m_byteMode, &QCheckBox::clicked, this, &MainForm::ByteModeClicked);
+  // However the box changes: a click, the keyboard, or a screen reader's toggle action.
+  connect(m_byteMode, &QCheckBox::toggled, this, &MainForm::ByteModeClicked);
   connect(m_clearButton, &QPushButton::clicked, this, &MainForm::ClearAll);
   connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);  // the only window
   connect(m_saveButton, &QPushButton::clicked, this, &MainForm::SaveAddressFile);
@@ -318,14 +369,37 @@ void MainForm::LoadAddressFile() {
 // the mail program runs do not change what is sent. One send at a time. The transport
 // checks the recipient and reports what is wrong with it like any other failure.
 void MainForm::SendMail() {
+  // Disabling the button that has the keyboard would move it on in the tab order to the
+  // recipient, which selects its text: the next key would replace it. It waits in the
+  // body instead.
+  if (focusWidget() == m_sendButton) {
+    m_body->setFocus(Qt::OtherFocusReason);
+    m_focusParked = true;
+    m_bodyRevisionAtPark = m_body->document()->revision();
+  }
+  m_sending = true;
   m_sendButton->setEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
   m_mail->send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
-               [this](const Result<>& sent) {
-                 QApplication::restoreOverrideCursor();
-                 m_sendButton->setEnabled(true);
-                 if (!sent) ShowError(sent.error());
-               });
+               [this](const Result<>& sent) { SendOver(sent); });
+}
+
+// The send's outcome, or a failure a mail client's launcher reports after it was taken
+// as opened.
+void MainForm::SendOver(const Result<>& sent) {
+  if (m_sending) {
+    m_sending = false;
+    QApplication::restoreOverrideCursor();
+    m_sendButton->setEnabled(true);
+    // Back to the button, unless the user has typed in the body or gone elsewhere.
+    if (m_focusParked && focusWidget() == m_body &&
+        m_body->document()->revision() == m_bodyRevisionAtPark) {
+      m_sendButton->setFocus(Qt::OtherFocusReason);
+    }
+    m_focusParked = false;
+  }
+  if (!sent) ShowError(sent.error());
+  if (m_closeWhenSent && !m_sending) close();
 }
 
 void MainForm::ShowModel() {
@@ -396,8 +470,7 @@ void MainForm::WriteScratchFile() {
   m_scratchFileTimer.stop();
   const std::string bytes = ScratchFileBytes(BodyCrLf());
   const Result<> saved =
-      SaveFileBytes(DataFile(QString::fromLatin1(kScratchFileName.data(),
-                                                 static_cast<qsizetype>(kScratchFileName.size()))),
+      SaveFileBytes(DataFile(ScratchFileName()),
                     QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
                     Durability::kUnsynced);
   const bool reported = m_scratchFileFailing;
@@ -405,9 +478,16 @@ void MainForm::WriteScratchFile() {
   if (!saved && !reported) ShowError(saved.error());
 }
 
-// Named as the user knows it when the folder is the current directory.
+// The full path: messages name the folder too, which is the current directory.
 QString MainForm::DataFile(const QString& name) const {
-  return QDir::cleanPath(m_dataFolder.filePath(name));
+  return QDir::cleanPath(m_dataFolder.absoluteFilePath(name));
+}
+
+// A save killed between writing its new file and renaming it leaves that file behind.
+void MainForm::RemoveLeftoverSaves() {
+  constexpr std::chrono::seconds kSaveInProgress{60};  // younger ones may be another window's
+  kelmo::RemoveLeftoverSaves(DataFile(kAddressFileName), kSaveInProgress);
+  kelmo::RemoveLeftoverSaves(DataFile(ScratchFileName()), kSaveInProgress);
 }
 
 // The error number, a CR, then the description; exclamation icon, OK only.

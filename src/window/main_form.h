@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "error/error.h"
 #include "message/message_model.h"
 
 class QCheckBox;
@@ -56,6 +57,7 @@ class MainForm : public QWidget {
   void SaveAddressFile();
   void LoadAddressFile();
   void SendMail();
+  void SendOver(const Result<>& sent);
 
   // BodyText() before it becomes a QString: what the scratch file encodes.
   std::u16string BodyCrLf() const;
@@ -67,6 +69,7 @@ class MainForm : public QWidget {
   void WriteScratchFile();
   QString DataFile(const QString& name) const;
   void ShowError(const Error& error);
+  void RemoveLeftoverSaves();
 
   QLabel* m_recipientCaption = nullptr;
   QLineEdit* m_recipient = nullptr;
@@ -83,6 +86,7 @@ class MainForm : public QWidget {
   QPushButton* m_sendButton = nullptr;
   QCheckBox* m_showCompose = nullptr;  // open the mail client's compose window
   QPushButton* m_exitButton = nullptr;
+  QLabel* m_closingNotice = nullptr;  // shown while a close waits for a send to end
 
   MessageModel m_model;
   bool m_clearing = false;    // the fields' own change reports wait for the clear
@@ -92,6 +96,10 @@ class MainForm : public QWidget {
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   QTimer m_scratchFileTimer;          // runs while a change of the body waits to be written
+  bool m_sending = false;             // a mail program has the message and has not answered
+  bool m_closeWhenSent = false;       // the window was closed during a send
+  bool m_focusParked = false;         // the send took the keyboard off its button, to the body
+  int m_bodyRevisionAtPark = 0;       // the body as it was then: untouched, the keyboard goes back
   std::unique_ptr<MailTransport> m_mail;
   QDir m_dataFolder;
 };

@@ -3,16 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
+
+#include "mail/system_transport.h"
+#include "support/sandbox.h"
+#include "window/main_form.h"
 
 namespace kelmo {
 namespace {
@@ -64,6 +72,27 @@ TEST(application, qt_texts_are_japanese) {
     }
     EXPECT_GE(entries, 6);  // undo, redo, cut, copy, paste, delete, select all
   }
+}
+
+// A logout's SIGTERM, or a SIGHUP, closes the window as its close box would: the body
+// written in character mode a moment ago is in the scratch file, not lost.
+TEST(application, termination_signals_close_the_window) {
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    testing::SandboxDir folder;
+    MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.path()));
+    CloseOnTerminationSignals(form);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.findChild<QCheckBox*>(QStringLiteral("byteMode")), Qt::LeftButton);
+    QTest::keyClicks(form.findChild<QPlainTextEdit*>(QStringLiteral("body")),
+                     QStringLiteral("last"));
+    ASSERT_EQ(::raise(signal), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 5000));
+    EXPECT_EQ(testing::ReadAll(folder.file(QStringLiteral("temp.tmp"))), "\r\nlast\r\n");
+  }
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGHUP, SIG_DFL);
 }
 
 }  // namespace

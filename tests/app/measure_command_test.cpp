@@ -82,7 +82,9 @@ TEST(measure_command, counts_as_the_window_does) {
        "\xef\xbb\xbf"
        "abc",
        0},
-      {"subject_with_a_line_break_as_typed", u""_s, u"a\nb"_s, "", 0},
+      {"subject_with_a_line_break_as_the_field_holds_it", u""_s, u"a\nb"_s, "", 0},
+      {"own_address_pasted_with_its_line_break", QString(55, u'a') + u"\r\n"_s, u""_s, "x", 0},
+      {"line_separator_is_a_line_break", u""_s, u""_s, QByteArray(332, 'a') + "\xE2\x80\xA8", 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

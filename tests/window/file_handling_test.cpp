@@ -6,6 +6,11 @@
 #include <cerrno>
 #include <optional>
 
+#include <QAccessible>
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+
 #include "addressfile/address_file.h"
 #include "form_driver.h"
 
@@ -30,6 +35,10 @@ void ExpectOneWarning(FormDriver& d, int number, const char* mentions) {
   EXPECT_TRUE(box.text.startsWith(QString::number(number) + QLatin1Char('\r')))
       << box.text.toStdString();
   EXPECT_TRUE(box.text.contains(QLatin1String(mentions))) << box.text.toStdString();
+  // The folder too: it is the current directory, wherever that was.
+  EXPECT_TRUE(box.text.contains(QDir(d.dir().path()).canonicalPath() + QLatin1Char('/')) ||
+              box.text.contains(d.dir().path() + QLatin1Char('/')))
+      << box.text.toStdString();
 }
 
 TEST(file_handling, save_writes_both_addresses_in_cp932_with_crlf) {
@@ -221,6 +230,89 @@ TEST(file_handling, addresses_the_file_cannot_hold_are_not_saved) {
   EXPECT_EQ(ReadAll(d.file(u"kelmo.ini"_s)), "old@a.jp\r\nold@b.jp\r\n");
   EXPECT_EQ(d.lineText("ownAddress"), u"café@x.jp"_s);
   EXPECT_EQ(d.lineText("recipient"), u"a\U0001F600b@x.jp"_s);
+}
+
+// Pasted with the line break a spreadsheet cell or a terminal adds, or with one inside,
+// the addresses save and load back as the fields show them: one line each.
+TEST(file_handling, pasted_line_breaks_never_reach_the_file) {
+  struct Row {
+    const char* name;
+    QString pasted;
+    QString field;
+  };
+  const Row rows[] = {
+      {"line_break_at_the_end", u"me@example.jp\n"_s, u"me@example.jp"_s},
+      {"crlf_at_both_ends", u"\r\nme@example.jp\r\n"_s, u"me@example.jp"_s},
+      {"second_line_inside", u"me@x\r\nevil@x"_s, u"me@xevil@x"_s},
+      {"line_separator", u"me@x\u2028.jp"_s, u"me@x.jp"_s},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.type("recipient", u"friend@example.jp"_s);
+    QLineEdit* own = d.control<QLineEdit>("ownAddress");
+    own->setFocus();
+    QGuiApplication::clipboard()->setText(row.pasted);
+    QTest::keyClick(own, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(own->text(), row.field);
+    d.click("saveAddresses");
+    EXPECT_EQ(ReadAll(d.file(u"kelmo.ini"_s)), row.field.toLatin1() + "\r\nfriend@example.jp\r\n");
+    d.click("clear");
+    d.click("loadAddresses");
+    EXPECT_EQ(own->text(), row.field);
+    EXPECT_EQ(d.lineText("recipient"), u"friend@example.jp"_s);
+    EXPECT_TRUE(d.messages().empty());
+  }
+}
+
+// Characters that would come back as others (or make the file unreadable) are refused,
+// named, and the old file stays.
+TEST(file_handling, addresses_that_would_load_back_changed_are_not_saved) {
+  FormDriver d;
+  WriteAll(d.file(u"kelmo.ini"_s), "old@a.jp\r\nold@b.jp\r\n");
+  d.type("ownAddress", u"me¥‾〜—@x.jp"_s);
+  d.paste("recipient", u"a\x1b@x.jp"_s);
+  d.click("saveAddresses");
+  ExpectOneWarning(d, static_cast<int>(AddressFileError::kNotStorable), "kelmo.ini");
+  EXPECT_TRUE(d.messages().front().text.contains(u"¥ ‾ 〜 — U+001B"_s))
+      << d.messages().front().text.toStdString();
+  EXPECT_EQ(ReadAll(d.file(u"kelmo.ini"_s)), "old@a.jp\r\nold@b.jp\r\n");
+}
+
+// Leftovers of saves killed before their rename are removed when the window opens; a
+// recent one may be another window's save in progress and stays.
+TEST(file_handling, leftovers_of_killed_saves_go_at_start) {
+  testing::SandboxDir folder;
+  for (const char* name : {"kelmo.ini.Ab12Cd", "temp.tmp.xY9z8W", "kelmo.ini.new123"}) {
+    WriteAll(folder.file(QString::fromLatin1(name)), "half");
+  }
+  for (const char* name : {"kelmo.ini.Ab12Cd", "temp.tmp.xY9z8W"}) {
+    QFile file(folder.file(QString::fromLatin1(name)));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
+  }
+  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.path()));
+  EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList({u"kelmo.ini.new123"_s}));
+}
+
+// However the mode box changes, a screen reader's or a switch device's toggle action
+// included, the counter follows it.
+TEST(file_handling, the_mode_box_toggled_without_a_click_is_followed) {
+  FormDriver d;
+  d.type("body", u"ab\ncd"_s);
+  const QString bytes = d.label();
+  auto* box = d.control<QCheckBox>("byteMode");
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+  ASSERT_NE(accessible, nullptr);
+  ASSERT_NE(accessible->actionInterface(), nullptr);
+  accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  ASSERT_FALSE(box->isChecked());
+  EXPECT_EQ(d.label(), u"4"_s);
+  EXPECT_EQ(d.title(), kPlain);
+  d.form().close();
+  EXPECT_EQ(ReadAll(d.file(u"temp.tmp"_s)), "\r\nab\r\ncd\r\n");
+  accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_EQ(d.label(), bytes);
 }
 
 }  // namespace

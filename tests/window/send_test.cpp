@@ -138,5 +138,90 @@ TEST(send, window_answers_while_a_slow_sendmail_runs) {
   EXPECT_EQ(d.bodyText(), u"hello world"_s);
 }
 
+// After a send, successful or not, the keyboard is where it was: no address is selected
+// and the next keys go where they went before the click.
+TEST(send, the_keyboard_stays_where_it_was) {
+  for (const bool keyboard : {false, true}) {
+    for (const bool success : {true, false}) {
+      SCOPED_TRACE(std::string(keyboard ? "space on the button" : "mouse click") +
+                   (success ? ", sent" : ", failed"));
+      Sender s;
+      s.fill();
+      QWidget* send = s.d.control("send");
+      if (keyboard) {
+        send->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(send, Qt::Key_Space);
+      } else {
+        s.d.body()->setFocus();
+        s.d.click("send");
+      }
+      ASSERT_EQ(s.journal->sent.size(), 1u);
+      // While the button is disabled the keyboard waits in the body, never in an address.
+      EXPECT_EQ(QApplication::focusWidget(), s.d.body());
+      s.answer(success ? Result<>() : Result<>(Error(MailError::kTransportFailed, u"x"_s)));
+      // The window's own focus; an error box in between had the keyboard for a while.
+      s.d.form().activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&s.d.form()));
+      EXPECT_EQ(s.d.form().focusWidget(), keyboard ? send : s.d.body());
+      for (const char* name : {"recipient", "ownAddress", "subject"}) {
+        EXPECT_FALSE(s.d.control<QLineEdit>(name)->hasSelectedText()) << name;
+      }
+      QTest::keyClicks(s.d.form().focusWidget(), u"word"_s);
+      EXPECT_EQ(s.d.lineText("recipient"), u"you@example.jp"_s);
+      EXPECT_EQ(s.d.bodyText(), keyboard ? u"一行目\n二行目"_s : u"一行目\n二行目word"_s);
+    }
+  }
+}
+
+// Closing during a send waits for it: the window says so and closes when it is over, after
+// showing a failure if there is one.
+TEST(send, closing_during_a_send_waits_for_it) {
+  for (const bool success : {true, false}) {
+    SCOPED_TRACE(success ? "sent" : "failed");
+    Sender s;
+    s.fill();
+    s.d.click("send");
+    s.d.click("exit");
+    EXPECT_TRUE(s.d.form().isVisible());
+    EXPECT_TRUE(s.d.control("closingNotice")->isVisible());
+    s.answer(success ? Result<>() : Result<>(Error(MailError::kTimedOut, u"late"_s)));
+    EXPECT_FALSE(s.d.form().isVisible());
+    EXPECT_EQ(s.d.messages().size(), success ? 0u : 1u);
+  }
+}
+
+// The same with the real transport and a sendmail that takes a while: the mail arrives.
+TEST(send, closing_during_a_slow_sendmail_lets_the_mail_go) {
+  testing::FakeMailPrograms fake;
+  fake.setSleep("1");
+  FormDriver d;
+  d.type("recipient", u"you@example.jp"_s);
+  d.type("body", u"do not drop me"_s);
+  d.click("send");
+  QTest::qWait(200);
+  d.form().close();
+  EXPECT_TRUE(d.form().isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.form().isVisible(); }, 10000));
+  EXPECT_TRUE(fake.recorded("sendmail.stdin").endsWith("do not drop me\n"));
+  EXPECT_TRUE(d.messages().empty());
+}
+
+// A mail client's launcher that fails after it was taken as opened: the failure is shown
+// when it comes.
+TEST(send, a_failure_after_the_compose_window_was_taken_as_open_is_shown) {
+  Sender s;
+  s.fill();
+  s.d.click("showCompose");
+  s.d.click("send");
+  MailTransport::Done done = s.journal->pending;
+  s.answer({});
+  EXPECT_TRUE(s.d.control("send")->isEnabled());
+  EXPECT_TRUE(s.d.messages().empty());
+  done(Error(MailError::kComposeFailed, u"xdg-email failed late"_s));
+  ASSERT_EQ(s.d.messages().size(), 1u);
+  EXPECT_EQ(s.d.messages().front().text, u"2009\rxdg-email failed late"_s);
+  EXPECT_TRUE(s.d.control("send")->isEnabled());
+}
+
 }  // namespace
 }  // namespace kelmo
