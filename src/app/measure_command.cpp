@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "codec/codec.h"
 #include "codec/line_breaks.h"
 #include "codec/utf8.h"
 #include "error/expected.h"
@@ -23,13 +26,17 @@ namespace kelmo {
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr int kNoDisplay = 3;
 // Large enough that reading costs few system calls, small enough to stay in the cache.
 constexpr std::size_t kChunkBytes = std::size_t{128} * 1024;
 
 constexpr std::string_view kHelp =
-    "Usage: kelmo [options] [FILE]\n"
+    "Usage: kelmo [Qt options]\n"
+    "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE]\n"
+    "       kelmo --help | --version\n"
     "Measures a short mail against a mobile mail service's limits.\n"
-    "Without options, opens the window.\n"
+    "Without options, opens the window; it takes only Qt's own options (such as\n"
+    "-platform or -style), no FILE.\n"
     "\n"
     "--measure prints the number the counter shows in byte mode, a TAB and the title\n"
     "the window shows, in UTF-8. Exit status: 0 within every limit, 1 past one, 2 on\n"
@@ -49,6 +56,41 @@ constexpr std::string_view kHelp =
 void PrintError(std::string_view message) {
   std::fprintf(stderr, "kelmo: %.*s\n", static_cast<int>(message.size()), message.data());
 }
+
+// A usage error: what is wrong, and where to look.
+int UsageError(std::string_view message) {
+  PrintError(message);
+  std::fputs("Try 'kelmo --help' for more information.\n", stderr);
+  return kUsageError;
+}
+
+// The options QApplication takes for itself, with one or two leading dashes; the window
+// takes no others.
+struct QtOption {
+  std::string_view name;
+  bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"qwindowicon", true},
+    {"qwindowtitle", true},
+    {"session", true},
+    {"display", true},
+    {"geometry", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"name", true},
+    {"title", true},
+    {"reverse", false},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+};
 
 // Writes all of text to standard output; false, with a message, when it cannot.
 bool Print(std::string_view text) {
@@ -165,6 +207,23 @@ Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
   return body.LenMbcsRuns();
 }
 
+// Measures the message and prints the number and the title; the exit status.
+int Measure(const Arguments& args) {
+  const Expected<std::int64_t, std::string> bodyBytes =
+      MeasureBody(args.files.empty() ? std::string() : args.files.front());
+  if (!bodyBytes) {
+    PrintError(bodyBytes.error());
+    return kUsageError;
+  }
+  // The fields are measured as the window holds them: as UTF-16, on one line.
+  const ByteModeCount count = CountInByteMode(*bodyBytes, WithoutLineBreaks(DecodeUtf8(args.own)),
+                                              WithoutLineBreaks(DecodeUtf8(args.subject)));
+  if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
+    return kUsageError;
+  }
+  return count.title == Title::Plain ? 0 : 1;
+}
+
 }  // namespace
 
 bool WantsCommandLine(int argc, char** argv) {
@@ -180,36 +239,55 @@ bool WantsCommandLine(int argc, char** argv) {
   return false;
 }
 
+int CheckWindowArguments(int argc, char** argv) {
+  bool platformGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.empty() || arg[0] != '-' || arg == "-" || arg == "--") {
+      return UsageError("'" + std::string(arg) +
+                        "': the window takes no FILE; to measure one: kelmo --measure FILE");
+    }
+    std::string_view name = arg.substr(arg[1] == '-' ? 2 : 1);
+    const std::size_t equals = name.find('=');
+    name = name.substr(0, equals);
+    const QtOption* option = FindOption(kQtOptions, name);
+    if (option == nullptr) return UsageError("unknown option '" + std::string(arg) + "'");
+    if (option->takesValue && equals == std::string_view::npos) {
+      if (i + 1 >= argc) return UsageError("missing value after '" + std::string(arg) + "'");
+      ++i;
+    }
+    platformGiven = platformGiven || name == "platform";
+  }
+  const auto set = [](const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+  };
+  // Qt would abort with a screenful of plugin names; a platform asked for by name is
+  // Qt's to check.
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM") && !platformGiven) {
+    PrintError(
+        "no display: neither DISPLAY nor WAYLAND_DISPLAY is set, so the window cannot open; "
+        "'kelmo --measure' needs none");
+    return kNoDisplay;
+  }
+  return 0;
+}
+
 int RunCommandLine(int argc, char** argv) {
   const Expected<Arguments, std::string> args = Parse(argc, argv);
-  if (!args) {
-    PrintError(args.error());
-    return kUsageError;
-  }
+  if (!args) return UsageError(args.error());
   if (args->help) return Print(kHelp) ? 0 : kUsageError;
   if (args->version) return Print("Kelmo " KELMO_VERSION "\n") ? 0 : kUsageError;
-  if (!args->measure) {
-    PrintError("--own, --subject and FILE go with --measure");
-    return kUsageError;
-  }
+  if (!args->measure) return UsageError("--own, --subject and FILE go with --measure");
   if (args->files.size() > 1) {
-    PrintError("one FILE at most, not " + std::to_string(args->files.size()));
+    return UsageError("one FILE at most, not " + std::to_string(args->files.size()));
+  }
+  try {
+    return Measure(*args);
+  } catch (const std::system_error&) {  // iconv could not open the conversion
+    PrintError("no code page 932 converter: " + Cp932ConverterProblem());
     return kUsageError;
   }
-
-  const Expected<std::int64_t, std::string> bodyBytes =
-      MeasureBody(args->files.empty() ? std::string() : args->files.front());
-  if (!bodyBytes) {
-    PrintError(bodyBytes.error());
-    return kUsageError;
-  }
-  // The fields are measured as the window holds them: as UTF-16, on one line.
-  const ByteModeCount count = CountInByteMode(*bodyBytes, WithoutLineBreaks(DecodeUtf8(args->own)),
-                                              WithoutLineBreaks(DecodeUtf8(args->subject)));
-  if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
-    return kUsageError;
-  }
-  return count.title == Title::Plain ? 0 : 1;
 }
 
 }  // namespace kelmo

@@ -8,6 +8,11 @@ namespace kelmo {
 // than the window.
 bool WantsCommandLine(int argc, char** argv);
 
+// Whether the window can be started with these arguments: 0, or the exit status to end
+// with (2 for an argument the window does not take, 3 for no display) after saying why
+// on standard error.
+int CheckWindowArguments(int argc, char** argv);
+
 // Runs the command line; returns the exit status: 0 within every limit, 1 past one, 2 for
 // a usage error, unreadable input or output that cannot be written.
 int RunCommandLine(int argc, char** argv);

@@ -1,7 +1,11 @@
 #include <QDir>
+#include <QMessageBox>
+#include <cerrno>
+#include <cstdio>
 #include <memory>
 
 #include "app/application.h"
+#include "codec/codec.h"
 #include "mail/system_transport.h"
 #include "window/main_form.h"
 
@@ -9,6 +13,16 @@
 // was started in.
 int main(int argc, char* argv[]) {
   kelmo::Application app(argc, argv);
+  // Every count goes through code page 932: without its converter there is nothing right
+  // to show, so the window does not open.
+  if (const std::string problem = kelmo::Cp932ConverterProblem(); !problem.empty()) {
+    std::fprintf(stderr, "kelmo: no code page 932 converter: %s\n", problem.c_str());
+    const kelmo::Error error(EINVAL,
+                             QObject::tr("code page 932 の変換器がないので数えられません: %1")
+                                 .arg(QString::fromStdString(problem)));
+    QMessageBox::critical(nullptr, QStringLiteral("Kelmo"), kelmo::ErrorBoxText(error));
+    return 2;
+  }
   kelmo::MainForm form(std::make_unique<kelmo::SystemMailTransport>(), QDir());
   kelmo::CloseOnTerminationSignals(form);
   form.show();

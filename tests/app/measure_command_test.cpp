@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -199,15 +200,90 @@ TEST(measure_command, needs_no_qt) {
 TEST(measure_command, missing_window_program_is_reported) {
   testing::ScratchDir dir;
   ASSERT_TRUE(QFile::copy(kKelmoBinary, dir.path() + u"/kelmo"_s));
-  const Outcome run = Kelmo({}, {}, dir.path(), dir.path() + u"/kelmo"_s);
+  const Outcome run =
+      Kelmo({u"-platform"_s, u"offscreen"_s}, {}, dir.path(), dir.path() + u"/kelmo"_s);
   EXPECT_EQ(run.status, 127);
   EXPECT_TRUE(run.err.contains("kelmo-window")) << run.err.toStdString();
+}
+
+// What the window does not take is refused before anything starts: a usage error naming
+// it and pointing to --help; and without a display, a line that says so.
+TEST(measure_command, the_window_refuses_what_it_does_not_take) {
+  struct Row {
+    const char* name;
+    QStringList arguments;
+    int status;
+    const char* mentions;
+  };
+  const Row rows[] = {
+      {"misspelt_option", {u"--mesure"_s}, 2, "unknown option '--mesure'"},
+      {"unknown_short_option", {u"-x"_s}, 2, "unknown option '-x'"},
+      {"a_file_without_measure", {u"body.txt"_s}, 2, "--measure"},
+      {"qt_option_without_its_value", {u"-style"_s}, 2, "missing value after '-style'"},
+      {"no_display", {}, 3, "no display"},
+      {"no_display_with_a_qt_option", {u"-style"_s, u"fusion"_s}, 3, "kelmo --measure"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Outcome run = Kelmo(row.arguments);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.contains(row.mentions)) << run.err.toStdString();
+    EXPECT_LE(run.err.count('\n'), 2) << run.err.toStdString();
+    if (row.status == 2) {
+      EXPECT_TRUE(run.err.contains("--help")) << run.err.toStdString();
+    }
+  }
+}
+
+// Where glibc's code page 932 converter is missing (hidden here in a mount namespace of
+// our own), both programs say what is missing instead of aborting.
+TEST(measure_command, a_missing_cp932_converter_is_named) {
+  QString gconv;
+  for (const QString& lib : QDir(u"/usr/lib"_s).entryList({u"*-linux-gnu*"_s}, QDir::Dirs)) {
+    if (QFile::exists(u"/usr/lib/"_s + lib + u"/gconv/CP932.so"_s))
+      gconv = u"/usr/lib/"_s + lib + u"/gconv"_s;
+  }
+  if (gconv.isEmpty()) GTEST_SKIP() << "no gconv folder found";
+  if (QProcess::execute(u"unshare"_s, {u"-rm"_s, u"true"_s}) != 0) {
+    GTEST_SKIP() << "no user namespaces here";
+  }
+  const QString hide = QStringLiteral("mount -t tmpfs none '%1' && exec \"$@\"").arg(gconv);
+  const Outcome measure =
+      Kelmo({u"-rm"_s, u"sh"_s, u"-c"_s, hide, u"sh"_s, kKelmoBinary, u"--measure"_s},
+            "\xe3\x81\x82", {}, u"unshare"_s);
+  EXPECT_EQ(measure.status, 2);
+  EXPECT_TRUE(measure.out.isEmpty());
+  EXPECT_TRUE(measure.err.contains("no code page 932 converter")) << measure.err.toStdString();
+  EXPECT_TRUE(measure.err.contains("CP932")) << measure.err.toStdString();
+
+  // The window says the same in a box, which waits here for an OK nobody clicks.
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+  window.setProcessEnvironment(environment);
+  window.start(u"unshare"_s, {u"-rm"_s, u"sh"_s, u"-c"_s, hide, u"sh"_s, kKelmoBinary});
+  QByteArray said;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        window.waitForReadyRead(50);
+        said += window.readAllStandardError();
+        return said.contains("no code page 932 converter") ||
+               window.state() == QProcess::NotRunning;
+      },
+      20000));
+  EXPECT_TRUE(said.contains("no code page 932 converter")) << said.toStdString();
+  window.kill();
+  window.waitForFinished(5000);
 }
 
 TEST(measure_command, help_and_version) {
   const Outcome help = Kelmo({u"--help"_s});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.contains("--measure")) << help.out.toStdString();
+  // The window's form and the measuring form, each on a line of its own.
+  EXPECT_TRUE(help.out.startsWith("Usage: kelmo [Qt options]\n       kelmo --measure"))
+      << help.out.toStdString();
   const Outcome version = Kelmo({u"--version"_s});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "Kelmo " KELMO_VERSION "\n");
