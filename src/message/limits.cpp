@@ -21,6 +21,14 @@ ByteModeCount CountInByteMode(std::int64_t bodyCount, std::u16string_view own,
   return count;
 }
 
+std::vector<Crossing> Crossings(PastLimits before, PastLimits after) {
+  std::vector<Crossing> crossed;
+  if (before.message != after.message) crossed.push_back({Limit::Message, after.message});
+  if (before.subject != after.subject) crossed.push_back({Limit::Subject, after.subject});
+  if (before.address != after.address) crossed.push_back({Limit::Address, after.address});
+  return crossed;
+}
+
 std::u16string_view TitleText(Title title) {
   switch (title) {
     case Title::AddressTooLong:

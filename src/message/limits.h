@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kelmo {
 
@@ -36,6 +37,27 @@ struct ByteModeCount {
 };
 ByteModeCount CountInByteMode(std::int64_t bodyCount, std::u16string_view own,
                               std::u16string_view subject);
+
+// Which limits a message is past: the own address's, the subject's, the whole message's.
+struct PastLimits {
+  bool address = false;
+  bool subject = false;
+  bool message = false;
+  friend bool operator==(const PastLimits&, const PastLimits&) = default;
+};
+
+enum class Limit { Address, Subject, Message };
+
+// A limit passed (`over`) or come back within.
+struct Crossing {
+  Limit limit;
+  bool over;
+  friend bool operator==(const Crossing&, const Crossing&) = default;
+};
+
+// The limits crossed from `before` to `after`, the whole message first, then the subject,
+// then the address: the order of the title's warnings.
+std::vector<Crossing> Crossings(PastLimits before, PastLimits after);
 
 // The window title's text. The warnings separate their words with U+3000, except
 // the ordinary space before the address warning's last word.

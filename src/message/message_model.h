@@ -54,6 +54,11 @@ class MessageModel {
   std::int64_t OwnAddressRoomLeft() const { return kAddressLimit - OwnAddressBytes(); }
   std::int64_t SubjectRoomLeft() const { return kSubjectLimit - SubjectBytes(); }
 
+  // The limits past as the window shows them: the fields' tints and the counter.
+  PastLimits Past() const {
+    return {OwnAddressRoomLeft() < 0, SubjectRoomLeft() < 0, RoomLeft() < 0};
+  }
+
   std::int64_t BodyCount() const { return m_bodyCount; }
   std::int64_t AddressCount() const { return m_addressCount; }
   std::int64_t SubjectCount() const { return m_subjectCount; }

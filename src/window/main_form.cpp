@@ -1,5 +1,7 @@
 #include "window/main_form.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
@@ -32,6 +34,8 @@ constexpr int kTwipsPerPixel = 15;
 // The design's font, and the smaller one its narrow captions need.
 constexpr int kFontPixels = 12;
 constexpr int kCaptionFontPixels = 11;
+// How long an announcement stays for a screen reader to find.
+constexpr std::chrono::milliseconds kAnnouncementTime{4000};
 // How soon the scratch file follows the body in character mode.
 constexpr std::chrono::milliseconds kScratchFileInterval{300};
 
@@ -96,6 +100,36 @@ class SingleLineValidator : public QValidator {
   }
 };
 
+// Screen readers take the window for a frame, whose name (the title, with its warning)
+// they read on request, and the announcement for a notification, which they speak as it
+// shows.
+QAccessibleInterface* AccessibleForKelmo(const QString& key, QObject* object) {
+  if (key == QLatin1String("kelmo::MainForm")) {
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+  }
+  if (key == QLatin1String("QLabel") && object->objectName() == QLatin1String("announcement")) {
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+  }
+  return nullptr;
+}
+
+// What a crossing is called when it is announced.
+QString CrossingText(const Crossing& crossing) {
+  const Title warning = crossing.limit == Limit::Message   ? Title::MessageTooLong
+                        : crossing.limit == Limit::Subject ? Title::SubjectTooLong
+                                                           : Title::AddressTooLong;
+  if (crossing.over) return ToQString(TitleText(warning)).mid(6);  // without "Kelmo" and its space
+  switch (crossing.limit) {
+    case Limit::Message:
+      return MainForm::tr("全体が制限内に戻りました");
+    case Limit::Subject:
+      return MainForm::tr("件名が制限内に戻りました");
+    case Limit::Address:
+      break;
+  }
+  return MainForm::tr("アドが制限内に戻りました");
+}
+
 QString ScratchFileName() {
   return QString::fromLatin1(kScratchFileName.data(),
                              static_cast<qsizetype>(kScratchFileName.size()));
@@ -110,6 +144,8 @@ void SetDescription(QWidget* widget, const QString& text) {
 
 MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent)
     : QWidget(parent), m_mail(std::move(mail)), m_dataFolder(dataFolder) {
+  static const bool accessibleInstalled = (QAccessible::installFactory(AccessibleForKelmo), true);
+  (void)accessibleInstalled;
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
@@ -218,6 +254,11 @@ void MainForm::CreateControls() {
   m_closingNotice->setAlignment(Qt::AlignCenter);
   m_closingNotice->setWordWrap(true);
   m_closingNotice->hide();
+
+  // Empty and one pixel in a corner: it is there for screen readers only.
+  m_announcement = named(new QLabel(this), "announcement");
+  m_announcement->setGeometry(0, 0, 1, 1);
+  m_announcement->hide();
 }
 
 // The design has the recipient, the own address and the mode box reach 15 twips (one
@@ -260,6 +301,9 @@ void MainForm::ConnectHandlers() {
   m_scratchFileTimer.setSingleShot(true);
   m_scratchFileTimer.setInterval(kScratchFileInterval);
   connect(&m_scratchFileTimer, &QTimer::timeout, this, &MainForm::WriteScratchFile);
+  m_announcementTimer.setSingleShot(true);
+  m_announcementTimer.setInterval(kAnnouncementTime);
+  connect(&m_announcementTimer, &QTimer::timeout, m_announcement, &QWidget::hide);
   connect(m_body->document(), &QTextDocument::contentsChange, this, &MainForm::BodyEdited);
   connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::OwnAddressEdited);
   connect(m_subject, &QLineEdit::textChanged, this, &MainForm::SubjectEdited);
@@ -345,12 +389,17 @@ void MainForm::ClearAll() {
   m_model.AllCleared();
   if (!m_model.ByteMode()) WriteScratchFile();
   ShowModel();
+  Announce(tr("消しました"));
 }
 
 void MainForm::SaveAddressFile() {
   const Result<> saved =
       SaveAddresses(DataFile(kAddressFileName), {m_ownAddress->text(), m_recipient->text()});
-  if (!saved) ShowError(saved.error());
+  if (!saved) {
+    ShowError(saved.error());
+    return;
+  }
+  Announce(tr("保存しました"));
 }
 
 void MainForm::LoadAddressFile() {
@@ -363,6 +412,7 @@ void MainForm::LoadAddressFile() {
   m_recipient->setText(loaded->recipient);
   m_model.AddressesLoaded(View(loaded->own));
   ShowModel();
+  Announce(tr("読み込みました"));
 }
 
 // Hands the message over as it stands now and lets the window go on: edits made while
@@ -387,6 +437,7 @@ void MainForm::SendMail() {
 // The send's outcome, or a failure a mail client's launcher reports after it was taken
 // as opened.
 void MainForm::SendOver(const Result<>& sent) {
+  const bool reportedBefore = !m_sending;
   if (m_sending) {
     m_sending = false;
     QApplication::restoreOverrideCursor();
@@ -398,17 +449,51 @@ void MainForm::SendOver(const Result<>& sent) {
     }
     m_focusParked = false;
   }
-  if (!sent) ShowError(sent.error());
+  if (!sent) {
+    ShowError(sent.error());
+  } else if (!reportedBefore) {
+    Announce(m_showCompose->isChecked() ? tr("メールソフトに渡しました") : tr("送信しました"));
+  }
   if (m_closeWhenSent && !m_sending) close();
 }
 
 void MainForm::ShowModel() {
-  m_counter->setText(QString::number(m_model.Counter()));
-  SetDescription(m_counter, RoomText(m_model.RoomLeft(), m_model.ByteMode()));
-  setWindowTitle(ToQString(TitleText(m_model.WindowTitle())));
+  const QString number = QString::number(m_model.Counter());
+  const QString room = RoomText(m_model.RoomLeft(), m_model.ByteMode());
+  const QString title = ToQString(TitleText(m_model.WindowTitle()));
+  m_counter->setText(number);
+  SetDescription(m_counter, room);
+  // A screen reader reads the count where the user is: the counter's name and the body's
+  // description carry the number, the room left and any warning (the title less "Kelmo").
+  const QString spoken = number + QLatin1Char(' ') + room;
+  if (m_counter->accessibleName() != spoken) m_counter->setAccessibleName(spoken);
+  const QString description = spoken + title.mid(5);
+  if (m_body->accessibleDescription() != description) m_body->setAccessibleDescription(description);
+  setWindowTitle(title);
   ShowFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
   ShowSpill();
+  AnnounceCrossings();
+}
+
+// Once per crossing, not on every keystroke past a limit.
+void MainForm::AnnounceCrossings() {
+  const PastLimits past = m_model.Past();
+  const std::vector<Crossing> crossed = Crossings(m_pastAnnounced, past);
+  m_pastAnnounced = past;
+  if (crossed.empty()) return;
+  QStringList texts;
+  for (const Crossing& crossing : crossed) texts << CrossingText(crossing);
+  Announce(texts.join(QStringLiteral("。")));
+}
+
+// A hidden notification shown: AT-SPI sends its "showing" change, which screen readers
+// speak (Qt 6.4 has no announcement API). Hidden first, so a second one is news too.
+void MainForm::Announce(const QString& text) {
+  m_announcement->hide();
+  m_announcement->setAccessibleName(text);
+  m_announcement->show();
+  m_announcementTimer.start();
 }
 
 void MainForm::ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown) {

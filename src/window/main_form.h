@@ -70,6 +70,9 @@ class MainForm : public QWidget {
   QString DataFile(const QString& name) const;
   void ShowError(const Error& error);
   void RemoveLeftoverSaves();
+  // Says `text` to a screen reader once, as it happens; a sighted user sees no change.
+  void Announce(const QString& text);
+  void AnnounceCrossings();
 
   QLabel* m_recipientCaption = nullptr;
   QLineEdit* m_recipient = nullptr;
@@ -87,6 +90,9 @@ class MainForm : public QWidget {
   QCheckBox* m_showCompose = nullptr;  // open the mail client's compose window
   QPushButton* m_exitButton = nullptr;
   QLabel* m_closingNotice = nullptr;  // shown while a close waits for a send to end
+  QLabel* m_announcement = nullptr;   // a notification for screen readers, shown for a moment
+  QTimer m_announcementTimer;         // hides it again
+  PastLimits m_pastAnnounced;         // the limits past as last announced
 
   MessageModel m_model;
   bool m_clearing = false;    // the fields' own change reports wait for the clear

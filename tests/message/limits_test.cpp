@@ -85,5 +85,33 @@ TEST(message_total, title_texts_keep_their_spaces) {
       u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u5168\u4f53");
 }
 
+TEST(crossings, each_limit_passed_or_come_back_once_in_the_titles_order) {
+  using L = Limit;
+  struct Row {
+    const char* name;
+    PastLimits before;
+    PastLimits after;
+    std::vector<Crossing> crossed;
+  };
+  const Row rows[] = {
+      {"nothing_changes", {}, {}, {}},
+      {"still_over", {true, true, true}, {true, true, true}, {}},
+      {"message_goes_over", {}, {false, false, true}, {{L::Message, true}}},
+      {"message_comes_back", {false, false, true}, {}, {{L::Message, false}}},
+      {"subject_over_address_back",
+       {true, false, false},
+       {false, true, false},
+       {{L::Subject, true}, {L::Address, false}}},
+      {"all_at_once",
+       {},
+       {true, true, true},
+       {{L::Message, true}, {L::Subject, true}, {L::Address, true}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(Crossings(row.before, row.after), row.crossed);
+  }
+}
+
 }  // namespace
 }  // namespace kelmo

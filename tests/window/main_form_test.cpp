@@ -294,7 +294,7 @@ TEST(main_form, screen_readers_get_names) {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
   };
   EXPECT_EQ(name(d.control("body")), u"本文"_s);
-  EXPECT_EQ(name(d.control("counter")), u"54"_s);
+  EXPECT_EQ(name(d.control("counter")), u"54 あと330バイト"_s);
   EXPECT_EQ(name(d.control("ownAddress")), u"自分のアド"_s);  // from its buddy label
   EXPECT_EQ(name(d.control("recipient")), u"相手のアド"_s);
   EXPECT_EQ(name(d.control("subject")), u"件名"_s);

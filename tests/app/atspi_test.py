@@ -1,0 +1,160 @@
+#!/usr/bin/python3
+"""What a screen reader receives from the built kelmo, through the real AT-SPI bus: run
+under dbus-run-session, the window in Xvfb with Qt's AT-SPI bridge on. The window is a
+frame named by its title; the counter's name starts with its number and the body's
+description carries the count, the room left and the warning; crossing a limit, and each
+success, shows a notification once."""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+from harness import check, report, stop, wait_until
+
+warnings.filterwarnings("ignore", category=DeprecationWarning)  # Atspi's *_iface names
+try:
+    import gi
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi, GLib
+except (ImportError, ValueError) as error:
+    print(f"no AT-SPI for Python ({error}): skipped")
+    sys.exit(77)
+
+KELMO = os.path.abspath(sys.argv[1])
+WARNING = "サーバー保存になるよ\u3000全体"
+shown = []  # (role, name) of every object that started showing
+
+
+def on_showing(event):
+    if event.detail1 == 1:
+        try:
+            shown.append((event.source.get_role_name(), event.source.get_name()))
+        except GLib.Error:
+            pass
+
+
+def pump(seconds):
+    end = time.monotonic() + seconds
+    context = GLib.MainContext.default()
+    while time.monotonic() < end:
+        while context.pending():
+            context.iteration(False)
+        time.sleep(0.02)
+
+
+def descendants(node, depth=0):
+    if depth > 6:
+        return
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is not None:
+            yield child
+            yield from descendants(child, depth + 1)
+
+
+def find(root, role, name):
+    for node in descendants(root):
+        if node.get_role_name() == role and node.get_name() == name:
+            return node
+    return None
+
+
+def announcements():
+    return [name for role, name in shown if role == "notification"]
+
+
+def main():
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp", "-noreset"], pass_fds=[write_fd],
+                            stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        display = ":" + pipe.readline().strip()
+    kelmo = None
+    with tempfile.TemporaryDirectory() as workdir:
+        try:
+            env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
+            env.update(DISPLAY=display, LANG="C.UTF-8", QT_QPA_PLATFORM="xcb",
+                       QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+            Atspi.init()
+            listener = Atspi.EventListener.new(on_showing)
+            listener.register("object:state-changed:showing")
+            kelmo = subprocess.Popen([KELMO], cwd=workdir, env=env)
+
+            def application():
+                desktop = Atspi.get_desktop(0)
+                for i in range(desktop.get_child_count()):
+                    app = desktop.get_child_at_index(i)
+                    if app is not None and app.get_process_id() == kelmo.pid:
+                        return app
+                return None
+
+            app = wait_until(application, 30)
+            check("the window reaches the AT-SPI bus", app is not None)
+            if app is None:
+                return
+            frame = wait_until(lambda: find(app, "frame", "Kelmo"), 20)
+            check("the window is a frame named by its title", frame is not None,
+                  str([(n.get_role_name(), n.get_name()) for n in descendants(app)][:5]))
+            if frame is None:
+                return
+            body = find(frame, "text", "本文")
+            save = find(frame, "push button", "メアド保存")
+            own = find(frame, "text", "自分のアド")
+            check("the body and the save button are there", body is not None and save is not None)
+            if body is None or save is None:
+                return
+
+            def counter_name():
+                for node in descendants(frame):
+                    name = node.get_name() or ""
+                    if node.get_role_name() == "label" and name[:1].isdigit():
+                        return name
+                return ""
+
+            body.get_editable_text_iface().insert_text(0, "a" * 333, 333)
+            pump(1.0)
+            check("at the limit: the counter's name", counter_name() == "384 あと0バイト",
+                  counter_name())
+            check("at the limit: the body's description",
+                  body.get_description() == "384 あと0バイト", body.get_description())
+            check("at the limit: nothing announced", announcements() == [], str(announcements()))
+
+            body.get_editable_text_iface().insert_text(333, "a", 1)
+            pump(1.0)
+            check("past it: the counter's name", counter_name() == "385 1バイト超過", counter_name())
+            check("past it: the body's description",
+                  body.get_description() == "385 1バイト超過\u3000" + WARNING,
+                  body.get_description())
+            check("past it: the frame's name", frame.get_name() == "Kelmo\u3000" + WARNING,
+                  frame.get_name())
+            check("the crossing is announced once", announcements() == [WARNING],
+                  str(announcements()))
+            body.get_editable_text_iface().insert_text(334, "aa", 2)
+            pump(1.0)
+            check("further keystrokes announce nothing", announcements() == [WARNING],
+                  str(announcements()))
+            body.get_editable_text_iface().delete_text(0, 3)
+            pump(1.0)
+            check("coming back is announced once",
+                  announcements() == [WARNING, "全体が制限内に戻りました"], str(announcements()))
+
+            if own is not None:
+                own.get_editable_text_iface().insert_text(0, "me@example.jp", 13)
+            action = save.get_action_iface()
+            names = [action.get_action_name(i) for i in range(action.get_n_actions())]
+            action.do_action(names.index("Press") if "Press" in names else 0)
+            pump(1.5)
+            check("a save is announced", announcements()[-1:] == ["保存しました"],
+                  str(announcements()))
+            check("the file was saved", os.path.exists(os.path.join(workdir, "kelmo.ini")))
+        finally:
+            stop(kelmo)
+            stop(xvfb)
+
+
+main()
+sys.exit(report())

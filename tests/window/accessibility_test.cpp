@@ -1,0 +1,121 @@
+// What a screen reader is given: the window as a frame named by its title, the count with
+// the room left and the warning where the user is, and one notification per crossing of a
+// limit and per success.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+
+#include "form_driver.h"
+
+using namespace Qt::StringLiterals;
+
+namespace kelmo {
+namespace {
+
+using testing::FormDriver;
+
+QAccessibleInterface* Accessible(QWidget* widget) {
+  return QAccessible::queryAccessibleInterface(widget);
+}
+
+// Every announcement as it shows: Qt tells AT-SPI of each show of the notification (the
+// AT-SPI test sees that on a real bus; offscreen Qt has no accessibility bridge).
+class AnnouncementLog : public QObject {
+ public:
+  explicit AnnouncementLog(FormDriver& d) : m_label(d.control("announcement")) {
+    m_label->installEventFilter(this);
+  }
+  // The announcements since the last call.
+  QStringList take() { return std::exchange(m_said, {}); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_label && event->type() == QEvent::Show) {
+      QAccessibleInterface* accessible = Accessible(m_label);
+      EXPECT_EQ(accessible->role(), QAccessible::Notification);
+      m_said << accessible->text(QAccessible::Name);
+    }
+    return false;
+  }
+
+ private:
+  QWidget* m_label;
+  QStringList m_said;
+};
+
+TEST(accessibility, the_window_is_a_frame_named_by_its_title) {
+  FormDriver d;
+  QAccessibleInterface* window = Accessible(&d.form());
+  EXPECT_EQ(window->role(), QAccessible::Window);
+  d.paste("body", QString(334, u'a'));
+  EXPECT_EQ(window->text(QAccessible::Name), u"Kelmo\u3000サーバー保存になるよ\u3000全体"_s);
+  EXPECT_GE(window->childCount(), 15);  // the controls are still reached through it
+}
+
+// The counter's name starts with its number; the body's description adds the warning.
+TEST(accessibility, the_count_room_and_warning_are_spoken_where_the_user_is) {
+  struct Row {
+    const char* name;
+    int bodyLength;
+    const char* counterName;
+    const char* bodyDescription;
+  };
+  const Row rows[] = {
+      {"at_the_limit", 333, "384 あと0バイト", "384 あと0バイト"},
+      {"past_it", 338, "389 5バイト超過", "389 5バイト超過\u3000サーバー保存になるよ\u3000全体"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.paste("body", QString(row.bodyLength, u'a'));
+    EXPECT_EQ(Accessible(d.control("counter"))->text(QAccessible::Name),
+              QString::fromUtf8(row.counterName));
+    EXPECT_EQ(Accessible(d.body())->text(QAccessible::Description),
+              QString::fromUtf8(row.bodyDescription));
+  }
+  FormDriver d;
+  d.click("byteMode");
+  d.type("body", u"ab"_s);
+  EXPECT_EQ(Accessible(d.control("counter"))->text(QAccessible::Name), u"2 あと382文字"_s);
+}
+
+TEST(accessibility, each_crossing_is_announced_once) {
+  FormDriver d;
+  AnnouncementLog log(d);
+  d.paste("body", QString(333, u'a'));
+  EXPECT_EQ(log.take(), QStringList());
+  d.type("body", u"a"_s);  // 385
+  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ\u3000全体"_s}));
+  d.type("body", u"aa"_s);  // still past it: nothing new
+  EXPECT_EQ(log.take(), QStringList());
+  for (int i = 0; i < 3; ++i) QTest::keyClick(d.body(), Qt::Key_Backspace);
+  EXPECT_EQ(log.take(), QStringList({u"全体が制限内に戻りました"_s}));
+  QTest::keyClick(d.body(), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(d.body(), Qt::Key_Delete);
+  d.type("subject", QString(21, u'あ'));
+  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ\u3000件名"_s}));
+  d.paste("ownAddress", QString(56, u'a'));
+  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ アド"_s}));
+  EXPECT_FALSE(d.control("announcement")->isHidden());
+  EXPECT_EQ(d.control("announcement")->size(), QSize(1, 1));  // nothing a sighted user sees
+}
+
+TEST(accessibility, successes_are_announced) {
+  FormDriver d;
+  AnnouncementLog log(d);
+  d.type("ownAddress", u"me@example.jp"_s);
+  d.type("recipient", u"you@example.jp"_s);
+  d.click("saveAddresses");
+  d.click("loadAddresses");
+  d.click("clear");
+  EXPECT_EQ(log.take(), QStringList({u"保存しました"_s, u"読み込みました"_s, u"消しました"_s}));
+  // A failure is a message box, not an announcement.
+  d.click("loadAddresses");
+  QFile::remove(d.file(u"kelmo.ini"_s));
+  d.click("loadAddresses");
+  EXPECT_EQ(log.take(), QStringList({u"読み込みました"_s}));
+  EXPECT_EQ(d.messages().size(), 1u);
+}
+
+}  // namespace
+}  // namespace kelmo
