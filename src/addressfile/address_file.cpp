@@ -12,6 +12,7 @@ namespace kelmo {
 namespace {
 
 constexpr unsigned char kDelete = 0x7F;
+constexpr char16_t kLastC1Control = 0x9F;
 
 // Control characters other than TAB mean the file is not text (a binary file, say).
 bool IsText(std::string_view line) {
@@ -35,8 +36,8 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
 // One character as the message names it: itself, or its code point when it shows nothing.
 QString Shown(std::u16string_view character) {
   const char16_t unit = character.front();
-  if (character.size() == 1 &&
-      (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == u'\u2028' || unit == u'\u2029')) {
+  if (character.size() == 1 && (unit < u' ' || (unit >= kDelete && unit <= kLastC1Control) ||
+                                unit == u'\u2028' || unit == u'\u2029')) {
     return QStringLiteral("U+%1").arg(static_cast<int>(unit), 4, 16, QLatin1Char('0')).toUpper();
   }
   return ToQString(character);

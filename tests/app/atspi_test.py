@@ -142,6 +142,34 @@ def main():
             check("coming back is announced once",
                   announcements() == [WARNING, "全体が制限内に戻りました"], str(announcements()))
 
+            # The subject and the own address, with the body empty: at and past 40 and 55.
+            subject = find(frame, "text", "件名")
+            text = body.get_text_iface()
+            body.get_editable_text_iface().delete_text(0, text.get_character_count())
+            for field, at_limit, past_limit, warning, back in [
+                    (subject, "あ" * 17, "あ", "サーバー保存になるよ\u3000件名", "件名が制限内に戻りました"),
+                    (own, "a" * 55, "a", "サーバー保存になるよ アド", "アドが制限内に戻りました")]:
+                if field is None:
+                    check(f"the field for {warning} is there", False)
+                    continue
+                edit = field.get_editable_text_iface()
+                before = len(announcements())
+                edit.insert_text(0, at_limit, len(at_limit))
+                pump(1.0)
+                check(f"at the limit of {warning}: no warning",
+                      body.get_description().endswith("バイト") and
+                      len(announcements()) == before, body.get_description())
+                edit.insert_text(len(at_limit), past_limit, len(past_limit))
+                pump(1.0)
+                check(f"past it: the body's description ends in {warning}",
+                      body.get_description().endswith("\u3000" + warning), body.get_description())
+                check(f"past {warning}: announced once", announcements()[before:] == [warning],
+                      str(announcements()[before:]))
+                edit.delete_text(0, len(at_limit) + len(past_limit))
+                pump(1.0)
+                check(f"back within {warning}: announced once", announcements()[before:] == [warning, back],
+                      str(announcements()[before:]))
+
             if own is not None:
                 own.get_editable_text_iface().insert_text(0, "me@example.jp", 13)
             action = save.get_action_iface()

@@ -66,6 +66,11 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
     EXPECT_EQ(s.journal->sent.front().body, u"一行目\r\n二行目"_s);
     s.answer({});
     EXPECT_TRUE(s.d.messages().empty());
+    // Said to a screen reader, which cannot see the button come back.
+    QWidget* announcement = s.d.control("announcement");
+    EXPECT_TRUE(announcement->isVisible());
+    EXPECT_EQ(announcement->accessibleName(),
+              compose ? u"メールソフトに渡しました"_s : u"送信しました"_s);
   }
 }
 
