@@ -144,7 +144,9 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
       std::uint32_t w;
       std::memcpy(&w, p, sizeof w);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
-      if ((w & 0xC0C0F0u) != 0x8080E0u || !plain(w)) break;
+      if ((w & 0xC0C0F0u) != 0x8080E0u || ((0x5FFAu >> (w & 0x0Fu) & 1u) == 0 && !plain(w))) {
+        break;
+      }
       addUnit(codeUnit(w));
     }
     if (p == end || *p < 0x80) continue;
