@@ -179,6 +179,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
     m_closeWhenSent = true;
     m_closingNotice->show();
     m_closingNotice->raise();
+    Announce(m_closingNotice->text());
     event->ignore();
     return;
   }
