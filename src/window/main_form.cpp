@@ -432,14 +432,15 @@ void MainForm::SendMail() {
   m_sendButton->setEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
   m_mail->send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
-               [this](const Result<>& sent) { SendOver(sent); });
+               [this, send = ++m_sendsStarted](const Result<>& sent) { SendOver(send, sent); });
 }
 
 // The send's outcome, or a failure a mail client's launcher reports after it was taken
 // as opened.
-void MainForm::SendOver(const Result<>& sent) {
-  const bool reportedBefore = !m_sending;
-  if (m_sending) {
+void MainForm::SendOver(int send, const Result<>& sent) {
+  // A late failure may come from an earlier send while a later one runs.
+  const bool reportedBefore = !m_sending || send != m_sendsStarted;
+  if (!reportedBefore) {
     m_sending = false;
     QApplication::restoreOverrideCursor();
     m_sendButton->setEnabled(true);

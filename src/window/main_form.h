@@ -57,7 +57,7 @@ class MainForm : public QWidget {
   void SaveAddressFile();
   void LoadAddressFile();
   void SendMail();
-  void SendOver(const Result<>& sent);
+  void SendOver(int send, const Result<>& sent);
 
   // BodyText() before it becomes a QString: what the scratch file encodes.
   std::u16string BodyCrLf() const;
@@ -103,6 +103,7 @@ class MainForm : public QWidget {
   bool m_scratchFileFailing = false;  // reported once until a write succeeds again
   QTimer m_scratchFileTimer;          // runs while a change of the body waits to be written
   bool m_sending = false;             // a mail program has the message and has not answered
+  int m_sendsStarted = 0;             // numbers each send, to tell its outcome from a late report
   bool m_closeWhenSent = false;       // the window was closed during a send
   bool m_focusParked = false;         // the send took the keyboard off its button, to the body
   int m_bodyRevisionAtPark = 0;       // the body as it was then: untouched, the keyboard goes back
