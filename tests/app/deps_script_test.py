@@ -26,6 +26,10 @@ with tempfile.TemporaryDirectory() as stubs:
     check("one line", run.stderr.count("\n") == 1, run.stderr)
     check("names what is missing", "qt6-base-dev" in run.stderr and "lintian" in run.stderr,
           run.stderr)
+    check("the package set has none of the test toolchain",
+          not any(word in run.stderr.split() for word in
+                  ["clang", "clang-tidy", "weston", "qemu-user", "g++-s390x-linux-gnu",
+                   "libc6:s390x", "googletest"]), run.stderr)
     check("says what to do", "no sudo" in run.stderr and "as root" in run.stderr, run.stderr)
     check("no shell error", "not found" not in run.stderr, run.stderr)
 
