@@ -186,6 +186,29 @@ void MainForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+// A line edit entered by Tab selects its text, moving the caret before Qt reports the
+// focus; Orca 43 then takes the focus as known and says nothing. The field gets its focus
+// as from a click, and the selection once the focus has been reported.
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::ShortcutFocusReason) {
+      auto* field = static_cast<QLineEdit*>(watched);
+      QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
+      QCoreApplication::sendEvent(field, &plain);
+      QMetaObject::invokeMethod(
+          field,
+          [field] {
+            if (field->hasFocus()) field->selectAll();
+          },
+          Qt::QueuedConnection);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void MainForm::CreateControls() {
   auto named = [](auto* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -199,6 +222,7 @@ void MainForm::CreateControls() {
   m_subject = named(new QLineEdit(this), "subject");
   for (QLineEdit* field : {m_recipient, m_ownAddress, m_subject}) {
     field->setValidator(new SingleLineValidator(field));
+    field->installEventFilter(this);
   }
   // Five full-width characters fill a 55-pixel caption only at 11 pixels.
   QFont captionFont = font();

@@ -117,5 +117,19 @@ TEST(accessibility, successes_are_announced) {
   EXPECT_EQ(d.messages().size(), 1u);
 }
 
+// Entered by Tab, a field still selects its text, as everywhere on the desktop, but only
+// once the focus has been reported, so that a screen reader names the field first.
+TEST(accessibility, tab_into_a_field_selects_its_text_after_the_focus) {
+  FormDriver d;
+  d.type("subject", u"hello"_s);
+  auto* subject = d.control<QLineEdit>("subject");
+  d.body()->setFocus();
+  for (int i = 0; i < 3; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), subject);
+  EXPECT_FALSE(subject->hasSelectedText());  // not while the focus is being reported
+  QCoreApplication::processEvents();
+  EXPECT_EQ(subject->selectedText(), u"hello"_s);
+}
+
 }  // namespace
 }  // namespace kelmo
