@@ -189,6 +189,15 @@ class SystemMailTransport::Job {
     m_done({});
   }
   bool reportedStarted() const { return m_started; }
+  // Stops the program and reports `outcome` rather than the program's killed end. The
+  // program is gone before the report, which may wait on a message box.
+  void stopWith(const Result<>& outcome) {
+    m_timer.stop();
+    const Done done = std::move(m_done);
+    m_done = nullptr;
+    stop();
+    if (done) done(outcome);
+  }
   // Ends the job without a report.
   void end() {
     m_timer.stop();
@@ -293,14 +302,12 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
   });
   const auto limit = m_timeouts.transport;
   QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job, program, limit] {
-    // Reported before the program is reaped, which reports its end as a crash.
-    job.finish(Error(
+    job.stopWith(Error(
         MailError::kTimedOut,
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
             .arg(program)
             .arg(std::chrono::duration<double>(limit).count())));
-    job.stop();
   });
   QObject::connect(
       &job.process(), &QProcess::finished, &job.process(),
