@@ -14,12 +14,13 @@ namespace {
 constexpr unsigned char kDelete = 0x7F;
 constexpr char16_t kLastC1Control = 0x9F;
 
-// Control characters other than TAB mean the file is not text (a binary file, say).
+// Control characters other than TAB mean the file is not text (a binary file, say). The
+// same characters in an address are not saved: the file would not load.
+constexpr bool IsNotText(char32_t c) { return (c < 0x20 && c != U'\t') || c == kDelete; }
+
 bool IsText(std::string_view line) {
-  return std::ranges::none_of(line, [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte < 0x20 && byte != '\t') || byte == kDelete;
-  });
+  return std::ranges::none_of(line,
+                              [](char c) { return IsNotText(static_cast<unsigned char>(c)); });
 }
 
 // Splits off one line; returns false when no line ends within `rest`.
@@ -50,8 +51,7 @@ std::u16string NotKeptInAddressFile(std::u16string_view text) {
   // Line breaks would end the line early; other control characters make the file one
   // the loader takes for binary. Both come back through code page 932 unchanged.
   for (const char16_t unit : text) {
-    if (((unit < 0x20 && unit != u'\t') || unit == kDelete) &&
-        found.find(unit) == std::u16string::npos) {
+    if (IsNotText(unit) && found.find(unit) == std::u16string::npos) {
       found += unit;
     }
   }

@@ -1,6 +1,7 @@
 #include "mail/mail_transport.h"
 
 #include <QObject>
+#include <QStringList>
 #include <algorithm>
 
 namespace kelmo {
@@ -38,7 +39,7 @@ Result<Recipient> CheckRecipient(const QString& recipient) {
     return Error(MailError::kBadRecipient,
                  QObject::tr("相手のアドに改行か制御文字が入っています。取り除いてください。"));
   }
-  QString refused;
+  QStringList refused;
   for (qsizetype i = 0; i < trimmed.size(); ++i) {
     if (IsAddressCharacter(trimmed[i])) continue;
     const qsizetype units =
@@ -47,15 +48,13 @@ Result<Recipient> CheckRecipient(const QString& recipient) {
             : 1;
     const QString shown = trimmed[i].isSpace() ? QObject::tr("空白") : trimmed.mid(i, units);
     i += units - 1;
-    if (refused.split(QLatin1Char(' ')).contains(shown)) continue;
-    if (!refused.isEmpty()) refused += QLatin1Char(' ');
-    refused += shown;
+    if (!refused.contains(shown)) refused << shown;
   }
   if (!refused.isEmpty()) {
     return Error(MailError::kBadRecipient,
                  QObject::tr("相手のアドに使えない文字があります: %1 (使えるのは英数字と "
                              ". - _ + / と @ ひとつです。宛先はひとつだけ書いてください)")
-                     .arg(refused));
+                     .arg(refused.join(QLatin1Char(' '))));
   }
   const qsizetype at = trimmed.indexOf(QLatin1Char('@'));
   if (at <= 0 || at == trimmed.size() - 1 || trimmed.indexOf(QLatin1Char('@'), at + 1) >= 0) {

@@ -43,4 +43,8 @@ std::u16string_view TitleText(Title title) {
   return u"Kelmo";
 }
 
+std::u16string_view WarningText(Title title) {
+  return TitleText(title).substr(TitleText(Title::Plain).size());
+}
+
 }  // namespace kelmo

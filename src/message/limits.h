@@ -62,5 +62,8 @@ std::vector<Crossing> Crossings(PastLimits before, PastLimits after);
 // The window title's text. The warnings separate their words with U+3000, except
 // the ordinary space before the address warning's last word.
 std::u16string_view TitleText(Title title);
+// The title after the program's name: the warning with the separator before it, or
+// nothing for the plain title.
+std::u16string_view WarningText(Title title);
 
 }  // namespace kelmo

@@ -118,7 +118,7 @@ QString CrossingText(const Crossing& crossing) {
   const Title warning = crossing.limit == Limit::Message   ? Title::MessageTooLong
                         : crossing.limit == Limit::Subject ? Title::SubjectTooLong
                                                            : Title::AddressTooLong;
-  if (crossing.over) return ToQString(TitleText(warning)).mid(6);  // without "Kelmo" and its space
+  if (crossing.over) return ToQString(WarningText(warning)).trimmed();
   switch (crossing.limit) {
     case Limit::Message:
       return MainForm::tr("全体が制限内に戻りました");
@@ -490,10 +490,10 @@ void MainForm::ShowModel() {
   m_counter->setText(number);
   SetDescription(m_counter, room);
   // A screen reader reads the count where the user is: the counter's name and the body's
-  // description carry the number, the room left and any warning (the title less "Kelmo").
+  // description carry the number, the room left and any warning.
   const QString spoken = number + QLatin1Char(' ') + room;
   if (m_counter->accessibleName() != spoken) m_counter->setAccessibleName(spoken);
-  const QString description = spoken + title.mid(5);
+  const QString description = spoken + ToQString(WarningText(m_model.WindowTitle()));
   if (m_body->accessibleDescription() != description) m_body->setAccessibleDescription(description);
   setWindowTitle(title);
   ShowFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);

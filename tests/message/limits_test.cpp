@@ -83,6 +83,10 @@ TEST(message_total, title_texts_keep_their_spaces) {
   EXPECT_EQ(
       TitleText(Title::MessageTooLong),
       u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u5168\u4f53");
+  // The warning is what follows the name, its separator included.
+  EXPECT_EQ(WarningText(Title::Plain), u"");
+  EXPECT_EQ(WarningText(Title::AddressTooLong),
+            u"\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088 \u30a2\u30c9");
 }
 
 TEST(crossings, each_limit_passed_or_come_back_once_in_the_titles_order) {
