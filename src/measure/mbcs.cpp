@@ -86,16 +86,6 @@ MbcsSize MeasureMbcs(std::u16string_view text) {
   return {static_cast<std::int64_t>(n) + doubles, runs};
 }
 
-void MbcsCounter::Add(std::u16string_view piece) {
-  if (piece.empty()) return;
-  const Cp932Widths& widths = Cp932WidthTable();
-  const MbcsSize size = MeasureMbcs(piece);
-  m_size.bytes += size.bytes;
-  m_size.runs += size.runs;
-  if (m_endsDouble && widths.IsDoubleByte(piece.front())) --m_size.runs;  // one run, not two
-  m_endsDouble = widths.IsDoubleByte(piece.back());
-}
-
 // NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

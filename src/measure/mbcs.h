@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kelmo {
+#include "measure/tariff.h"
 
-// Extra bytes the mail service charges for every run of double-byte characters.
-inline constexpr std::int64_t kRunCharge = 6;
+namespace kelmo {
 
 struct MbcsSize {
   std::int64_t bytes = 0;  // code page 932 bytes
@@ -21,23 +20,13 @@ MbcsSize MeasureMbcs(std::u16string_view text);
 // Bytes the text takes in code page 932.
 inline std::int64_t LenMbcs(std::u16string_view text) { return MeasureMbcs(text).bytes; }
 
-// LenMbcs plus kRunCharge for every run of double-byte characters; a line
-// break, like any single-byte character, ends a run.
-inline std::int64_t LenMbcsRuns(std::u16string_view text) {
-  const MbcsSize size = MeasureMbcs(text);
-  return size.bytes + kRunCharge * size.runs;
+// The bytes plus the tariff's run charge for every run: the one place runs are priced.
+constexpr std::int64_t LenMbcsRuns(MbcsSize size) {
+  return size.bytes + kTariff.runCharge * size.runs;
 }
 
-// LenMbcsRuns of a text that arrives in pieces, without keeping it: a run may go on
-// from one piece into the next.
-class MbcsCounter {
- public:
-  void Add(std::u16string_view piece);
-  std::int64_t LenMbcsRuns() const { return m_size.bytes + kRunCharge * m_size.runs; }
-
- private:
-  MbcsSize m_size;
-  bool m_endsDouble = false;  // the last code unit so far is double-byte
-};
+// LenMbcs plus the run charge for every run of double-byte characters; a line break, like
+// any single-byte character, ends a run.
+inline std::int64_t LenMbcsRuns(std::u16string_view text) { return LenMbcsRuns(MeasureMbcs(text)); }
 
 }  // namespace kelmo

@@ -29,7 +29,7 @@ class Utf8MbcsCounter {
   bool Finish();
 
   MbcsSize Size() const { return {m_tally.bytes, m_tally.runs}; }
-  std::int64_t LenMbcsRuns() const { return m_tally.bytes + kRunCharge * m_tally.runs; }
+  std::int64_t LenMbcsRuns() const { return kelmo::LenMbcsRuns(Size()); }
   // Byte offset of the first byte of the first ill-formed sequence, once Add or Finish
   // has returned false.
   std::optional<std::uint64_t> ErrorOffset() const { return m_error; }

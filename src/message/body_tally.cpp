@@ -22,15 +22,15 @@ bool NeedsPlainForm(std::u16string_view raw) {
 // counts them, until they pass `budget`; the offset of that unit, or the paragraph's length.
 std::size_t FirstPastBytesIn(std::u16string_view text, std::int64_t budget) {
   const Cp932Widths& widths = Cp932WidthTable();
-  std::int64_t used = 0;
+  MbcsSize used;
   bool previousDouble = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
     const bool isDouble = !IsLineBreak(unit) && unit != u'\u00A0' && widths.IsDoubleByte(unit);
-    used += IsLineBreak(unit) ? 2 : isDouble ? 2 : 1;
-    if (isDouble && !previousDouble) used += kRunCharge;
+    used.bytes += IsLineBreak(unit) || isDouble ? 2 : 1;
+    used.runs += isDouble && !previousDouble ? 1 : 0;
     previousDouble = isDouble;
-    if (used > budget) return i;
+    if (LenMbcsRuns(used) > budget) return i;
   }
   return text.size();
 }

@@ -4,10 +4,10 @@
 
 namespace kelmo {
 
-Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t labelNumber) {
-  if (labelNumber > kMessageLimit) return Title::MessageTooLong;
-  if (subjectCount > kSubjectLimit) return Title::SubjectTooLong;
-  if (addressCount > kAddressLimit) return Title::AddressTooLong;
+Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t counter) {
+  if (counter > kTariff.messageLimit) return Title::MessageTooLong;
+  if (subjectCount > kTariff.subjectLimit) return Title::SubjectTooLong;
+  if (addressCount > kTariff.addressLimit) return Title::AddressTooLong;
   return Title::Plain;
 }
 

@@ -5,27 +5,22 @@
 #include <string_view>
 #include <vector>
 
+#include "measure/tariff.h"
+
 namespace kelmo {
 
-// Past these the service stores the message on its server instead of delivering it.
-inline constexpr std::int64_t kAddressLimit = 55;
-inline constexpr std::int64_t kSubjectLimit = 40;
-inline constexpr std::int64_t kMessageLimit = 384;
-
-// Bytes every message carries besides its fields: headers (49) and the terminator (2).
-inline constexpr std::int64_t kHeaderBytes = 49;
-inline constexpr std::int64_t kTerminatorBytes = 2;
-
+// Bytes of the whole message: the body, the own address and the subject as counted, and
+// the tariff's fixed bytes.
 inline constexpr std::int64_t MessageTotal(std::int64_t bodyCount, std::int64_t addressCount,
                                            std::int64_t subjectCount) {
-  return bodyCount + addressCount + subjectCount + kHeaderBytes + kTerminatorBytes;
+  return bodyCount + addressCount + subjectCount + kTariff.fixedBytes;
 }
 
 enum class Title { Plain, AddressTooLong, SubjectTooLong, MessageTooLong };
 
-// The title for the counters and the number the counter label shows. When several
-// limits are broken the whole message wins over the subject, the subject over the address.
-Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t labelNumber);
+// The title for the counts and the number the counter shows. When several limits are
+// broken the whole message wins over the subject, the subject over the address.
+Title ChooseTitle(std::int64_t addressCount, std::int64_t subjectCount, std::int64_t counter);
 
 // What byte mode shows for a message: the own address's and the subject's counts, the
 // total the counter shows and the title, for a body that counts `bodyCount`.

@@ -56,14 +56,19 @@ void MessageModel::AllCleared() {
 }
 
 std::optional<BodyPosition> MessageModel::Spill() const {
-  if (m_counter <= kMessageLimit) return std::nullopt;
-  if (!m_byteMode) return m_body.FirstPastCharacters(kMessageLimit);
-  return m_body.FirstPastBytes(kMessageLimit - MessageTotal(0, m_addressCount, m_subjectCount));
+  if (m_counter <= kTariff.messageLimit) return std::nullopt;
+  if (!m_byteMode) return m_body.FirstPastCharacters(kTariff.messageLimit);
+  return m_body.FirstPastBytes(kTariff.messageLimit -
+                               MessageTotal(0, m_addressCount, m_subjectCount));
 }
 
-std::int64_t MessageModel::OwnAddressBytes() const { return LenMbcs(m_ownAddress); }
+std::int64_t MessageModel::AddressRoomLeft() const {
+  return kTariff.addressLimit - LenMbcs(m_ownAddress);
+}
 
-std::int64_t MessageModel::SubjectBytes() const { return LenMbcsRuns(m_subject); }
+std::int64_t MessageModel::SubjectRoomLeft() const {
+  return kTariff.subjectLimit - LenMbcsRuns(m_subject);
+}
 
 void MessageModel::BodyRecount() {
   if (m_byteMode) {
@@ -80,7 +85,7 @@ void MessageModel::ShowTotal() {
 }
 
 // Compares the number shown, so in character mode the body's characters meet the
-// 384 limit while the address and subject keep their last byte counts.
+// message limit while the address and subject keep their last byte counts.
 void MessageModel::UpdateTitle() {
   m_title = ChooseTitle(m_addressCount, m_subjectCount, m_counter);
 }

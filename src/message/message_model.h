@@ -41,23 +41,21 @@ class MessageModel {
   std::int64_t Counter() const { return m_counter; }
   Title WindowTitle() const { return m_title; }
 
-  // Room left against the 384 limit in the mode's unit (bytes or characters); negative
-  // past it.
-  std::int64_t RoomLeft() const { return kMessageLimit - m_counter; }
+  // Room left against the message limit in the mode's unit (bytes or characters);
+  // negative past it.
+  std::int64_t RoomLeft() const { return kTariff.messageLimit - m_counter; }
   // Where the body passes that limit: in byte mode the first character whose bytes take
-  // the message total past it, in character mode the 385th character; nullopt within it.
+  // the message total past it, in character mode the first character past it; nullopt
+  // within it.
   std::optional<BodyPosition> Spill() const;
-  // The own address and the subject as they stand, in either mode, and their room left
-  // against 55 and 40 bytes.
-  std::int64_t OwnAddressBytes() const;
-  std::int64_t SubjectBytes() const;
-  std::int64_t OwnAddressRoomLeft() const { return kAddressLimit - OwnAddressBytes(); }
-  std::int64_t SubjectRoomLeft() const { return kSubjectLimit - SubjectBytes(); }
+  // Room left in the own address and the subject against their limits, in bytes, as the
+  // fields stand now: in character mode too, where AddressCount and SubjectCount keep
+  // the last byte-mode counts.
+  std::int64_t AddressRoomLeft() const;
+  std::int64_t SubjectRoomLeft() const;
 
   // The limits past as the window shows them: the fields' tints and the counter.
-  PastLimits Past() const {
-    return {OwnAddressRoomLeft() < 0, SubjectRoomLeft() < 0, RoomLeft() < 0};
-  }
+  PastLimits Past() const { return {AddressRoomLeft() < 0, SubjectRoomLeft() < 0, RoomLeft() < 0}; }
 
   std::int64_t BodyCount() const { return m_bodyCount; }
   std::int64_t AddressCount() const { return m_addressCount; }

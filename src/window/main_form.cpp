@@ -496,7 +496,7 @@ void MainForm::ShowModel() {
   const QString description = spoken + ToQString(WarningText(m_model.WindowTitle()));
   if (m_body->accessibleDescription() != description) m_body->setAccessibleDescription(description);
   setWindowTitle(title);
-  ShowFieldRoom(m_ownAddress, m_model.OwnAddressRoomLeft(), m_ownAddressRoomShown);
+  ShowFieldRoom(m_ownAddress, m_model.AddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
   ShowSpill();
   AnnounceCrossings();

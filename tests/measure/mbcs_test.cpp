@@ -60,25 +60,3 @@ TEST(mbcs, random_texts_match_encoded_length_and_reference_charge) {
 
 }  // namespace
 }  // namespace kelmo
-
-namespace kelmo {
-namespace {
-
-TEST(mbcs_counter, pieces_measure_as_the_whole_text) {
-  const std::u16string texts[] = {
-      u"", u"abc", u"あいう", u"aあいb\r\nう", u"漢字かな混じりの文\r\n", u"ｱｲｳ\U0001F600え"};
-  for (const std::u16string& text : texts) {
-    for (std::size_t a = 0; a <= text.size(); ++a) {
-      for (std::size_t b = a; b <= text.size(); ++b) {
-        MbcsCounter counter;
-        counter.Add(text.substr(0, a));
-        counter.Add(text.substr(a, b - a));
-        counter.Add(text.substr(b));
-        ASSERT_EQ(counter.LenMbcsRuns(), LenMbcsRuns(text)) << a << " " << b;
-      }
-    }
-  }
-}
-
-}  // namespace
-}  // namespace kelmo

@@ -175,7 +175,7 @@ TEST(message_model, fields_room_left_follows_the_text_in_either_mode) {
   model.ByteModeUnticked();
   model.OwnAddressChanged(std::u16string(58, u'a'));
   model.SubjectChanged(u"件名");
-  EXPECT_EQ(model.OwnAddressRoomLeft(), -3);
+  EXPECT_EQ(model.AddressRoomLeft(), -3);
   EXPECT_EQ(model.SubjectRoomLeft(), 30);
   EXPECT_EQ(model.AddressCount(), 0);  // the counters still wait for byte mode
 }
