@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "addressfile/address_file.h"
+#include "datafiles/address_file.h"
 
 namespace {
 

@@ -18,12 +18,11 @@
 #include <chrono>
 #include <vector>
 
-#include "addressfile/address_file.h"
 #include "codec/line_breaks.h"
+#include "datafiles/address_file.h"
+#include "datafiles/scratch_file.h"
 #include "error/error.h"
-#include "fileio/file_io.h"
 #include "mail/mail_transport.h"
-#include "message/scratch_file.h"
 #include "utf16/utf16.h"
 
 namespace kelmo {
@@ -36,8 +35,6 @@ constexpr int kFontPixels = 12;
 constexpr int kCaptionFontPixels = 11;
 // How long an announcement stays for a screen reader to find.
 constexpr std::chrono::milliseconds kAnnouncementTime{4000};
-// How soon the scratch file follows the body in character mode.
-constexpr std::chrono::milliseconds kScratchFileInterval{300};
 
 constexpr QSize kClientSize(6330 / kTwipsPerPixel, 3675 / kTwipsPerPixel);  // 422 x 245
 
@@ -130,11 +127,6 @@ QString CrossingText(const Crossing& crossing) {
   return MainForm::tr("アドが制限内に戻りました");
 }
 
-QString ScratchFileName() {
-  return QString::fromLatin1(kScratchFileName.data(),
-                             static_cast<qsizetype>(kScratchFileName.size()));
-}
-
 void SetDescription(QWidget* widget, const QString& text) {
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
@@ -143,7 +135,12 @@ void SetDescription(QWidget* widget, const QString& text) {
 }  // namespace
 
 MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent)
-    : QWidget(parent), m_mail(std::move(mail)), m_dataFolder(dataFolder) {
+    : QWidget(parent),
+      m_mail(std::move(mail)),
+      m_files(dataFolder),
+      m_scratchFile(
+          m_files.ScratchFile(), [this] { return BodyCrLf(); },
+          [this](const Error& error) { ShowError(error); }) {
   static const bool accessibleInstalled = (QAccessible::installFactory(AccessibleForKelmo), true);
   (void)accessibleInstalled;
   QIcon icon;
@@ -161,14 +158,14 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, 
   ShowModel();
   setFixedSize(kClientSize);
   m_body->setFocus();
-  RemoveLeftoverSaves();
+  m_files.RemoveLeftoverSaves();
 }
 
 // The mail transport goes first, while the window it reports to still stands.
 MainForm::~MainForm() {
   m_mail.reset();
-  m_scratchFileFailing = true;  // nothing left to show a failure in
-  FlushScratchFile();
+  m_scratchFile.StopReporting();
+  m_scratchFile.Flush();
 }
 
 // Closing during a send would stop the mail program and drop the mail: the window says
@@ -323,9 +320,6 @@ void MainForm::SetTabOrder() {
 }
 
 void MainForm::ConnectHandlers() {
-  m_scratchFileTimer.setSingleShot(true);
-  m_scratchFileTimer.setInterval(kScratchFileInterval);
-  connect(&m_scratchFileTimer, &QTimer::timeout, this, &MainForm::WriteScratchFile);
   m_announcementTimer.setSingleShot(true);
   m_announcementTimer.setInterval(kAnnouncementTime);
   connect(&m_announcementTimer, &QTimer::timeout, m_announcement, &QWidget::hide);
@@ -367,7 +361,7 @@ void MainForm::BodyEdited(int position, int /*charsRemoved*/, int charsAdded) {
                                           static_cast<std::size_t>(removed), texts.views)) {
     ResyncBody();
   }
-  if (!m_model.ByteMode()) ScheduleScratchFile();
+  if (!m_model.ByteMode()) m_scratchFile.BodyChanged();
   ShowModel();
 }
 
@@ -391,11 +385,11 @@ void MainForm::SubjectEdited(const QString& text) {
 
 void MainForm::ByteModeClicked(bool ticked) {
   if (ticked) {
-    FlushScratchFile();  // the file keeps the body as character mode left it
+    m_scratchFile.Flush();  // the file keeps the body as character mode left it
     m_model.ByteModeTicked();
   } else {
     m_model.ByteModeUnticked();
-    WriteScratchFile();
+    m_scratchFile.Write();
   }
   ShowModel();
 }
@@ -412,14 +406,14 @@ void MainForm::ClearAll() {
   m_subject->clear();
   m_clearing = false;
   m_model.AllCleared();
-  if (!m_model.ByteMode()) WriteScratchFile();
+  if (!m_model.ByteMode()) m_scratchFile.Write();
   ShowModel();
   Announce(tr("消しました"));
 }
 
 void MainForm::SaveAddressFile() {
   const Result<> saved =
-      SaveAddresses(DataFile(kAddressFileName), {m_ownAddress->text(), m_recipient->text()});
+      SaveAddresses(m_files.AddressFile(), {m_ownAddress->text(), m_recipient->text()});
   if (!saved) {
     ShowError(saved.error());
     return;
@@ -428,7 +422,7 @@ void MainForm::SaveAddressFile() {
 }
 
 void MainForm::LoadAddressFile() {
-  const Result<AddressPair> loaded = LoadAddresses(DataFile(kAddressFileName));
+  const Result<AddressPair> loaded = LoadAddresses(m_files.AddressFile());
   if (!loaded) {
     ShowError(loaded.error());  // fields and counters stay as they were
     return;
@@ -564,42 +558,7 @@ void MainForm::ShowSpill() {
   m_spillShown = spill.has_value();
 }
 
-// A keystroke must not rewrite a long body's file: at most one write per interval, the
-// first change starting it, so the file follows the body within that time.
-void MainForm::ScheduleScratchFile() {
-  if (!m_scratchFileTimer.isActive()) m_scratchFileTimer.start();
-}
-
-void MainForm::FlushScratchFile() {
-  if (m_scratchFileTimer.isActive()) WriteScratchFile();
-}
-
-// Written for whoever reads it; the count never depends on it, so a directory we cannot
-// write to costs one message, not the count or the text. A new file renamed over the old
-// one: never seen half-written, and never written through a link.
-void MainForm::WriteScratchFile() {
-  m_scratchFileTimer.stop();
-  const std::string bytes = ScratchFileBytes(BodyCrLf());
-  const Result<> saved =
-      SaveFileBytes(DataFile(ScratchFileName()),
-                    QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-                    Durability::kUnsynced);
-  const bool reported = m_scratchFileFailing;
-  m_scratchFileFailing = !saved;
-  if (!saved && !reported) ShowError(saved.error());
-}
-
-// The full path: messages name the folder too, which is the current directory.
-QString MainForm::DataFile(const QString& name) const {
-  return QDir::cleanPath(m_dataFolder.absoluteFilePath(name));
-}
-
-// A save killed between writing its new file and renaming it leaves that file behind.
-void MainForm::RemoveLeftoverSaves() {
-  constexpr std::chrono::seconds kSaveInProgress{60};  // younger ones may be another window's
-  kelmo::RemoveLeftoverSaves(DataFile(kAddressFileName), kSaveInProgress);
-  kelmo::RemoveLeftoverSaves(DataFile(ScratchFileName()), kSaveInProgress);
-}
+void MainForm::FlushScratchFile() { m_scratchFile.Flush(); }
 
 // The error number, a CR, then the description; exclamation icon, OK only.
 void MainForm::ShowError(const Error& error) {

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "datafiles/data_folder.h"
+#include "datafiles/scratch_file.h"
 #include "error/error.h"
 #include "message/message_model.h"
 
@@ -66,11 +68,7 @@ class MainForm : public QWidget {
   void ShowModel();
   void ShowSpill();
   void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
-  void ScheduleScratchFile();
-  void WriteScratchFile();
-  QString DataFile(const QString& name) const;
   void ShowError(const Error& error);
-  void RemoveLeftoverSaves();
   // Says `text` to a screen reader once, as it happens; a sighted user sees no change.
   void Announce(const QString& text);
   void AnnounceCrossings();
@@ -101,15 +99,14 @@ class MainForm : public QWidget {
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
-  bool m_scratchFileFailing = false;  // reported once until a write succeeds again
-  QTimer m_scratchFileTimer;          // runs while a change of the body waits to be written
-  bool m_sending = false;             // a mail program has the message and has not answered
-  int m_sendsStarted = 0;             // numbers each send, to tell its outcome from a late report
-  bool m_closeWhenSent = false;       // the window was closed during a send
-  bool m_focusParked = false;         // the send took the keyboard off its button, to the body
-  int m_bodyRevisionAtPark = 0;       // the body as it was then: untouched, the keyboard goes back
+  bool m_sending = false;        // a mail program has the message and has not answered
+  int m_sendsStarted = 0;        // numbers each send, to tell its outcome from a late report
+  bool m_closeWhenSent = false;  // the window was closed during a send
+  bool m_focusParked = false;    // the send took the keyboard off its button, to the body
+  int m_bodyRevisionAtPark = 0;  // the body as it was then: untouched, the keyboard goes back
   std::unique_ptr<MailTransport> m_mail;
-  QDir m_dataFolder;
+  DataFolder m_files;
+  ScratchFile m_scratchFile;
 };
 
 }  // namespace kelmo

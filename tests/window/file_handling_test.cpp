@@ -11,7 +11,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 
-#include "addressfile/address_file.h"
+#include "datafiles/address_file.h"
 #include "form_driver.h"
 
 using namespace Qt::StringLiterals;

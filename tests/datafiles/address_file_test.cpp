@@ -1,4 +1,4 @@
-#include "addressfile/address_file.h"
+#include "datafiles/address_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,0 +1,51 @@
+// The scratch file character mode keeps the body in, for whoever reads it.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kelmo {
+
+struct Error;
+
+inline const QString kScratchFileName = QStringLiteral("temp.tmp");
+
+// The file's bytes: an empty line, then the body, each ending in CR LF, in code page 932.
+std::string ScratchFileBytes(std::u16string_view body);
+
+// When the file is written, and what happens when it cannot be. A keystroke must not
+// rewrite a long body's file: a change is written within kInterval, the first change
+// starting the wait. The count never depends on the file, so a folder we cannot write to
+// costs one report until a write succeeds again, not the count or the text.
+class ScratchFile {
+ public:
+  static constexpr std::chrono::milliseconds kInterval{300};
+
+  // `body` gives the body as it is to be written (CR LF); `report` shows a failure.
+  ScratchFile(QString path, std::function<std::u16string()> body,
+              std::function<void(const Error&)> report);
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // The body changed: written within kInterval.
+  void BodyChanged();
+  // Writes a change still waiting, now.
+  void Flush();
+  // Writes the body now.
+  void Write();
+  // Failures from now on are not reported: nothing is left to show them in.
+  void StopReporting() { m_failing = true; }
+
+ private:
+  QString m_path;
+  std::function<std::u16string()> m_body;
+  std::function<void(const Error&)> m_report;
+  QTimer m_timer;          // runs while a change waits to be written
+  bool m_failing = false;  // reported once until a write succeeds again
+};
+
+}  // namespace kelmo

@@ -1,0 +1,116 @@
+#include "datafiles/scratch_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "error/error.h"
+#include "measure/char_count.h"
+#include "support/sandbox.h"
+#include "support/text.h"
+
+namespace kelmo {
+namespace {
+
+// Reads the scratch file back as a line reader does: a line ends at CR or
+// CR LF, a lone LF is part of the line; the lengths of all lines are added.
+std::int64_t RoundTripCount(std::u16string_view body) {
+  const std::u16string text = DecodeCp932(ScratchFileBytes(body));
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\r') {
+      if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      continue;
+    }
+    ++count;
+  }
+  return count;
+}
+
+TEST(scratch_file, is_an_empty_line_then_the_body) {
+  EXPECT_EQ(ScratchFileBytes(u""), "\r\n\r\n");
+  EXPECT_EQ(ScratchFileBytes(u"あ\r\nb"), "\r\n\x82\xa0\r\nb\r\n");
+}
+
+TEST(scratch_file, character_count_is_what_reading_it_back_gives) {
+  const std::u16string alphabet = u"ab\r\n\r\nあ漢ｱ〜é\U0001F600";
+  testing::RandomText random(7);
+  for (int round = 0; round < 1000; ++round) {
+    const std::u16string body = random.From(alphabet, static_cast<std::size_t>(round % 50));
+    ASSERT_EQ(CharacterCount(body), RoundTripCount(body));
+  }
+}
+
+// The policy without a window: a scratch file in a sandbox, a body the test sets, and the
+// failures it reports.
+struct ScratchFileRig {
+  testing::SandboxDir dir;
+  std::u16string body;
+  int reads = 0;  // how often the body was fetched: once per write
+  std::vector<int> reported;
+  ScratchFile file{dir.file(QStringLiteral("temp.tmp")),
+                   [this] {
+                     ++reads;
+                     return body;
+                   },
+                   [this](const Error& error) { reported.push_back(error.number); }};
+
+  QByteArray Bytes() const {
+    QFile f(dir.file(QStringLiteral("temp.tmp")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+  }
+};
+
+TEST(scratch_file, changes_within_the_interval_are_written_once_at_its_end) {
+  ScratchFileRig rig;
+  for (const char16_t* text : {u"a", u"ab", u"abc"}) {
+    rig.body = text;
+    rig.file.BodyChanged();
+  }
+  EXPECT_EQ(rig.reads, 0);
+  EXPECT_EQ(rig.Bytes(), "(none)");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return rig.reads > 0; }, 5000));
+  EXPECT_EQ(rig.Bytes(), "\r\nabc\r\n");
+  QTest::qWait(static_cast<int>(2 * ScratchFile::kInterval.count()));
+  EXPECT_EQ(rig.reads, 1);  // and not again without a change
+}
+
+TEST(scratch_file, flush_writes_only_a_change_that_waits) {
+  ScratchFileRig rig;
+  rig.file.Flush();
+  EXPECT_EQ(rig.reads, 0);
+  rig.body = u"x";
+  rig.file.BodyChanged();
+  rig.file.Flush();
+  EXPECT_EQ(rig.Bytes(), "\r\nx\r\n");
+  rig.file.Flush();
+  QTest::qWait(static_cast<int>(2 * ScratchFile::kInterval.count()));
+  EXPECT_EQ(rig.reads, 1);
+}
+
+// Works for any user: a directory where temp.tmp should be makes every write fail.
+TEST(scratch_file, failure_is_reported_once_until_a_write_succeeds) {
+  ScratchFileRig rig;
+  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  rig.file.Write();
+  rig.file.Write();
+  EXPECT_EQ(rig.reported.size(), 1u);
+  ASSERT_TRUE(QDir(rig.dir.path()).rmdir(QStringLiteral("temp.tmp")));
+  rig.file.Write();  // succeeds: the next failure is news again
+  ASSERT_TRUE(QFile::remove(rig.dir.file(QStringLiteral("temp.tmp"))));
+  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  rig.file.Write();
+  EXPECT_EQ(rig.reported.size(), 2u);
+  rig.file.StopReporting();
+  ASSERT_TRUE(QDir(rig.dir.path()).rmdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  rig.file.Write();
+  EXPECT_EQ(rig.reported.size(), 2u);
+}
+
+}  // namespace
+}  // namespace kelmo
