@@ -8,6 +8,8 @@
 
 namespace kelmo {
 
+// NOLINTBEGIN(readability-identifier-naming): std::expected's names, so that the code
+// moves to it unchanged
 template <typename T, typename E>
 class [[nodiscard]] Expected {
   static_assert(!std::is_same_v<T, E>, "a value and an error of one type cannot be told apart");
@@ -44,5 +46,7 @@ class [[nodiscard]] Expected<void, E> {
   E m_error{};
   bool m_failed = false;
 };
+
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace kelmo
