@@ -56,8 +56,8 @@ void CheckRawMessage(const QByteArray& message, bool iso2022jp) {
   Check(names == QStringList{u"Content-Transfer-Encoding"_s, u"Content-Type"_s, u"Date"_s,
                              u"MIME-Version"_s, u"Subject"_s, u"To"_s},
         "headers other than the six written on purpose", header);
-  static const QRegularExpression word(QStringLiteral("=\\?[^?\\s]+\\?[BbQq]\\?[^?\\s]*\\?="));
-  for (auto it = word.globalMatch(QString::fromLatin1(header)); it.hasNext();) {
+  static const QRegularExpression kWord(QStringLiteral("=\\?[^?\\s]+\\?[BbQq]\\?[^?\\s]*\\?="));
+  for (auto it = kWord.globalMatch(QString::fromLatin1(header)); it.hasNext();) {
     Check(it.next().capturedLength() <= 75, "encoded-word over 75 characters", header);
   }
   if (!iso2022jp) return;

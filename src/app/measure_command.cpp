@@ -221,7 +221,7 @@ int Measure(const Arguments& args) {
   if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
     return kUsageError;
   }
-  return count.title == Title::Plain ? 0 : 1;
+  return count.title == Title::kPlain ? 0 : 1;
 }
 
 }  // namespace

@@ -214,12 +214,12 @@ std::optional<std::string> EncodeIso2022Jp(std::u16string_view text) {
 }
 
 const Cp932Widths& Cp932WidthTable() {
-  static const Cp932Widths table = [] {
+  static const Cp932Widths kTable = [] {
     Cp932Widths t;
     if (!FillWidthsAtOnce(t.m_double)) FillWidthsOneByOne(t.m_double);
     return t;
   }();
-  return table;
+  return kTable;
 }
 
 }  // namespace kelmo

@@ -39,10 +39,10 @@ class MailTransport {
   virtual ~MailTransport() = default;
 
   // Starts handing `mail` over without waiting for it. `done` runs once with the outcome:
-  // from the event loop, or before send() returns when the mail cannot even be started.
+  // from the event loop, or before Send() returns when the mail cannot even be started.
   // When a mail client's launcher was taken as started while it still runs, `done` runs
   // once more if it then fails, with that failure. A transport destroyed first never runs it.
-  virtual void send(const OutgoingMail& mail, Done done) = 0;
+  virtual void Send(const OutgoingMail& mail, Done done) = 0;
 };
 
 // A recipient that can be handed on: one address of letters, digits and ". - _ + /",
@@ -50,7 +50,7 @@ class MailTransport {
 // command line could take for more than one address.
 class Recipient {
  public:
-  const QString& text() const { return m_text; }
+  const QString& Text() const { return m_text; }
 
  private:
   friend Result<Recipient> CheckRecipient(const QString& recipient);

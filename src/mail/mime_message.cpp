@@ -19,12 +19,12 @@ constexpr int kBase64LineLength = 76;
 constexpr char16_t kDelete = 0x7F;
 
 QByteArray CharsetName(MailCharset charset) {
-  return charset == MailCharset::Iso2022Jp ? QByteArrayLiteral("ISO-2022-JP")
-                                           : QByteArrayLiteral("UTF-8");
+  return charset == MailCharset::kIso2022Jp ? QByteArrayLiteral("ISO-2022-JP")
+                                            : QByteArrayLiteral("UTF-8");
 }
 
 std::optional<QByteArray> Encode(QStringView text, MailCharset charset) {
-  if (charset == MailCharset::Utf8) return text.toUtf8();
+  if (charset == MailCharset::kUtf8) return text.toUtf8();
   return ToIso2022Jp(text);
 }
 
@@ -165,7 +165,7 @@ QList<QByteArray> EncodedWords(QStringView text, MailCharset charset) {
 }
 
 Result<QByteArray> BuildMessage(const MailMessage& message, const QByteArray& newline) {
-  const QString& recipient = message.recipient.text();
+  const QString& recipient = message.recipient.Text();
   if (!IsAscii(recipient)) {
     return Error(MailError::kBadRecipient,
                  QObject::tr("相手のアドに半角英数字以外の文字が入っています: %1").arg(recipient));
@@ -173,14 +173,14 @@ Result<QByteArray> BuildMessage(const MailMessage& message, const QByteArray& ne
   const QString subject = SingleLine(message.subject);
 
   // ISO-2022-JP when subject and body both fit it; UTF-8 otherwise.
-  MailCharset charset = MailCharset::Utf8;
+  MailCharset charset = MailCharset::kUtf8;
   QString headerSubject = subject;
   std::optional<QByteArray> body;
   const QString jisSubject = MapToJisForms(subject);
   if (ToIso2022Jp(jisSubject)) {
     body = Iso2022JpBody(MapToJisForms(message.body), newline);
     if (body) {
-      charset = MailCharset::Iso2022Jp;
+      charset = MailCharset::kIso2022Jp;
       headerSubject = jisSubject;
     }
   }
@@ -192,9 +192,9 @@ Result<QByteArray> BuildMessage(const MailMessage& message, const QByteArray& ne
   out += "MIME-Version: 1.0" + newline;
   out += "Content-Type: text/plain; charset=" + CharsetName(charset) + newline;
   out += "Content-Transfer-Encoding: " +
-         QByteArray(charset == MailCharset::Iso2022Jp ? "7bit" : "base64") + newline;
+         QByteArray(charset == MailCharset::kIso2022Jp ? "7bit" : "base64") + newline;
   out += newline;
-  out += charset == MailCharset::Iso2022Jp ? *body : Base64Body(message.body, newline);
+  out += charset == MailCharset::kIso2022Jp ? *body : Base64Body(message.body, newline);
   return out;
 }
 

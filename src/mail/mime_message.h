@@ -11,7 +11,7 @@
 
 namespace kelmo {
 
-enum class MailCharset { Iso2022Jp, Utf8 };
+enum class MailCharset { kIso2022Jp, kUtf8 };
 
 struct MailMessage {
   Recipient recipient;

@@ -116,22 +116,22 @@ class SystemMailTransport::Job {
     // The window waiting for the outcome may be gone: report nothing, leave nothing running.
     QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
     m_done = nullptr;
-    if (m_process.state() != QProcess::NotRunning) stop();
+    if (m_process.state() != QProcess::NotRunning) Stop();
   }
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
 
-  QProcess& process() { return m_process; }
-  QTimer& timer() { return m_timer; }
+  QProcess& Process() { return m_process; }
+  QTimer& Timer() { return m_timer; }
 
-  // Starts the program as the leader of a process group of its own, so that stop() ends
+  // Starts the program as the leader of a process group of its own, so that Stop() ends
   // whatever it started too.
-  void ownProcessGroup() {
+  void OwnProcessGroup() {
     m_ownGroup = true;
     m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
   }
   // Kills the program, and its process group when it has one, and reaps it.
-  void stop() {
+  void Stop() {
     if (m_ownGroup && m_process.processId() > 0) {
       ::kill(-static_cast<pid_t>(m_process.processId()), SIGKILL);
     }
@@ -141,7 +141,7 @@ class SystemMailTransport::Job {
 
   // Reads standard error as it comes, keeping only its end, and drops standard output, so
   // that a program pouring out text costs no memory.
-  void keepStderrTail() {
+  void KeepStderrTail() {
     QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process, [this] {
       m_stderrTail += m_process.readAllStandardError();
       if (m_stderrTail.size() > 2 * kKeptStderr) m_stderrTail = m_stderrTail.right(kKeptStderr);
@@ -149,7 +149,7 @@ class SystemMailTransport::Job {
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                      [this] { m_process.readAllStandardOutput(); });
   }
-  QString stderrTail() {
+  QString StderrTail() {
     m_stderrTail += m_process.readAllStandardError();
     const QByteArray tail = m_stderrTail.right(kMaxReportedStderr);
     // In the locale's character set, which Qt 6 would take for UTF-8.
@@ -157,16 +157,16 @@ class SystemMailTransport::Job {
                                       tail.constData(), static_cast<std::size_t>(tail.size()))))
         .trimmed();
   }
-  bool done() const { return !m_done && m_process.state() == QProcess::NotRunning; }
+  bool IsOver() const { return !m_done && m_process.state() == QProcess::NotRunning; }
 
-  void start(const QString& program, const QStringList& arguments,
+  void Start(const QString& program, const QStringList& arguments,
              QProcess::ProcessChannelMode channels) {
     m_process.setProcessChannelMode(channels);
     QObject::connect(
         &m_process, &QProcess::errorOccurred, &m_process,
         [this, program](QProcess::ProcessError error) {
           if (error != QProcess::FailedToStart) return;
-          finish(
+          Finish(
               Error(MailError::kProgramFailed,
                     QObject::tr("%1 を起動できません: %2").arg(program, m_process.errorString())));
         });
@@ -174,7 +174,7 @@ class SystemMailTransport::Job {
   }
 
   // Reports the outcome; nothing after it.
-  void finish(const Result<>& outcome) {
+  void Finish(const Result<>& outcome) {
     m_timer.stop();
     if (!m_done) return;
     const Done done = std::move(m_done);
@@ -182,24 +182,24 @@ class SystemMailTransport::Job {
     done(outcome);
   }
   // Reports success while the program goes on, keeping the way to report a failure that
-  // comes later: finish() then reports that failure, and success not again.
-  void reportStartedAndWatch() {
+  // comes later: Finish() then reports that failure, and success not again.
+  void ReportStartedAndWatch() {
     if (!m_done || m_started) return;
     m_started = true;
     m_done({});
   }
-  bool reportedStarted() const { return m_started; }
+  bool ReportedStarted() const { return m_started; }
   // Stops the program and reports `outcome` rather than the program's killed end. The
   // program is gone before the report, which may wait on a message box.
-  void stopWith(const Result<>& outcome) {
+  void StopWith(const Result<>& outcome) {
     m_timer.stop();
     const Done done = std::move(m_done);
     m_done = nullptr;
-    stop();
+    Stop();
     if (done) done(outcome);
   }
   // Ends the job without a report.
-  void end() {
+  void End() {
     m_timer.stop();
     m_done = nullptr;
   }
@@ -219,8 +219,8 @@ SystemMailTransport::SystemMailTransport(Timeouts timeouts) : m_timeouts(timeout
 
 SystemMailTransport::~SystemMailTransport() = default;
 
-void SystemMailTransport::send(const OutgoingMail& mail, Done done) {
-  std::erase_if(m_jobs, [](const auto& job) { return job->done(); });
+void SystemMailTransport::Send(const OutgoingMail& mail, Done done) {
+  std::erase_if(m_jobs, [](const auto& job) { return job->IsOver(); });
   const Result<Recipient> recipient = CheckRecipient(mail.recipient);
   if (!recipient) return done(recipient.error());
   if (FindXdgEmail().isEmpty() && FindSendmail().isEmpty()) {
@@ -229,24 +229,24 @@ void SystemMailTransport::send(const OutgoingMail& mail, Done done) {
                                   "sendmail (msmtp-mta など) を入れてください。")));
   }
   if (mail.showCompose) {
-    openComposeWindow(*recipient, mail, std::move(done));
+    OpenComposeWindow(*recipient, mail, std::move(done));
   } else {
-    deliver(*recipient, mail, std::move(done));
+    Deliver(*recipient, mail, std::move(done));
   }
 }
 
-SystemMailTransport::Job& SystemMailTransport::newJob(Done done) {
+SystemMailTransport::Job& SystemMailTransport::NewJob(Done done) {
   return *m_jobs.emplace_back(std::make_unique<Job>(std::move(done)));
 }
 
-void SystemMailTransport::openComposeWindow(const Recipient& recipient, const OutgoingMail& mail,
+void SystemMailTransport::OpenComposeWindow(const Recipient& recipient, const OutgoingMail& mail,
                                             Done done) {
   const QString program = FindXdgEmail();
   if (program.isEmpty()) {
     return done(Error(MailError::kProgramMissing,
                       QObject::tr("xdg-email が見つかりません (Debian のパッケージ xdg-utils)。")));
   }
-  const QString url = MailtoUrl(recipient.text(), mail.subject, mail.body);
+  const QString url = MailtoUrl(recipient.Text(), mail.subject, mail.body);
   if (url.size() > kMaxArgumentBytes) {
     return done(
         Error(MailError::kCommandLineTooLong,
@@ -256,33 +256,33 @@ void SystemMailTransport::openComposeWindow(const Recipient& recipient, const Ou
                   .arg(url.size())
                   .arg(kMaxArgumentBytes)));
   }
-  Job& job = newJob(std::move(done));
-  job.start(program, {url}, QProcess::ForwardedChannels);
+  Job& job = NewJob(std::move(done));
+  job.Start(program, {url}, QProcess::ForwardedChannels);
   // Some clients keep their launcher until the compose window closes: by then it is open,
   // and the window may go on. A failure it reports later is still reported.
-  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(),
-                   [&job] { job.reportStartedAndWatch(); });
+  QObject::connect(&job.Timer(), &QTimer::timeout, &job.Process(),
+                   [&job] { job.ReportStartedAndWatch(); });
   QObject::connect(
-      &job.process(), &QProcess::finished, &job.process(),
+      &job.Process(), &QProcess::finished, &job.Process(),
       [&job](int code, QProcess::ExitStatus status) {
-        if (job.reportedStarted() && status == QProcess::NormalExit && code == 0) {
-          job.end();  // its success was reported already
+        if (job.ReportedStarted() && status == QProcess::NormalExit && code == 0) {
+          job.End();  // its success was reported already
           return;
         }
         if (status != QProcess::NormalExit) {
-          job.finish(
+          job.Finish(
               Error(MailError::kProgramFailed, QObject::tr("xdg-email が異常終了しました。")));
         } else if (code != 0) {
-          job.finish(Error(MailError::kComposeFailed,
+          job.Finish(Error(MailError::kComposeFailed,
                            XdgEmailFailure(code) + QLatin1Char(' ') + ExitStatus(code)));
         } else {
-          job.finish({});
+          job.Finish({});
         }
       });
-  job.timer().start(m_timeouts.launcher);
+  job.Timer().start(m_timeouts.launcher);
 }
 
-void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail& mail, Done done) {
+void SystemMailTransport::Deliver(const Recipient& recipient, const OutgoingMail& mail, Done done) {
   const QString program = FindSendmail();
   if (program.isEmpty()) {
     return done(Error(
@@ -294,15 +294,15 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
       {recipient, mail.subject, mail.body, QDateTime::currentDateTime().toString(Qt::RFC2822Date)});
   if (!message) return done(message.error());
 
-  Job& job = newJob(std::move(done));
-  job.keepStderrTail();
-  QObject::connect(&job.process(), &QProcess::started, &job.process(), [&job, bytes = *message] {
-    job.process().write(bytes);
-    job.process().closeWriteChannel();
+  Job& job = NewJob(std::move(done));
+  job.KeepStderrTail();
+  QObject::connect(&job.Process(), &QProcess::started, &job.Process(), [&job, bytes = *message] {
+    job.Process().write(bytes);
+    job.Process().closeWriteChannel();
   });
   const auto limit = m_timeouts.transport;
-  QObject::connect(&job.timer(), &QTimer::timeout, &job.process(), [&job, program, limit] {
-    job.stopWith(Error(
+  QObject::connect(&job.Timer(), &QTimer::timeout, &job.Process(), [&job, program, limit] {
+    job.StopWith(Error(
         MailError::kTimedOut,
         QObject::tr(
             "%1 が %2 秒たっても終わらないので止めました。メールは送られていないかもしれません。")
@@ -310,30 +310,30 @@ void SystemMailTransport::deliver(const Recipient& recipient, const OutgoingMail
             .arg(std::chrono::duration<double>(limit).count())));
   });
   QObject::connect(
-      &job.process(), &QProcess::finished, &job.process(),
+      &job.Process(), &QProcess::finished, &job.Process(),
       [&job, program](int code, QProcess::ExitStatus status) {
-        const QString diagnostics = job.stderrTail();
+        const QString diagnostics = job.StderrTail();
         if (status != QProcess::NormalExit) {
-          job.finish(Error(MailError::kProgramFailed,
+          job.Finish(Error(MailError::kProgramFailed,
                            QObject::tr("%1 が異常終了しました。%2").arg(program, diagnostics)));
         } else if (code != 0) {
           QString description =
               QObject::tr("%1: %2 %3").arg(program, SendmailFailure(code), ExitStatus(code));
           if (!diagnostics.isEmpty()) description += QLatin1Char('\n') + diagnostics;
-          job.finish(Error(MailError::kTransportFailed, description));
-        } else if (job.process().bytesToWrite() > 0) {
+          job.Finish(Error(MailError::kTransportFailed, description));
+        } else if (job.Process().bytesToWrite() > 0) {
           // It closed its input with part of the message still unread, yet says it sent it.
-          job.finish(Error(MailError::kInputNotRead,
+          job.Finish(Error(MailError::kInputNotRead,
                            QObject::tr("%1 がメッセージを最後まで読まずに終わりました。"
                                        "メールは送られていないかもしれません。%2")
                                .arg(program, diagnostics)));
         } else {
-          job.finish({});
+          job.Finish({});
         }
       });
-  job.ownProcessGroup();
-  job.start(program, {QStringLiteral("-t"), QStringLiteral("-i")}, QProcess::SeparateChannels);
-  job.timer().start(limit);
+  job.OwnProcessGroup();
+  job.Start(program, {QStringLiteral("-t"), QStringLiteral("-i")}, QProcess::SeparateChannels);
+  job.Timer().start(limit);
 }
 
 }  // namespace kelmo

@@ -28,13 +28,13 @@ class SystemMailTransport : public MailTransport {
   // Stops every mail program still running and waits for it, so none is left behind.
   ~SystemMailTransport() override;
 
-  void send(const OutgoingMail& mail, Done done) override;
+  void Send(const OutgoingMail& mail, Done done) override;
 
  private:
   class Job;
-  void openComposeWindow(const Recipient& recipient, const OutgoingMail& mail, Done done);
-  void deliver(const Recipient& recipient, const OutgoingMail& mail, Done done);
-  Job& newJob(Done done);
+  void OpenComposeWindow(const Recipient& recipient, const OutgoingMail& mail, Done done);
+  void Deliver(const Recipient& recipient, const OutgoingMail& mail, Done done);
+  Job& NewJob(Done done);
 
   Timeouts m_timeouts;
   // Mail programs started, the finished ones until the next send.

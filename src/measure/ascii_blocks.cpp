@@ -93,8 +93,8 @@ __attribute__((target("avx2,popcnt"))) AsciiBlocks TakeAsciiBlocksAvx2(const uns
 
 bool HasAvx2() {
 #if defined(__x86_64__)
-  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-  return avx2;
+  static const bool kHasAvx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return kHasAvx2;
 #else
   return false;
 #endif

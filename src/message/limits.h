@@ -16,7 +16,7 @@ inline constexpr std::int64_t MessageTotal(std::int64_t bodyCount, std::int64_t 
   return bodyCount + addressCount + subjectCount + kTariff.fixedBytes;
 }
 
-enum class Title { Plain, AddressTooLong, SubjectTooLong, MessageTooLong };
+enum class Title { kPlain, kAddressTooLong, kSubjectTooLong, kMessageTooLong };
 
 // The title for the counts and the number the counter shows. When several limits are
 // broken the whole message wins over the subject, the subject over the address.
@@ -28,7 +28,7 @@ struct ByteModeCount {
   std::int64_t addressCount = 0;  // LenMbcs of the own address
   std::int64_t subjectCount = 0;  // LenMbcsRuns of the subject
   std::int64_t total = 0;
-  Title title = Title::Plain;
+  Title title = Title::kPlain;
 };
 ByteModeCount CountInByteMode(std::int64_t bodyCount, std::u16string_view own,
                               std::u16string_view subject);
@@ -41,7 +41,7 @@ struct PastLimits {
   friend bool operator==(const PastLimits&, const PastLimits&) = default;
 };
 
-enum class Limit { Address, Subject, Message };
+enum class Limit { kAddress, kSubject, kMessage };
 
 // A limit passed (`over`) or come back within.
 struct Crossing {

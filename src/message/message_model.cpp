@@ -41,7 +41,7 @@ void MessageModel::ByteModeTicked() {
 void MessageModel::ByteModeUnticked() {
   m_byteMode = false;
   BodyRecount();
-  m_title = Title::Plain;
+  m_title = Title::kPlain;
 }
 
 void MessageModel::AddressesLoaded(std::u16string_view own) {

@@ -79,7 +79,7 @@ class MessageModel {
   std::int64_t m_addressCount = 0;
   std::int64_t m_subjectCount = 0;
   std::int64_t m_counter = 0;
-  Title m_title = Title::Plain;
+  Title m_title = Title::kPlain;
 };
 
 }  // namespace kelmo

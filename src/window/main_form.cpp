@@ -112,16 +112,16 @@ QAccessibleInterface* AccessibleForKelmo(const QString& key, QObject* object) {
 
 // What a crossing is called when it is announced.
 QString CrossingText(const Crossing& crossing) {
-  const Title warning = crossing.limit == Limit::Message   ? Title::MessageTooLong
-                        : crossing.limit == Limit::Subject ? Title::SubjectTooLong
-                                                           : Title::AddressTooLong;
+  const Title warning = crossing.limit == Limit::kMessage   ? Title::kMessageTooLong
+                        : crossing.limit == Limit::kSubject ? Title::kSubjectTooLong
+                                                            : Title::kAddressTooLong;
   if (crossing.over) return ToQString(WarningText(warning)).trimmed();
   switch (crossing.limit) {
-    case Limit::Message:
+    case Limit::kMessage:
       return MainForm::tr("全体が制限内に戻りました");
-    case Limit::Subject:
+    case Limit::kSubject:
       return MainForm::tr("件名が制限内に戻りました");
-    case Limit::Address:
+    case Limit::kAddress:
       break;
   }
   return MainForm::tr("アドが制限内に戻りました");
@@ -141,8 +141,8 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, 
       m_scratchFile(
           m_files.ScratchFile(), [this] { return BodyCrLf(); },
           [this](const Error& error) { ShowError(error); }) {
-  static const bool accessibleInstalled = (QAccessible::installFactory(AccessibleForKelmo), true);
-  (void)accessibleInstalled;
+  static const bool kFactoryInstalled = (QAccessible::installFactory(AccessibleForKelmo), true);
+  (void)kFactoryInstalled;
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
@@ -449,7 +449,7 @@ void MainForm::SendMail() {
   m_sending = true;
   m_sendButton->setEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  m_mail->send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
+  m_mail->Send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
                [this, send = ++m_sendsStarted](const Result<>& sent) { SendOver(send, sent); });
 }
 

@@ -80,7 +80,7 @@ TEST(application, termination_signals_close_the_window) {
   for (const int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     testing::SandboxDir folder;
-    MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.path()));
+    MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
     CloseOnTerminationSignals(form);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -89,7 +89,7 @@ TEST(application, termination_signals_close_the_window) {
                      QStringLiteral("last"));
     ASSERT_EQ(::raise(signal), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 5000));
-    EXPECT_EQ(testing::ReadAll(folder.file(QStringLiteral("temp.tmp"))), "\r\nlast\r\n");
+    EXPECT_EQ(testing::ReadAll(folder.File(QStringLiteral("temp.tmp"))), "\r\nlast\r\n");
   }
   std::signal(SIGTERM, SIG_DFL);
   std::signal(SIGHUP, SIG_DFL);

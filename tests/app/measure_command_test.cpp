@@ -53,7 +53,7 @@ Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
 // What the window shows for the same fields: counter and title.
 QByteArray WindowSays(const QString& own, const QString& subject, const QString& body) {
   const testing::SandboxDir folder;
-  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.path()));
+  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
   form.findChild<QLineEdit*>(u"ownAddress"_s)->setText(own);
   form.findChild<QLineEdit*>(u"subject"_s)->setText(subject);
   form.findChild<QPlainTextEdit*>(u"body"_s)->setPlainText(body);
@@ -102,11 +102,11 @@ TEST(measure_command, counts_as_the_window_does) {
 TEST(measure_command, body_from_a_file_or_dash) {
   testing::ScratchDir dir;
   testing::WriteAll(u"body.txt"_s, "abc\n");
-  EXPECT_EQ(Kelmo({u"--measure"_s, u"body.txt"_s}, {}, dir.path()).out, "56\tKelmo\n");
-  EXPECT_EQ(Kelmo({u"--measure"_s, u"-"_s}, "abc\n", dir.path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"body.txt"_s}, {}, dir.Path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"-"_s}, "abc\n", dir.Path()).out, "56\tKelmo\n");
   // Nothing the window keeps is read or written.
-  EXPECT_FALSE(QFile::exists(dir.path() + u"/kelmo.ini"_s));
-  EXPECT_FALSE(QFile::exists(dir.path() + u"/temp.tmp"_s));
+  EXPECT_FALSE(QFile::exists(dir.Path() + u"/kelmo.ini"_s));
+  EXPECT_FALSE(QFile::exists(dir.Path() + u"/temp.tmp"_s));
 }
 
 TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
@@ -145,7 +145,7 @@ TEST(measure_command, option_forms) {
   EXPECT_EQ(Kelmo({u"--measure"_s, u"--own=me@example.jp"_s, u"--subject"_s, u"x"_s}).out,
             "65\tKelmo\n");
   // After "--" a name that starts with "-" is the file.
-  EXPECT_EQ(Kelmo({u"--measure"_s, u"--"_s, u"-body.txt"_s}, {}, dir.path()).out, "56\tKelmo\n");
+  EXPECT_EQ(Kelmo({u"--measure"_s, u"--"_s, u"-body.txt"_s}, {}, dir.Path()).out, "56\tKelmo\n");
   // An argument that is not UTF-8 counts a byte each, as the window would show it.
   const QString ownNotUtf8 =
       QStringLiteral("exec '%1' --measure --own=\"$(printf '\\377\\376')\" </dev/null")
@@ -199,9 +199,9 @@ TEST(measure_command, needs_no_qt) {
 
 TEST(measure_command, missing_window_program_is_reported) {
   testing::ScratchDir dir;
-  ASSERT_TRUE(QFile::copy(kKelmoBinary, dir.path() + u"/kelmo"_s));
+  ASSERT_TRUE(QFile::copy(kKelmoBinary, dir.Path() + u"/kelmo"_s));
   const Outcome run =
-      Kelmo({u"-platform"_s, u"offscreen"_s}, {}, dir.path(), dir.path() + u"/kelmo"_s);
+      Kelmo({u"-platform"_s, u"offscreen"_s}, {}, dir.Path(), dir.Path() + u"/kelmo"_s);
   EXPECT_EQ(run.status, 127);
   EXPECT_TRUE(run.err.contains("kelmo-window")) << run.err.toStdString();
 }
@@ -307,18 +307,18 @@ TEST(measure_command, large_input_is_streamed) {
     }
   }
   rusage usage{};
-  EXPECT_EQ(Kelmo({u"--measure"_s, dir.path() + u"/small.txt"_s}).status, 0);
+  EXPECT_EQ(Kelmo({u"--measure"_s, dir.Path() + u"/small.txt"_s}).status, 0);
   ::getrusage(RUSAGE_CHILDREN, &usage);
   const long smallPeakKiB = usage.ru_maxrss;
 
   // Per line: 9 double-byte characters in one run (18 + 6), "abc" and CR LF.
   const QByteArray expected = QByteArray::number(51 + lines * (24 + 3 + 2)) + '\t' +
                               QString(u"Kelmo\u3000サーバー保存になるよ\u3000全体\n"_s).toUtf8();
-  const Outcome fromFile = Kelmo({u"--measure"_s, dir.path() + u"/big.txt"_s});
+  const Outcome fromFile = Kelmo({u"--measure"_s, dir.Path() + u"/big.txt"_s});
   EXPECT_EQ(fromFile.status, 1);
   EXPECT_EQ(fromFile.out, expected);
   const Outcome fromStdin =
-      Kelmo({u"-c"_s, u"exec '%1' --measure < '%2/big.txt'"_s.arg(kKelmoBinary, dir.path())}, {},
+      Kelmo({u"-c"_s, u"exec '%1' --measure < '%2/big.txt'"_s.arg(kKelmoBinary, dir.Path())}, {},
             {}, u"/bin/sh"_s);
   EXPECT_EQ(fromStdin.out, expected);
   ::getrusage(RUSAGE_CHILDREN, &usage);

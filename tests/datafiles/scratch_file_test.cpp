@@ -52,7 +52,7 @@ struct ScratchFileRig {
   std::u16string body;
   int reads = 0;  // how often the body was fetched: once per write
   std::vector<int> reported;
-  ScratchFile file{dir.file(QStringLiteral("temp.tmp")),
+  ScratchFile file{dir.File(QStringLiteral("temp.tmp")),
                    [this] {
                      ++reads;
                      return body;
@@ -60,7 +60,7 @@ struct ScratchFileRig {
                    [this](const Error& error) { reported.push_back(error.number); }};
 
   QByteArray Bytes() const {
-    QFile f(dir.file(QStringLiteral("temp.tmp")));
+    QFile f(dir.File(QStringLiteral("temp.tmp")));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
   }
 };
@@ -95,19 +95,19 @@ TEST(scratch_file, flush_writes_only_a_change_that_waits) {
 // Works for any user: a directory where temp.tmp should be makes every write fail.
 TEST(scratch_file, failure_is_reported_once_until_a_write_succeeds) {
   ScratchFileRig rig;
-  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 1u);
-  ASSERT_TRUE(QDir(rig.dir.path()).rmdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QDir(rig.dir.Path()).rmdir(QStringLiteral("temp.tmp")));
   rig.file.Write();  // succeeds: the next failure is news again
-  ASSERT_TRUE(QFile::remove(rig.dir.file(QStringLiteral("temp.tmp"))));
-  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QFile::remove(rig.dir.File(QStringLiteral("temp.tmp"))));
+  ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
   rig.file.StopReporting();
-  ASSERT_TRUE(QDir(rig.dir.path()).rmdir(QStringLiteral("temp.tmp")));
-  ASSERT_TRUE(QDir(rig.dir.path()).mkdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QDir(rig.dir.Path()).rmdir(QStringLiteral("temp.tmp")));
+  ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
 }

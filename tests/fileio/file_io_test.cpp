@@ -48,7 +48,7 @@ TEST(file_io, failed_saves_keep_the_old_file) {
     WriteAll(u"f"_s, "old\r\n");
     const Result<> saved = [&row, &dir] {
       if (row.readOnlyDir) {
-        dir.setWritable(false);
+        dir.SetWritable(false);
         Unprivileged nobody;
         return SaveFileBytes(u"f"_s, "new\r\n");
       }
@@ -58,7 +58,7 @@ TEST(file_io, failed_saves_keep_the_old_file) {
     ASSERT_FALSE(saved);
     EXPECT_EQ(saved.error().number, row.expected);
     EXPECT_TRUE(saved.error().description.contains(u"f"_s));
-    dir.setWritable(true);
+    dir.SetWritable(true);
     EXPECT_EQ(ReadAll(u"f"_s), "old\r\n");
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{u"f"_s});
   }
@@ -122,7 +122,7 @@ TEST(file_io, saving_where_no_file_can_go) {
     EXPECT_EQ(saved.error().number, row.number);
     EXPECT_TRUE(saved.error().description.startsWith(u"f に保存できません: "_s))
         << saved.error().description.toStdString();
-    ASSERT_EQ(::chdir(dir.path().toLocal8Bit().constData()), 0);
+    ASSERT_EQ(::chdir(dir.Path().toLocal8Bit().constData()), 0);
     EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(),
               row.number == static_cast<int>(FileError::kNotRegularFile) ? 1 : 0)
         << ": a temporary file was left";

@@ -51,12 +51,13 @@ QByteArray Build(const Fields& fields, const QByteArray& newline = "\n") {
 QString DecodeWords(const QList<QByteArray>& words, MailCharset charset) {
   QString text;
   for (const QByteArray& word : words) {
-    const QByteArray prefix = charset == MailCharset::Iso2022Jp ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
+    const QByteArray prefix =
+        charset == MailCharset::kIso2022Jp ? "=?ISO-2022-JP?B?" : "=?UTF-8?B?";
     EXPECT_TRUE(word.startsWith(prefix) && word.endsWith("?=")) << word.toStdString();
     EXPECT_LE(word.size(), 66) << word.toStdString();
     const QByteArray raw =
         QByteArray::fromBase64(word.mid(prefix.size(), word.size() - prefix.size() - 2));
-    if (charset == MailCharset::Iso2022Jp) {
+    if (charset == MailCharset::kIso2022Jp) {
       // Every word stands alone: it returns to ASCII before it ends.
       EXPECT_EQ(raw.lastIndexOf('\x1b'), raw.lastIndexOf("\x1b(B")) << raw.toStdString();
       text += FromIso2022Jp(raw);
@@ -94,19 +95,19 @@ TEST(mime_message, encoded_words_round_trip_and_stay_short) {
     MailCharset charset;
   };
   const Row rows[] = {
-      {"short_japanese", u"件名テスト"_s, MailCharset::Iso2022Jp},
+      {"short_japanese", u"件名テスト"_s, MailCharset::kIso2022Jp},
       {"long_japanese", QString(u"長い件名のテストです、折り返されるはず。"_s).repeated(4),
-       MailCharset::Iso2022Jp},
-      {"mixed_scripts", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::Iso2022Jp},
-      {"ascii", QString(100, QLatin1Char('a')), MailCharset::Iso2022Jp},
-      {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_s).repeated(8), MailCharset::Utf8},
+       MailCharset::kIso2022Jp},
+      {"mixed_scripts", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::kIso2022Jp},
+      {"ascii", QString(100, QLatin1Char('a')), MailCharset::kIso2022Jp},
+      {"utf8_emoji", QString(u"絵文字\U0001F600ｱｲｳ"_s).repeated(8), MailCharset::kUtf8},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const QList<QByteArray> words = EncodedWords(row.text, row.charset);
     EXPECT_EQ(DecodeWords(words, row.charset), row.text);
   }
-  EXPECT_TRUE(EncodedWords(u"", MailCharset::Utf8).isEmpty());
+  EXPECT_TRUE(EncodedWords(u"", MailCharset::kUtf8).isEmpty());
 }
 
 // Readers that join adjacent words before decoding (GMime) lose what follows padding.
@@ -117,9 +118,9 @@ TEST(mime_message, words_with_more_to_come_end_without_padding_where_they_can) {
     MailCharset charset;
   };
   const Row rows[] = {
-      {"japanese", QString(u"会議の件で連絡します。"_s).repeated(6), MailCharset::Iso2022Jp},
-      {"mixed", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::Iso2022Jp},
-      {"utf8_with_spaces", QString(u"会議す 😀 ok "_s).repeated(6), MailCharset::Utf8},
+      {"japanese", QString(u"会議の件で連絡します。"_s).repeated(6), MailCharset::kIso2022Jp},
+      {"mixed", QString(u"abcかなdef漢字"_s).repeated(6), MailCharset::kIso2022Jp},
+      {"utf8_with_spaces", QString(u"会議す 😀 ok "_s).repeated(6), MailCharset::kUtf8},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -63,7 +63,7 @@ TEST(recipient, what_is_taken_and_what_is_refused) {
     const Result<Recipient> checked = CheckRecipient(row.typed);
     ASSERT_EQ(checked.has_value(), !row.refusedWith.has_value());
     if (checked) {
-      EXPECT_EQ(checked->text(), row.typed.trimmed());
+      EXPECT_EQ(checked->Text(), row.typed.trimmed());
     } else {
       EXPECT_EQ(checked.error().number, *row.refusedWith);
     }
@@ -124,7 +124,7 @@ TEST(recipient, real_xdg_email_hands_the_client_one_address) {
     QFile::remove(record);
     SystemMailTransport transport({std::chrono::seconds(10), std::chrono::seconds(10)});
     std::optional<Result<>> outcome;
-    transport.send({row.recipient, u"s"_s, u"b"_s, true},
+    transport.Send({row.recipient, u"s"_s, u"b"_s, true},
                    [&](const Result<>& sent) { outcome = sent; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 15000));
     if (row.commandLine.isEmpty()) {

@@ -44,7 +44,7 @@ std::optional<Error> Send(MailTransport& t, const QString& to, const QString& su
                           const QString& body, bool compose) {
   bool arrived = false;
   std::optional<Error> outcome;
-  t.send({to, subject, body, compose}, [&](const Result<>& sent) {
+  t.Send({to, subject, body, compose}, [&](const Result<>& sent) {
     EXPECT_FALSE(arrived) << "outcome reported twice";
     arrived = true;
     if (!sent) outcome = sent.error();
@@ -76,14 +76,14 @@ TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
   SystemMailTransport transport(Patient());
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"件名"_s, u"一行目\r\n二行目"_s, false),
             std::nullopt);
-  EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
-  const QByteArray message = fake.recorded("sendmail.stdin");
+  EXPECT_EQ(fake.Recorded("sendmail.argv"), "-t\n-i\n");
+  const QByteArray message = fake.Recorded("sendmail.stdin");
   EXPECT_TRUE(message.startsWith("To: you@example.jp\nSubject: =?ISO-2022-JP?B?"));
   EXPECT_TRUE(message.contains("\nDate: "));
   EXPECT_FALSE(message.contains("From:"));
   EXPECT_FALSE(message.contains('\r'));
   EXPECT_TRUE(message.endsWith("\n\n\x1b$B0l9TL\\\x1b(B\n\x1b$BFs9TL\\\x1b(B\n"));
-  EXPECT_FALSE(fake.ran("xdg-email"));
+  EXPECT_FALSE(fake.Ran("xdg-email"));
 }
 
 TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
@@ -94,8 +94,8 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
   for (const Row row : {Row{75, "EX_TEMPFAIL"}, Row{78, "EX_CONFIG"}, Row{1, "sendmail"}}) {
     SCOPED_TRACE(row.meaning);
     FakeMailPrograms fake;
-    fake.setExit(row.code);
-    fake.setStderr("msmtp: cannot connect to smtp.example.jp");
+    fake.SetExit(row.code);
+    fake.SetStderr("msmtp: cannot connect to smtp.example.jp");
     SystemMailTransport transport(Patient());
     const Error error = SendError(transport, false);
     // Our own number, never the exit status, which could read as an errno.
@@ -108,7 +108,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
 
 TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
   FakeMailPrograms fake;
-  fake.setHang(true);
+  fake.SetHang(true);
   SystemMailTransport transport(Short());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SendError(transport, false).number, kTimedOut);
@@ -136,8 +136,8 @@ TEST(system_transport, misbehaving_sendmail) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FakeMailPrograms fake;
-    fake.setMisbehaviour(row.misbehaviour);
-    fake.setExit(row.exitCode);
+    fake.SetMisbehaviour(row.misbehaviour);
+    fake.SetExit(row.exitCode);
     // The product's own time limit: 300 MB take a while on a loaded machine.
     SystemMailTransport transport({5s, 30s});
     const long peakBefore = testing::ProcessMemoryKiB("VmHWM");
@@ -166,7 +166,7 @@ TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   SystemMailTransport transport(Patient());
   const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_s;
   EXPECT_EQ(Send(transport, u"you+tag@example.jp"_s, u"件名 & more"_s, body, true), std::nullopt);
-  const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
+  const QList<QByteArray> argv = fake.Recorded("xdg-email.argv").split('\n');
   ASSERT_GE(argv.size(), 2);
   EXPECT_EQ(argv[0], "1");  // one argument, no --subject or --body
   const QByteArray& url = argv[1];
@@ -180,27 +180,27 @@ TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   const QString encodedBody = query.section(u'&', 1).mid(5);
   EXPECT_EQ(QUrl::fromPercentEncoding(subject.toLatin1()), u"件名 & more"_s);
   EXPECT_EQ(QUrl::fromPercentEncoding(encodedBody.toLatin1()), body);
-  EXPECT_FALSE(fake.ran("sendmail"));
+  EXPECT_FALSE(fake.Ran("sendmail"));
 }
 
 TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
   for (int code = 1; code <= 5; ++code) {
     FakeMailPrograms fake;
-    fake.setExit(code);
+    fake.SetExit(code);
     SystemMailTransport transport(Patient());
     const Error error = SendError(transport, true);
     EXPECT_EQ(error.number, kComposeFailed);
     EXPECT_TRUE(error.description.contains(QStringLiteral("(終了コード %1)").arg(code)));
   }
   FakeMailPrograms fake;
-  fake.setExit(3);
+  fake.SetExit(3);
   SystemMailTransport transport(Patient());
   EXPECT_TRUE(SendError(transport, true).description.contains(u"メールソフトが見つかりません"_s));
 }
 
 TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
   FakeMailPrograms fake;
-  fake.setHang(true);
+  fake.SetHang(true);
   SystemMailTransport transport(Short());
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, true), std::nullopt);
 }
@@ -211,11 +211,11 @@ TEST(system_transport, launcher_failing_after_it_was_taken_as_opened_is_reported
   for (const int code : {4, 0}) {
     SCOPED_TRACE(code);
     FakeMailPrograms fake;
-    fake.setSleep("1");
-    fake.setExit(code);
+    fake.SetSleep("1");
+    fake.SetExit(code);
     SystemMailTransport transport({300ms, 10s});
     std::vector<std::optional<int>> reports;  // each report: the number, or nothing on success
-    transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
+    transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
       reports.push_back(sent ? std::nullopt : std::optional<int>(sent.error().number));
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !reports.empty(); }, 5000));
@@ -233,20 +233,20 @@ TEST(system_transport, launcher_failing_after_it_was_taken_as_opened_is_reported
 // What a hanging sendmail started is stopped with it at the time limit.
 TEST(system_transport, hanging_sendmail_is_stopped_with_its_children) {
   FakeMailPrograms fake;
-  fake.setMisbehaviour("hang-with-child");
+  fake.SetMisbehaviour("hang-with-child");
   SystemMailTransport transport(Short());
   // By the time the timeout is reported (a message box may then wait), sendmail is gone.
   bool goneAtReport = false;
   std::optional<int> number;
-  transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, false}, [&](const Result<>& sent) {
-    const QByteArray pid = fake.recorded("sendmail.pid").trimmed();
+  transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false}, [&](const Result<>& sent) {
+    const QByteArray pid = fake.Recorded("sendmail.pid").trimmed();
     goneAtReport = !pid.isEmpty() && !QFile::exists(u"/proc/"_s + QString::fromLatin1(pid));
     number = sent ? 0 : sent.error().number;
   });
   ASSERT_TRUE(QTest::qWaitFor([&] { return number.has_value(); }, 10000));
   EXPECT_EQ(number, kTimedOut);
   EXPECT_TRUE(goneAtReport);
-  const QByteArray child = fake.recorded("child.pid").trimmed();
+  const QByteArray child = fake.Recorded("child.pid").trimmed();
   ASSERT_FALSE(child.isEmpty());
   // Killed: gone, or a zombie until whoever inherited it reaps it.
   EXPECT_TRUE(QTest::qWaitFor(
@@ -264,12 +264,12 @@ TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_runnin
   SystemMailTransport transport(Patient());
   const Error error = SendError(transport, true, QString(20000, QChar(u'あ')));
   EXPECT_EQ(error.number, kCommandLineTooLong);
-  EXPECT_FALSE(fake.ran("xdg-email"));
+  EXPECT_FALSE(fake.Ran("xdg-email"));
 }
 
 TEST(system_transport, missing_programs_are_reported) {
   FakeMailPrograms fake;
-  fake.remove("xdg-email");
+  fake.Remove("xdg-email");
   SystemMailTransport transport(Patient());
   EXPECT_EQ(SendError(transport, true).number, kProgramMissing);
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, false),
@@ -278,39 +278,39 @@ TEST(system_transport, missing_programs_are_reported) {
   if (QFile::exists(u"/usr/sbin/sendmail"_s) || QFile::exists(u"/usr/lib/sendmail"_s)) {
     GTEST_SKIP() << "this machine has a system sendmail";
   }
-  fake.remove("sendmail");
+  fake.Remove("sendmail");
   EXPECT_EQ(SendError(transport, false).number, kNoMailSystem);
 }
 
 TEST(system_transport, sending_does_not_block_the_event_loop) {
   FakeMailPrograms fake;
-  fake.setHang(true);
+  fake.SetHang(true);
   SystemMailTransport transport({300ms, 1500ms});
   testing::TickCounter ticks;
   QElapsedTimer clock;
   clock.start();
   bool arrived = false;
-  transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
+  transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
                  [&](const auto&) { arrived = true; });
-  EXPECT_LT(clock.elapsed(), 500);  // send() itself returns at once
+  EXPECT_LT(clock.elapsed(), 500);  // Send() itself returns at once
   EXPECT_FALSE(arrived);
   ASSERT_TRUE(QTest::qWaitFor([&] { return arrived; }, 10000));
-  EXPECT_GE(ticks.ticks(), 10);  // the timer kept firing while sendmail ran
+  EXPECT_GE(ticks.Ticks(), 10);  // the timer kept firing while sendmail ran
 }
 
 TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_nothing) {
   FakeMailPrograms fake;
-  fake.setHang(true);
+  fake.SetHang(true);
   bool reported = false;
   {
     SystemMailTransport transport;
-    transport.send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
+    transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
                    [&](const auto&) { reported = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.ran("sendmail"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.Ran("sendmail"); }, 10000));
   }
   EXPECT_FALSE(reported);
   // The stand-in exec'd sleep in its own process: it is gone, not left running or a zombie.
-  const QByteArray pid = fake.recorded("sendmail.pid").trimmed();
+  const QByteArray pid = fake.Recorded("sendmail.pid").trimmed();
   ASSERT_FALSE(pid.isEmpty());
   EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(QString::fromLatin1(pid))));
 }
@@ -325,7 +325,7 @@ TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
     EXPECT_TRUE(error->number == kNoRecipient || error->number == kBadRecipient)
         << recipient.toStdString();
   }
-  EXPECT_FALSE(fake.ran("sendmail"));
+  EXPECT_FALSE(fake.Ran("sendmail"));
 }
 
 // Whatever a paste leaves in the fields, what the mail programs get has no header line
@@ -363,12 +363,12 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
       if (row.refused) {
         ASSERT_TRUE(outcome.has_value());
         EXPECT_EQ(outcome->number, kBadRecipient);
-        EXPECT_FALSE(fake.ran("sendmail") || fake.ran("xdg-email"));
+        EXPECT_FALSE(fake.Ran("sendmail") || fake.Ran("xdg-email"));
         continue;
       }
       ASSERT_EQ(outcome, std::nullopt);
       if (compose) {
-        const QList<QByteArray> argv = fake.recorded("xdg-email.argv").split('\n');
+        const QList<QByteArray> argv = fake.Recorded("xdg-email.argv").split('\n');
         ASSERT_GE(argv.size(), 2);
         EXPECT_EQ(argv[0], "1");
         EXPECT_TRUE(argv[1].startsWith("mailto:"));
@@ -379,8 +379,8 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
         }
         EXPECT_EQ(keys, QStringList({u"subject"_s, u"body"_s})) << argv[1].toStdString();
       } else {
-        EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
-        const QByteArray message = fake.recorded("sendmail.stdin");
+        EXPECT_EQ(fake.Recorded("sendmail.argv"), "-t\n-i\n");
+        const QByteArray message = fake.Recorded("sendmail.stdin");
         const QByteArray headers = message.left(message.indexOf("\n\n"));
         for (const QByteArray& line : headers.split('\n')) {
           const bool continuation = line.startsWith(' ') || line.startsWith('\t');

@@ -23,18 +23,18 @@ struct TitleCase {
   Title title;
 };
 TEST(choose_title, picks_the_warning) {
-  const TitleCase rows[] = {{"all_within", 0, 0, 51, Title::Plain},
-                            {"address_at_limit", 55, 0, 106, Title::Plain},
-                            {"address_over", 56, 0, 107, Title::AddressTooLong},
-                            {"subject_at_limit", 0, 40, 91, Title::Plain},
-                            {"subject_over", 0, 41, 92, Title::SubjectTooLong},
-                            {"total_at_limit", 0, 0, 384, Title::Plain},
-                            {"total_over", 0, 0, 385, Title::MessageTooLong},
-                            {"subject_beats_address", 56, 41, 148, Title::SubjectTooLong},
-                            {"total_beats_both", 56, 41, 385, Title::MessageTooLong},
-                            {"total_beats_address", 56, 0, 1000, Title::MessageTooLong},
-                            {"character_mode_label_over", 0, 0, 400, Title::MessageTooLong},
-                            {"huge_label", 0, 0, std::int64_t{1} << 40, Title::MessageTooLong}};
+  const TitleCase rows[] = {{"all_within", 0, 0, 51, Title::kPlain},
+                            {"address_at_limit", 55, 0, 106, Title::kPlain},
+                            {"address_over", 56, 0, 107, Title::kAddressTooLong},
+                            {"subject_at_limit", 0, 40, 91, Title::kPlain},
+                            {"subject_over", 0, 41, 92, Title::kSubjectTooLong},
+                            {"total_at_limit", 0, 0, 384, Title::kPlain},
+                            {"total_over", 0, 0, 385, Title::kMessageTooLong},
+                            {"subject_beats_address", 56, 41, 148, Title::kSubjectTooLong},
+                            {"total_beats_both", 56, 41, 385, Title::kMessageTooLong},
+                            {"total_beats_address", 56, 0, 1000, Title::kMessageTooLong},
+                            {"character_mode_label_over", 0, 0, 400, Title::kMessageTooLong},
+                            {"huge_label", 0, 0, std::int64_t{1} << 40, Title::kMessageTooLong}};
   for (const TitleCase& c : rows) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ChooseTitle(c.address, c.subject, c.label), c.title);
@@ -51,16 +51,16 @@ TEST(count_in_byte_mode, measures_the_fields_and_picks_the_title) {
     ByteModeCount count;
   };
   const Row rows[] = {
-      {"empty", 0, u"", u"", {0, 0, 51, Title::Plain}},
-      {"address_bytes_without_run_charge", 3, u"あ@x", u"", {4, 0, 58, Title::Plain}},
-      {"subject_with_run_charge", 0, u"", u"件名a", {0, 11, 62, Title::Plain}},
-      {"address_over", 0, std::u16string(56, u'a'), u"", {56, 0, 107, Title::AddressTooLong}},
+      {"empty", 0, u"", u"", {0, 0, 51, Title::kPlain}},
+      {"address_bytes_without_run_charge", 3, u"あ@x", u"", {4, 0, 58, Title::kPlain}},
+      {"subject_with_run_charge", 0, u"", u"件名a", {0, 11, 62, Title::kPlain}},
+      {"address_over", 0, std::u16string(56, u'a'), u"", {56, 0, 107, Title::kAddressTooLong}},
       {"subject_over",
        0,
        u"",
        std::u16string(17, u'漢') + u"x",
-       {0, 41, 92, Title::SubjectTooLong}},
-      {"total_over", 334, u"", u"", {0, 0, 385, Title::MessageTooLong}},
+       {0, 41, 92, Title::kSubjectTooLong}},
+      {"total_over", 334, u"", u"", {0, 0, 385, Title::kMessageTooLong}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -73,19 +73,19 @@ TEST(count_in_byte_mode, measures_the_fields_and_picks_the_title) {
 }
 
 TEST(message_total, title_texts_keep_their_spaces) {
-  EXPECT_EQ(TitleText(Title::Plain), u"Kelmo");
+  EXPECT_EQ(TitleText(Title::kPlain), u"Kelmo");
   EXPECT_EQ(
-      TitleText(Title::AddressTooLong),
+      TitleText(Title::kAddressTooLong),
       u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088 \u30a2\u30c9");
   EXPECT_EQ(
-      TitleText(Title::SubjectTooLong),
+      TitleText(Title::kSubjectTooLong),
       u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u4ef6\u540d");
   EXPECT_EQ(
-      TitleText(Title::MessageTooLong),
+      TitleText(Title::kMessageTooLong),
       u"Kelmo\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088\u3000\u5168\u4f53");
   // The warning is what follows the name, its separator included.
-  EXPECT_EQ(WarningText(Title::Plain), u"");
-  EXPECT_EQ(WarningText(Title::AddressTooLong),
+  EXPECT_EQ(WarningText(Title::kPlain), u"");
+  EXPECT_EQ(WarningText(Title::kAddressTooLong),
             u"\u3000\u30b5\u30fc\u30d0\u30fc\u4fdd\u5b58\u306b\u306a\u308b\u3088 \u30a2\u30c9");
 }
 
@@ -100,16 +100,16 @@ TEST(crossings, each_limit_passed_or_come_back_once_in_the_titles_order) {
   const Row rows[] = {
       {"nothing_changes", {}, {}, {}},
       {"still_over", {true, true, true}, {true, true, true}, {}},
-      {"message_goes_over", {}, {false, false, true}, {{L::Message, true}}},
-      {"message_comes_back", {false, false, true}, {}, {{L::Message, false}}},
+      {"message_goes_over", {}, {false, false, true}, {{L::kMessage, true}}},
+      {"message_comes_back", {false, false, true}, {}, {{L::kMessage, false}}},
       {"subject_over_address_back",
        {true, false, false},
        {false, true, false},
-       {{L::Subject, true}, {L::Address, false}}},
+       {{L::kSubject, true}, {L::kAddress, false}}},
       {"all_at_once",
        {},
        {true, true, true},
-       {{L::Message, true}, {L::Subject, true}, {L::Address, true}}},
+       {{L::kMessage, true}, {L::kSubject, true}, {L::kAddress, true}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

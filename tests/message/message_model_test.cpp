@@ -11,7 +11,7 @@ namespace {
 
 // What the user does, and what the window must show afterwards.
 struct Step {
-  enum Kind { Body, Own, Subject, Tick, Untick, Load, Clear } kind;
+  enum Kind { kBody, kOwn, kSubject, kTick, kUntick, kLoad, kClear } kind;
   std::u16string text;
   std::int64_t counter;
   Title title;
@@ -34,19 +34,19 @@ void SetBody(MessageModel& model, const std::u16string& text) {
 
 void Apply(MessageModel& model, const Step& step) {
   switch (step.kind) {
-    case Step::Body:
+    case Step::kBody:
       return SetBody(model, step.text);
-    case Step::Own:
+    case Step::kOwn:
       return model.OwnAddressChanged(step.text);
-    case Step::Subject:
+    case Step::kSubject:
       return model.SubjectChanged(step.text);
-    case Step::Tick:
+    case Step::kTick:
       return model.ByteModeTicked();
-    case Step::Untick:
+    case Step::kUntick:
       return model.ByteModeUnticked();
-    case Step::Load:
+    case Step::kLoad:
       return model.AddressesLoaded(step.text);
-    case Step::Clear:
+    case Step::kClear:
       return model.AllCleared();
   }
 }
@@ -57,70 +57,71 @@ const std::u16string kKanji17(17, u'漢');  // 34 + 6 = 40
 const std::u16string kKanji20(20, u'漢');  // 40 + 6 = 46
 const std::u16string k41(41, u's');
 
-constexpr Title P = Title::Plain;
-constexpr Title A = Title::AddressTooLong;
-constexpr Title S = Title::SubjectTooLong;
-constexpr Title M = Title::MessageTooLong;
+constexpr Title kP = Title::kPlain;
+constexpr Title kA = Title::kAddressTooLong;
+constexpr Title kS = Title::kSubjectTooLong;
+constexpr Title kM = Title::kMessageTooLong;
 
 TEST(message_model, shows_counter_and_title) {
   const Scenario rows[] = {
-      {"empty_fields_total_51", {{Step::Body, u"", 51, P}}},
+      {"empty_fields_total_51", {{Step::kBody, u"", 51, kP}}},
       {"body_bytes_and_run_charge",
-       {{Step::Body, u"abc", 54, P},
-        {Step::Body, u"abcあ", 62, P},
-        {Step::Body, u"あ\nい", 51 + 18, P},
-        {Step::Body, u"ｱｲｳ", 54, P}}},
+       {{Step::kBody, u"abc", 54, kP},
+        {Step::kBody, u"abcあ", 62, kP},
+        {Step::kBody, u"あ\nい", 51 + 18, kP},
+        {Step::kBody, u"ｱｲｳ", 54, kP}}},
       {"address_has_no_run_charge",
-       {{Step::Own, u"me@example.jp", 64, P}, {Step::Own, u"あ", 53, P}}},
-      {"recipient_is_not_measured", {{Step::Subject, u"件名テスト", 51 + 16, P}}},
+       {{Step::kOwn, u"me@example.jp", 64, kP}, {Step::kOwn, u"あ", 53, kP}}},
+      {"recipient_is_not_measured", {{Step::kSubject, u"件名テスト", 51 + 16, kP}}},
       {"address_limit_is_55",
-       {{Step::Own, k55, 106, P}, {Step::Own, k56, 107, A}, {Step::Own, k55, 106, P}}},
+       {{Step::kOwn, k55, 106, kP}, {Step::kOwn, k56, 107, kA}, {Step::kOwn, k55, 106, kP}}},
       {"subject_limit_counts_the_run_charge",
-       {{Step::Subject, kKanji17, 91, P}, {Step::Subject, kKanji20, 97, S}}},
+       {{Step::kSubject, kKanji17, 91, kP}, {Step::kSubject, kKanji20, 97, kS}}},
       {"total_limit_is_384_and_wins",
-       {{Step::Own, k56, 107, A},
-        {Step::Subject, k41, 148, S},
-        {Step::Body, std::u16string(384 - 148, u'b'), 384, S},
-        {Step::Body, std::u16string(385 - 148, u'b'), 385, M},
-        {Step::Subject, u"", 385 - 41, A}}},
+       {{Step::kOwn, k56, 107, kA},
+        {Step::kSubject, k41, 148, kS},
+        {Step::kBody, std::u16string(384 - 148, u'b'), 384, kS},
+        {Step::kBody, std::u16string(385 - 148, u'b'), 385, kM},
+        {Step::kSubject, u"", 385 - 41, kA}}},
       {"character_mode_counts_body_characters",
-       {{Step::Body, u"ab\ncd", 51 + 6, P},
-        {Step::Untick, u"", 4, P},
-        {Step::Body, u"", 0, P},
-        {Step::Body, std::u16string(400, u'x'), 400, M},
-        {Step::Body, u"\u2028あ\u2028", 1, P}}},
+       {{Step::kBody, u"ab\ncd", 51 + 6, kP},
+        {Step::kUntick, u"", 4, kP},
+        {Step::kBody, u"", 0, kP},
+        {Step::kBody, std::u16string(400, u'x'), 400, kM},
+        {Step::kBody, u"\u2028あ\u2028", 1, kP}}},
       // Unticking forces the plain title; the next count brings the stale subject back.
-      Scenario{"untick_forces_plain_title_until_the_next_count",
-               {{Step::Subject, k41, 92, S}, {Step::Untick, u"", 0, P}, {Step::Body, u"a", 1, S}}},
+      Scenario{
+          "untick_forces_plain_title_until_the_next_count",
+          {{Step::kSubject, k41, 92, kS}, {Step::kUntick, u"", 0, kP}, {Step::kBody, u"a", 1, kS}}},
       {"character_mode_leaves_address_and_subject_counts",
-       {{Step::Untick, u"", 0, P},
-        {Step::Own, k56, 0, P},
-        {Step::Subject, u"件名", 0, P},
-        {Step::Body, u"abc", 3, P},
+       {{Step::kUntick, u"", 0, kP},
+        {Step::kOwn, k56, 0, kP},
+        {Step::kSubject, u"件名", 0, kP},
+        {Step::kBody, u"abc", 3, kP},
         // Ticking again recounts all three: 3 + 56 + 10 + 51.
-        {Step::Tick, u"", 120, A}}},
+        {Step::kTick, u"", 120, kA}}},
       {"load_recounts_in_byte_mode",
-       {{Step::Untick, u"", 0, P},
-        {Step::Subject, u"件名テスト", 0, P},
-        {Step::Tick, u"", 51 + 16, P},
-        {Step::Load, k56, 51 + 16 + 56, A}}},
+       {{Step::kUntick, u"", 0, kP},
+        {Step::kSubject, u"件名テスト", 0, kP},
+        {Step::kTick, u"", 51 + 16, kP},
+        {Step::kLoad, k56, 51 + 16 + 56, kA}}},
       {"load_in_character_mode_keeps_the_count",
-       {{Step::Body, u"abc", 54, P},
-        {Step::Untick, u"", 3, P},
-        {Step::Load, u"me@x.jp", 3, P},
-        {Step::Tick, u"", 51 + 3 + 7, P}}},
+       {{Step::kBody, u"abc", 54, kP},
+        {Step::kUntick, u"", 3, kP},
+        {Step::kLoad, u"me@x.jp", 3, kP},
+        {Step::kTick, u"", 51 + 3 + 7, kP}}},
       {"clear_in_byte_mode_ends_at_51",
-       {{Step::Body, u"本文です", 51 + 14, P},
-        {Step::Own, k56, 51 + 14 + 56, A},
-        {Step::Subject, u"件名", 51 + 14 + 56 + 10, A},
-        {Step::Clear, u"", 51, P}}},
+       {{Step::kBody, u"本文です", 51 + 14, kP},
+        {Step::kOwn, k56, 51 + 14 + 56, kA},
+        {Step::kSubject, u"件名", 51 + 14 + 56 + 10, kA},
+        {Step::kClear, u"", 51, kP}}},
       {"clear_in_character_mode_ends_at_0",
-       {{Step::Untick, u"", 0, P}, {Step::Body, u"abc", 3, P}, {Step::Clear, u"", 0, P}}}};
+       {{Step::kUntick, u"", 0, kP}, {Step::kBody, u"abc", 3, kP}, {Step::kClear, u"", 0, kP}}}};
   for (const Scenario& row : rows) {
     SCOPED_TRACE(row.name);
     MessageModel model;
     EXPECT_EQ(model.Counter(), 0);
-    EXPECT_EQ(model.WindowTitle(), Title::Plain);
+    EXPECT_EQ(model.WindowTitle(), Title::kPlain);
     EXPECT_TRUE(model.ByteMode());
     int n = 0;
     for (const Step& step : row.steps) {

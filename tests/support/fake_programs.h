@@ -40,30 +40,30 @@ class FakeMailPrograms {
           "exit \"${FAKE_EXIT:-0}\"\n");
     qputenv("FAKE_DIR", m_dir.path().toLocal8Bit());
     qputenv("PATH", m_dir.path().toLocal8Bit());  // nothing real is found
-    setExit(0);
-    setStderr("");
-    setHang(false);
-    setSleep(QByteArray());
-    setMisbehaviour(nullptr);
+    SetExit(0);
+    SetStderr("");
+    SetHang(false);
+    SetSleep(QByteArray());
+    SetMisbehaviour(nullptr);
   }
   ~FakeMailPrograms() { qputenv("PATH", m_savedPath); }
 
-  void setExit(int code) { qputenv("FAKE_EXIT", QByteArray::number(code)); }
-  void setStderr(const QByteArray& text) { qputenv("FAKE_STDERR", text); }
-  void setHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
+  void SetExit(int code) { qputenv("FAKE_EXIT", QByteArray::number(code)); }
+  void SetStderr(const QByteArray& text) { qputenv("FAKE_STDERR", text); }
+  void SetHang(bool hang) { qputenv("FAKE_HANG", hang ? "1" : "0"); }
   // sendmail or xdg-email takes this long (sleep(1) syntax) before it exits as told.
-  void setSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
+  void SetSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
   // "no-read": exits at once without reading its input; "background": leaves a child
   // holding its output open for 20 s; "hang-with-child": starts a child that would run
   // 30 s (its pid in child.pid) and hangs; "flood": writes 300 MB to standard error.
-  void setMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
-  void remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
+  void SetMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
+  void Remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
-  QByteArray recorded(const char* file) const {
+  QByteArray Recorded(const char* file) const {
     QFile f(m_dir.filePath(QString::fromLatin1(file)));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
-  bool ran(const char* program) const {
+  bool Ran(const char* program) const {
     return QFile::exists(m_dir.filePath(QString::fromLatin1(program) + QStringLiteral(".argv")));
   }
 
@@ -88,7 +88,7 @@ class TickCounter {
     QObject::connect(&m_timer, &QTimer::timeout, [this] { ++m_ticks; });
     m_timer.start(50);
   }
-  int ticks() const { return m_ticks; }
+  int Ticks() const { return m_ticks; }
 
  private:
   QTimer m_timer;

@@ -21,15 +21,15 @@ class SandboxDir {
  public:
   SandboxDir() {
     if (!m_dir.isValid()) throw std::runtime_error("no temp dir");
-    setWritable(true);
+    SetWritable(true);
   }
-  ~SandboxDir() { setWritable(true); }  // so that it can be removed
+  ~SandboxDir() { SetWritable(true); }  // so that it can be removed
   SandboxDir(const SandboxDir&) = delete;
   SandboxDir& operator=(const SandboxDir&) = delete;
 
-  QString path() const { return m_dir.path(); }
-  QString file(const QString& name) const { return m_dir.filePath(name); }
-  void setWritable(bool writable) {
+  QString Path() const { return m_dir.path(); }
+  QString File(const QString& name) const { return m_dir.filePath(name); }
+  void SetWritable(bool writable) {
     ::chmod(QFile::encodeName(m_dir.path()).constData(), writable ? 0777 : 0555);
   }
 
@@ -42,7 +42,7 @@ class SandboxDir {
 class ScratchDir : public SandboxDir {
  public:
   ScratchDir() : m_previous(QDir::currentPath()) {
-    if (!QDir::setCurrent(path())) throw std::runtime_error("cannot enter temp dir");
+    if (!QDir::setCurrent(Path())) throw std::runtime_error("cannot enter temp dir");
   }
   ~ScratchDir() { QDir::setCurrent(m_previous); }
 

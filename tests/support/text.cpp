@@ -14,9 +14,10 @@ namespace {
 
 // Bytes of one code unit in code page 932; what cannot be converted is the one-byte '?'.
 int ReferenceWidth(char16_t unit) {
-  static const iconv_t cd =
+  static const iconv_t kToCp932 =
       iconv_open("CP932", std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's API
+  if (kToCp932 ==
+      reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's API
     throw std::runtime_error("no CP932 in iconv");
   }
   char in[2];
@@ -26,8 +27,8 @@ int ReferenceWidth(char16_t unit) {
   char* dst = out;
   std::size_t srcLeft = 2;
   std::size_t dstLeft = sizeof out;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return 1;
+  iconv(kToCp932, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(kToCp932, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return 1;
   return static_cast<int>(sizeof out - dstLeft);
 }
 

@@ -22,11 +22,11 @@ QAccessibleInterface* Accessible(QWidget* widget) {
 // AT-SPI test sees that on a real bus; offscreen Qt has no accessibility bridge).
 class AnnouncementLog : public QObject {
  public:
-  explicit AnnouncementLog(FormDriver& d) : m_label(d.control("announcement")) {
+  explicit AnnouncementLog(FormDriver& d) : m_label(d.Control("announcement")) {
     m_label->installEventFilter(this);
   }
   // The announcements since the last call.
-  QStringList take() { return std::exchange(m_said, {}); }
+  QStringList Take() { return std::exchange(m_said, {}); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -45,9 +45,9 @@ class AnnouncementLog : public QObject {
 
 TEST(accessibility, the_window_is_a_frame_named_by_its_title) {
   FormDriver d;
-  QAccessibleInterface* window = Accessible(&d.form());
+  QAccessibleInterface* window = Accessible(&d.Form());
   EXPECT_EQ(window->role(), QAccessible::Window);
-  d.paste("body", QString(334, u'a'));
+  d.Paste("body", QString(334, u'a'));
   EXPECT_EQ(window->text(QAccessible::Name), u"Kelmo\u3000サーバー保存になるよ\u3000全体"_s);
   EXPECT_GE(window->childCount(), 15);  // the controls are still reached through it
 }
@@ -67,63 +67,63 @@ TEST(accessibility, the_count_room_and_warning_are_spoken_where_the_user_is) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FormDriver d;
-    d.paste("body", QString(row.bodyLength, u'a'));
-    EXPECT_EQ(Accessible(d.control("counter"))->text(QAccessible::Name),
+    d.Paste("body", QString(row.bodyLength, u'a'));
+    EXPECT_EQ(Accessible(d.Control("counter"))->text(QAccessible::Name),
               QString::fromUtf8(row.counterName));
-    EXPECT_EQ(Accessible(d.body())->text(QAccessible::Description),
+    EXPECT_EQ(Accessible(d.Body())->text(QAccessible::Description),
               QString::fromUtf8(row.bodyDescription));
   }
   FormDriver d;
-  d.click("byteMode");
-  d.type("body", u"ab"_s);
-  EXPECT_EQ(Accessible(d.control("counter"))->text(QAccessible::Name), u"2 あと382文字"_s);
+  d.Click("byteMode");
+  d.Type("body", u"ab"_s);
+  EXPECT_EQ(Accessible(d.Control("counter"))->text(QAccessible::Name), u"2 あと382文字"_s);
 }
 
 TEST(accessibility, each_crossing_is_announced_once) {
   FormDriver d;
   AnnouncementLog log(d);
-  d.paste("body", QString(333, u'a'));
-  EXPECT_EQ(log.take(), QStringList());
-  d.type("body", u"a"_s);  // 385
-  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ\u3000全体"_s}));
-  d.type("body", u"aa"_s);  // still past it: nothing new
-  EXPECT_EQ(log.take(), QStringList());
-  for (int i = 0; i < 3; ++i) QTest::keyClick(d.body(), Qt::Key_Backspace);
-  EXPECT_EQ(log.take(), QStringList({u"全体が制限内に戻りました"_s}));
-  QTest::keyClick(d.body(), Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(d.body(), Qt::Key_Delete);
-  d.type("subject", QString(21, u'あ'));
-  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ\u3000件名"_s}));
-  d.paste("ownAddress", QString(56, u'a'));
-  EXPECT_EQ(log.take(), QStringList({u"サーバー保存になるよ アド"_s}));
-  EXPECT_FALSE(d.control("announcement")->isHidden());
-  EXPECT_EQ(d.control("announcement")->size(), QSize(1, 1));  // nothing a sighted user sees
+  d.Paste("body", QString(333, u'a'));
+  EXPECT_EQ(log.Take(), QStringList());
+  d.Type("body", u"a"_s);  // 385
+  EXPECT_EQ(log.Take(), QStringList({u"サーバー保存になるよ\u3000全体"_s}));
+  d.Type("body", u"aa"_s);  // still past it: nothing new
+  EXPECT_EQ(log.Take(), QStringList());
+  for (int i = 0; i < 3; ++i) QTest::keyClick(d.Body(), Qt::Key_Backspace);
+  EXPECT_EQ(log.Take(), QStringList({u"全体が制限内に戻りました"_s}));
+  QTest::keyClick(d.Body(), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(d.Body(), Qt::Key_Delete);
+  d.Type("subject", QString(21, u'あ'));
+  EXPECT_EQ(log.Take(), QStringList({u"サーバー保存になるよ\u3000件名"_s}));
+  d.Paste("ownAddress", QString(56, u'a'));
+  EXPECT_EQ(log.Take(), QStringList({u"サーバー保存になるよ アド"_s}));
+  EXPECT_FALSE(d.Control("announcement")->isHidden());
+  EXPECT_EQ(d.Control("announcement")->size(), QSize(1, 1));  // nothing a sighted user sees
 }
 
 TEST(accessibility, successes_are_announced) {
   FormDriver d;
   AnnouncementLog log(d);
-  d.type("ownAddress", u"me@example.jp"_s);
-  d.type("recipient", u"you@example.jp"_s);
-  d.click("saveAddresses");
-  d.click("loadAddresses");
-  d.click("clear");
-  EXPECT_EQ(log.take(), QStringList({u"保存しました"_s, u"読み込みました"_s, u"消しました"_s}));
+  d.Type("ownAddress", u"me@example.jp"_s);
+  d.Type("recipient", u"you@example.jp"_s);
+  d.Click("saveAddresses");
+  d.Click("loadAddresses");
+  d.Click("clear");
+  EXPECT_EQ(log.Take(), QStringList({u"保存しました"_s, u"読み込みました"_s, u"消しました"_s}));
   // A failure is a message box, not an announcement.
-  d.click("loadAddresses");
-  QFile::remove(d.file(u"kelmo.ini"_s));
-  d.click("loadAddresses");
-  EXPECT_EQ(log.take(), QStringList({u"読み込みました"_s}));
-  EXPECT_EQ(d.messages().size(), 1u);
+  d.Click("loadAddresses");
+  QFile::remove(d.File(u"kelmo.ini"_s));
+  d.Click("loadAddresses");
+  EXPECT_EQ(log.Take(), QStringList({u"読み込みました"_s}));
+  EXPECT_EQ(d.Messages().size(), 1u);
 }
 
 // Entered by Tab, a field still selects its text, as everywhere on the desktop, but only
 // once the focus has been reported, so that a screen reader names the field first.
 TEST(accessibility, tab_into_a_field_selects_its_text_after_the_focus) {
   FormDriver d;
-  d.type("subject", u"hello"_s);
-  auto* subject = d.control<QLineEdit>("subject");
-  d.body()->setFocus();
+  d.Type("subject", u"hello"_s);
+  auto* subject = d.Control<QLineEdit>("subject");
+  d.Body()->setFocus();
   for (int i = 0; i < 3; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   ASSERT_EQ(QApplication::focusWidget(), subject);
   EXPECT_FALSE(subject->hasSelectedText());  // not while the focus is being reported

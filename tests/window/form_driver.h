@@ -41,7 +41,7 @@ class MessageBoxWatcher {
     });
     m_timer.start(5);
   }
-  const std::vector<Shown>& shown() const { return m_shown; }
+  const std::vector<Shown>& Boxes() const { return m_shown; }
 
  private:
   QTimer m_timer;
@@ -54,27 +54,27 @@ class FormDriver {
   // window's files go into a directory of its own.
   explicit FormDriver(std::unique_ptr<MailTransport> mail = nullptr)
       : m_form(std::make_unique<MainForm>(
-            mail ? std::move(mail) : std::make_unique<SystemMailTransport>(), QDir(m_dir.path()))) {
+            mail ? std::move(mail) : std::make_unique<SystemMailTransport>(), QDir(m_dir.Path()))) {
     m_form->show();
     m_form->activateWindow();
     (void)QTest::qWaitForWindowActive(m_form.get());
   }
 
-  MainForm& form() { return *m_form; }
-  SandboxDir& dir() { return m_dir; }
+  MainForm& Form() { return *m_form; }
+  SandboxDir& Dir() { return m_dir; }
   // A file in the window's data folder.
-  QString file(const QString& name) const { return m_dir.file(name); }
-  const std::vector<MessageBoxWatcher::Shown>& messages() const { return m_boxes.shown(); }
+  QString File(const QString& name) const { return m_dir.File(name); }
+  const std::vector<MessageBoxWatcher::Shown>& Messages() const { return m_boxes.Boxes(); }
   template <typename W = QWidget>
-  W* control(const char* name) {
+  W* Control(const char* name) {
     auto* widget = m_form->findChild<W*>(QString::fromLatin1(name));
     if (!widget) throw std::runtime_error(std::string("no control ") + name);
     return widget;
   }
 
   // ASCII arrives as key presses, anything else as an input method's commit.
-  void type(const char* name, const QString& text) {
-    QWidget* widget = control(name);
+  void Type(const char* name, const QString& text) {
+    QWidget* widget = Control(name);
     widget->setFocus();
     for (const QChar c : text) {
       if (c == QLatin1Char('\n')) {
@@ -89,20 +89,20 @@ class FormDriver {
     }
   }
   // Pastes a whole text at once, as from the clipboard.
-  void paste(const char* name, const QString& text) {
-    QWidget* widget = control(name);
+  void Paste(const char* name, const QString& text) {
+    QWidget* widget = Control(name);
     widget->setFocus();
     QInputMethodEvent commit;
     commit.setCommitString(text);
     QApplication::sendEvent(widget, &commit);
   }
-  void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+  void Click(const char* name) { QTest::mouseClick(Control(name), Qt::LeftButton); }
 
-  QString label() { return control<QLabel>("counter")->text(); }
-  QString title() { return m_form->windowTitle(); }
-  QString lineText(const char* name) { return control<QLineEdit>(name)->text(); }
-  QString bodyText() { return control<QPlainTextEdit>("body")->toPlainText(); }
-  QPlainTextEdit* body() { return control<QPlainTextEdit>("body"); }
+  QString Counter() { return Control<QLabel>("counter")->text(); }
+  QString Title() { return m_form->windowTitle(); }
+  QString LineText(const char* name) { return Control<QLineEdit>(name)->text(); }
+  QString BodyText() { return Control<QPlainTextEdit>("body")->toPlainText(); }
+  QPlainTextEdit* Body() { return Control<QPlainTextEdit>("body"); }
 
  private:
   SandboxDir m_dir;  // the window's data folder, for kelmo.ini and temp.tmp

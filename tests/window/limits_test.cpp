@@ -21,7 +21,7 @@ QString Description(QWidget* w) {
 
 // The tinted range of the body as [start, end) in the document, or {-1, -1}.
 std::pair<int, int> Tint(FormDriver& d) {
-  const auto selections = d.body()->extraSelections();
+  const auto selections = d.Body()->extraSelections();
   if (selections.isEmpty()) return {-1, -1};
   EXPECT_EQ(selections.size(), 1);
   return {selections.front().cursor.selectionStart(), selections.front().cursor.selectionEnd()};
@@ -44,13 +44,13 @@ TEST(limits, counter_tells_the_room_left_in_the_unit_of_the_mode) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FormDriver d;
-    if (!row.byteMode) d.click("byteMode");
-    d.paste("body", QString(row.bodyLength, QLatin1Char('x')));
-    if (row.bodyLength == 0) d.type("body", u""_s);
-    QWidget* counter = d.control("counter");
+    if (!row.byteMode) d.Click("byteMode");
+    d.Paste("body", QString(row.bodyLength, QLatin1Char('x')));
+    if (row.bodyLength == 0) d.Type("body", u""_s);
+    QWidget* counter = d.Control("counter");
     EXPECT_EQ(counter->toolTip(), row.text);
     EXPECT_EQ(Description(counter), row.text);
-    EXPECT_EQ(d.label(), QString::number(d.form().Model().Counter()));  // still the bare number
+    EXPECT_EQ(d.Counter(), QString::number(d.Form().Model().Counter()));  // still the bare number
   }
 }
 
@@ -71,7 +71,7 @@ TEST(limits, address_and_subject_show_when_they_are_over) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.field);
     FormDriver d;
-    auto* field = d.control<QLineEdit>(row.field);
+    auto* field = d.Control<QLineEdit>(row.field);
     const QColor normal = field->palette().color(QPalette::Base);
     field->setText(row.within);
     EXPECT_EQ(field->toolTip(), row.withinText);
@@ -90,46 +90,46 @@ TEST(limits, address_and_subject_show_when_they_are_over) {
 
 TEST(limits, body_is_tinted_from_where_it_passes_384_to_its_end) {
   FormDriver d;
-  d.paste("body", QString(333, QLatin1Char('x')));  // 384: within
+  d.Paste("body", QString(333, QLatin1Char('x')));  // 384: within
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
-  d.type("body", u"あい"_s);  // あ brings 8 bytes: it is the first past
+  d.Type("body", u"あい"_s);  // あ brings 8 bytes: it is the first past
   EXPECT_EQ(Tint(d), std::make_pair(333, 335));
-  d.type("subject", u"abc"_s);  // the subject's share moves the place back
+  d.Type("subject", u"abc"_s);  // the subject's share moves the place back
   EXPECT_EQ(Tint(d), std::make_pair(330, 335));
 
   // Edits before the place, and undo, keep the tint where the count says.
-  QTextCursor cursor = d.body()->textCursor();
+  QTextCursor cursor = d.Body()->textCursor();
   cursor.setPosition(0);
-  d.body()->setTextCursor(cursor);
-  d.type("body", u"\n"_s);
+  d.Body()->setTextCursor(cursor);
+  d.Type("body", u"\n"_s);
   EXPECT_EQ(Tint(d), std::make_pair(329, 336));
-  QTest::keySequence(d.body(), QKeySequence::Undo);
+  QTest::keySequence(d.Body(), QKeySequence::Undo);
   EXPECT_EQ(Tint(d), std::make_pair(330, 335));
 
   // Character mode: from the 385th character on.
-  const int undoSteps = d.body()->document()->availableUndoSteps();
-  d.click("byteMode");
+  const int undoSteps = d.Body()->document()->availableUndoSteps();
+  d.Click("byteMode");
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));  // 335 characters
-  d.body()->moveCursor(QTextCursor::End);
-  d.paste("body", QString(60, QLatin1Char('y')));
+  d.Body()->moveCursor(QTextCursor::End);
+  d.Paste("body", QString(60, QLatin1Char('y')));
   EXPECT_EQ(Tint(d), std::make_pair(384, 395));
-  d.click("byteMode");
+  d.Click("byteMode");
   EXPECT_EQ(Tint(d), std::make_pair(330, 395));
   // The tint is no edit: the text and its undo history are as the typing left them.
-  EXPECT_EQ(d.body()->document()->availableUndoSteps(), undoSteps + 1);
-  EXPECT_EQ(d.bodyText(),
+  EXPECT_EQ(d.Body()->document()->availableUndoSteps(), undoSteps + 1);
+  EXPECT_EQ(d.BodyText(),
             QString(333, QLatin1Char('x')) + u"あい"_s + QString(60, QLatin1Char('y')));
 
-  d.click("clear");
+  d.Click("clear");
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
 }
 
 TEST(limits, loading_a_long_own_address_moves_the_tint) {
   FormDriver d;
-  d.paste("body", QString(330, QLatin1Char('x')));
+  d.Paste("body", QString(330, QLatin1Char('x')));
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
-  WriteAll(d.file(u"kelmo.ini"_s), "me@example.jp\r\nyou@example.jp\r\n");
-  d.click("loadAddresses");
+  WriteAll(d.File(u"kelmo.ini"_s), "me@example.jp\r\nyou@example.jp\r\n");
+  d.Click("loadAddresses");
   EXPECT_EQ(Tint(d), std::make_pair(330 - 13 + 3, 330));
 }
 

@@ -90,7 +90,7 @@ class MailSink {
   }
 
   // The one message that arrived since the last call, decoded.
-  QJsonObject take() {
+  QJsonObject Take() {
     const QDir inbox(m_dir.filePath(u"maildir/new"_s));
     if (!WaitFor([&] { return !inbox.entryList(QDir::Files).isEmpty(); }, 15s)) return {};
     const QString file = inbox.filePath(inbox.entryList(QDir::Files).first());
@@ -128,13 +128,13 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FormDriver d;
-    d.type("recipient", u"you@example.jp"_s);
-    d.control<QLineEdit>("subject")->setText(row.subject);
-    d.paste("body", row.body);
-    d.click("send");
-    const QJsonObject mail = sink.take();
-    ASSERT_TRUE(WaitFor([&] { return d.control("send")->isEnabled(); }, 15s));
-    ASSERT_TRUE(d.messages().empty()) << d.messages().front().text.toStdString();
+    d.Type("recipient", u"you@example.jp"_s);
+    d.Control<QLineEdit>("subject")->setText(row.subject);
+    d.Paste("body", row.body);
+    d.Click("send");
+    const QJsonObject mail = sink.Take();
+    ASSERT_TRUE(WaitFor([&] { return d.Control("send")->isEnabled(); }, 15s));
+    ASSERT_TRUE(d.Messages().empty()) << d.Messages().front().text.toStdString();
     ASSERT_FALSE(mail.isEmpty()) << "nothing arrived";
     EXPECT_EQ(mail[u"rcpt"_s].toString(), u"you@example.jp"_s);
     EXPECT_EQ(mail[u"to"_s].toString(), u"you@example.jp"_s);

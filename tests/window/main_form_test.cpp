@@ -28,22 +28,22 @@ using testing::kTotalWarning;
 
 // The counter as a full recount of the body's plain text says it should be.
 QString ExpectedCounter(FormDriver& d) {
-  const MessageModel& m = d.form().Model();
+  const MessageModel& m = d.Form().Model();
   return QString::number(
-      MessageTotal(LenMbcsRuns(View(d.form().BodyText())), m.AddressCount(), m.SubjectCount()));
+      MessageTotal(LenMbcsRuns(View(d.Form().BodyText())), m.AddressCount(), m.SubjectCount()));
 }
 
 TEST(main_form, opens_in_its_design_state) {
   FormDriver d;
-  EXPECT_EQ(d.title(), kPlain);
-  EXPECT_EQ(d.label(), u"0"_s);
-  EXPECT_TRUE(d.control<QCheckBox>("byteMode")->isChecked());
-  EXPECT_FALSE(d.control<QCheckBox>("showCompose")->isChecked());
-  EXPECT_EQ(QApplication::focusWidget(), d.body());
+  EXPECT_EQ(d.Title(), kPlain);
+  EXPECT_EQ(d.Counter(), u"0"_s);
+  EXPECT_TRUE(d.Control<QCheckBox>("byteMode")->isChecked());
+  EXPECT_FALSE(d.Control<QCheckBox>("showCompose")->isChecked());
+  EXPECT_EQ(QApplication::focusWidget(), d.Body());
   for (const char* name : {"ownAddress", "recipient", "subject"}) {
-    EXPECT_EQ(d.lineText(name), u""_s) << name;
+    EXPECT_EQ(d.LineText(name), u""_s) << name;
   }
-  EXPECT_EQ(d.bodyText(), u""_s);
+  EXPECT_EQ(d.BodyText(), u""_s);
 }
 
 TEST(main_form, each_field_reaches_the_counter_and_the_title) {
@@ -65,21 +65,21 @@ TEST(main_form, each_field_reaches_the_counter_and_the_title) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.field);
     FormDriver d;
-    d.type(row.field, row.typed);
-    EXPECT_EQ(d.label(), row.counter);
-    EXPECT_EQ(d.title(), row.title);
-    EXPECT_EQ(d.label(), QString::number(d.form().Model().Counter()));
+    d.Type(row.field, row.typed);
+    EXPECT_EQ(d.Counter(), row.counter);
+    EXPECT_EQ(d.Title(), row.title);
+    EXPECT_EQ(d.Counter(), QString::number(d.Form().Model().Counter()));
   }
 }
 
 TEST(main_form, backspace_and_enter_are_counted) {
   FormDriver d;
-  d.type("body", u"あ\nい"_s);
-  EXPECT_EQ(d.form().BodyText(), u"あ\r\nい"_s);
-  EXPECT_EQ(d.label(), QString::number(51 + 18));
-  QTest::keyClick(d.body(), Qt::Key_Backspace);
-  QTest::keyClick(d.body(), Qt::Key_Backspace);
-  EXPECT_EQ(d.label(), QString::number(51 + 8));
+  d.Type("body", u"あ\nい"_s);
+  EXPECT_EQ(d.Form().BodyText(), u"あ\r\nい"_s);
+  EXPECT_EQ(d.Counter(), QString::number(51 + 18));
+  QTest::keyClick(d.Body(), Qt::Key_Backspace);
+  QTest::keyClick(d.Body(), Qt::Key_Backspace);
+  EXPECT_EQ(d.Counter(), QString::number(51 + 8));
 }
 
 TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
@@ -97,13 +97,13 @@ TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FormDriver d;
-    d.paste("body", row.typed);
-    d.type("body", u"末"_s);
-    QTest::keyClick(d.body(), Qt::Key_Return, Qt::ShiftModifier);  // line separator
-    d.type("body", u"尾"_s);
-    const QString crlf = d.form().BodyText();
+    d.Paste("body", row.typed);
+    d.Type("body", u"末"_s);
+    QTest::keyClick(d.Body(), Qt::Key_Return, Qt::ShiftModifier);  // line separator
+    d.Type("body", u"尾"_s);
+    const QString crlf = d.Form().BodyText();
     EXPECT_FALSE(crlf.contains(QRegularExpression(QStringLiteral("\r(?!\n)|(?<!\r)\n"))));
-    EXPECT_EQ(d.label(), ExpectedCounter(d));
+    EXPECT_EQ(d.Counter(), ExpectedCounter(d));
   }
 }
 
@@ -111,7 +111,7 @@ TEST(main_form, body_count_is_the_measure_of_its_crlf_text) {
 // selecting, undo and redo, CLS), each followed by a full recount to compare with.
 TEST(main_form, random_edits_keep_the_count_exact) {
   FormDriver d;
-  QPlainTextEdit* body = d.body();
+  QPlainTextEdit* body = d.Body();
   testing::RandomText random(7);
   auto pick = [&](std::size_t n) { return random.Upto(n); };
   const QString pieces[] = {
@@ -124,7 +124,7 @@ TEST(main_form, random_edits_keep_the_count_exact) {
   for (int step = 0; step < 3000; ++step) {
     const std::size_t action = pick(99);
     if (action < 45) {
-      d.paste("body", pieces[pick(std::size(pieces) - 1)]);
+      d.Paste("body", pieces[pick(std::size(pieces) - 1)]);
     } else if (action < 75) {
       QTest::keyClick(body, keys[pick(std::size(keys) - 1)],
                       pick(3) == 0 ? Qt::ShiftModifier : Qt::NoModifier);
@@ -139,65 +139,65 @@ TEST(main_form, random_edits_keep_the_count_exact) {
       body->setTextCursor(cursor);
     } else if (action < 98) {
       QTest::keySequence(body, QKeySequence::SelectAll);
-      d.paste("body", pieces[pick(std::size(pieces) - 1)]);
+      d.Paste("body", pieces[pick(std::size(pieces) - 1)]);
     } else {
-      d.click("clear");
+      d.Click("clear");
       body->setFocus();
     }
-    ASSERT_EQ(d.label(), ExpectedCounter(d)) << "step " << step;
+    ASSERT_EQ(d.Counter(), ExpectedCounter(d)) << "step " << step;
   }
 }
 
 TEST(main_form, mode_box_switches_what_the_counter_shows) {
   FormDriver d;
-  d.type("body", u"ab\ncd"_s);
-  d.type("subject", QString(41, QLatin1Char('s')));
-  ASSERT_EQ(d.title(), kSubjectWarning);
+  d.Type("body", u"ab\ncd"_s);
+  d.Type("subject", QString(41, QLatin1Char('s')));
+  ASSERT_EQ(d.Title(), kSubjectWarning);
 
-  d.click("byteMode");  // untick: the body's characters, then the plain title
-  EXPECT_FALSE(d.form().Model().ByteMode());
-  EXPECT_EQ(d.label(), u"4"_s);
-  EXPECT_EQ(d.title(), kPlain);
-  d.type("ownAddress", u"me@example.jp"_s);  // not measured in this mode
-  QTest::keyClick(d.control("subject"), Qt::Key_Backspace);
-  EXPECT_EQ(d.label(), u"4"_s);
+  d.Click("byteMode");  // untick: the body's characters, then the plain title
+  EXPECT_FALSE(d.Form().Model().ByteMode());
+  EXPECT_EQ(d.Counter(), u"4"_s);
+  EXPECT_EQ(d.Title(), kPlain);
+  d.Type("ownAddress", u"me@example.jp"_s);  // not measured in this mode
+  QTest::keyClick(d.Control("subject"), Qt::Key_Backspace);
+  EXPECT_EQ(d.Counter(), u"4"_s);
 
-  d.click("byteMode");  // tick again: every counter is brought up to date
-  EXPECT_TRUE(d.form().Model().ByteMode());
-  EXPECT_EQ(d.label(), QString::number(51 + 6 + 13 + 40));
-  EXPECT_EQ(d.title(), kPlain);
+  d.Click("byteMode");  // tick again: every counter is brought up to date
+  EXPECT_TRUE(d.Form().Model().ByteMode());
+  EXPECT_EQ(d.Counter(), QString::number(51 + 6 + 13 + 40));
+  EXPECT_EQ(d.Title(), kPlain);
 }
 
 // A misclick on CLS costs nothing: Ctrl+Z in each field brings its text back.
 TEST(main_form, clear_can_be_undone_in_every_field) {
   for (const bool byteMode : {true, false}) {
     FormDriver d;
-    if (!byteMode) d.click("byteMode");
-    d.type("body", u"本文です\n二行目"_s);
-    d.type("ownAddress", QString(60, QLatin1Char('a')));
-    d.type("recipient", u"you@example.jp"_s);
-    d.type("subject", u"件名"_s);
-    const QString label = d.label();
-    const QString title = d.title();
-    const QString body = d.bodyText();
+    if (!byteMode) d.Click("byteMode");
+    d.Type("body", u"本文です\n二行目"_s);
+    d.Type("ownAddress", QString(60, QLatin1Char('a')));
+    d.Type("recipient", u"you@example.jp"_s);
+    d.Type("subject", u"件名"_s);
+    const QString counter = d.Counter();
+    const QString title = d.Title();
+    const QString body = d.BodyText();
 
-    d.click("clear");
-    EXPECT_EQ(d.label(), byteMode ? u"51"_s : u"0"_s);
-    EXPECT_EQ(d.title(), kPlain);
-    EXPECT_EQ(d.bodyText(), u""_s);
+    d.Click("clear");
+    EXPECT_EQ(d.Counter(), byteMode ? u"51"_s : u"0"_s);
+    EXPECT_EQ(d.Title(), kPlain);
+    EXPECT_EQ(d.BodyText(), u""_s);
     for (const char* name : {"ownAddress", "recipient", "subject"}) {
-      EXPECT_EQ(d.lineText(name), u""_s) << name;
+      EXPECT_EQ(d.LineText(name), u""_s) << name;
     }
 
     for (const char* name : {"body", "ownAddress", "recipient", "subject"}) {
-      QTest::keySequence(d.control(name), QKeySequence::Undo);
+      QTest::keySequence(d.Control(name), QKeySequence::Undo);
     }
-    EXPECT_EQ(d.bodyText(), body);
-    EXPECT_EQ(d.lineText("ownAddress"), QString(60, QLatin1Char('a')));
-    EXPECT_EQ(d.lineText("recipient"), u"you@example.jp"_s);
-    EXPECT_EQ(d.lineText("subject"), u"件名"_s);
-    EXPECT_EQ(d.label(), label) << "byte mode " << byteMode;
-    EXPECT_EQ(d.title(), title) << "byte mode " << byteMode;
+    EXPECT_EQ(d.BodyText(), body);
+    EXPECT_EQ(d.LineText("ownAddress"), QString(60, QLatin1Char('a')));
+    EXPECT_EQ(d.LineText("recipient"), u"you@example.jp"_s);
+    EXPECT_EQ(d.LineText("subject"), u"件名"_s);
+    EXPECT_EQ(d.Counter(), counter) << "byte mode " << byteMode;
+    EXPECT_EQ(d.Title(), title) << "byte mode " << byteMode;
   }
 }
 
@@ -207,25 +207,25 @@ const char* const kTabOrder[] = {"body",          "exit",          "ownAddress",
 
 TEST(main_form, tab_visits_every_control_in_the_designed_order) {
   FormDriver d;
-  d.body()->setFocus();
+  d.Body()->setFocus();
   const std::size_t n = std::size(kTabOrder);
   for (std::size_t i = 1; i <= n; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), d.control(kTabOrder[i % n]))
+    ASSERT_EQ(QApplication::focusWidget(), d.Control(kTabOrder[i % n]))
         << "after " << kTabOrder[i - 1];
   }
-  EXPECT_EQ(d.bodyText(), u""_s);  // Tab moved the focus; it typed nothing
+  EXPECT_EQ(d.BodyText(), u""_s);  // Tab moved the focus; it typed nothing
 }
 
 TEST(main_form, controls_fit_the_client_area_without_overlapping) {
   FormDriver d;
-  EXPECT_EQ(d.form().size(), QSize(422, 245));
-  EXPECT_EQ(d.form().minimumSize(), d.form().maximumSize());
-  QList<QWidget*> controls = d.form().findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+  EXPECT_EQ(d.Form().size(), QSize(422, 245));
+  EXPECT_EQ(d.Form().minimumSize(), d.Form().maximumSize());
+  QList<QWidget*> controls = d.Form().findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
   // What shows only for a moment (a close waiting for a send) is left out.
   controls.removeIf([](QWidget* control) { return control->isHidden(); });
   ASSERT_EQ(controls.size(), 15);
-  const QRect client(QPoint(0, 0), d.form().size());
+  const QRect client(QPoint(0, 0), d.Form().size());
   for (QWidget* a : controls) {
     // Only the compose box runs past the right edge, as designed.
     if (a->objectName() != u"showCompose"_s) {
@@ -238,8 +238,8 @@ TEST(main_form, controls_fit_the_client_area_without_overlapping) {
       }
     }
   }
-  EXPECT_EQ(d.control("body")->geometry(), QRect(0, 88, 345, 153));
-  EXPECT_EQ(d.control("counter")->geometry(), QRect(352, 64, 65, 25));
+  EXPECT_EQ(d.Control("body")->geometry(), QRect(0, 88, 345, 153));
+  EXPECT_EQ(d.Control("counter")->geometry(), QRect(352, 64, 65, 25));
 }
 
 TEST(main_form, captions_are_the_designed_texts) {
@@ -257,7 +257,7 @@ TEST(main_form, captions_are_the_designed_texts) {
       {"exit", u"EXIT"_s},
   };
   for (const auto& [name, caption] : captions) {
-    QWidget* w = d.control(name);
+    QWidget* w = d.Control(name);
     const QString text = qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
                                                   : qobject_cast<QAbstractButton*>(w)->text();
     EXPECT_EQ(text, caption) << name;
@@ -267,7 +267,7 @@ TEST(main_form, captions_are_the_designed_texts) {
 // Every caption keeps the style's margins inside its button's frame.
 TEST(main_form, button_captions_keep_clear_of_their_frames) {
   FormDriver d;
-  for (QPushButton* button : d.form().findChildren<QPushButton*>()) {
+  for (QPushButton* button : d.Form().findChildren<QPushButton*>()) {
     QStyleOptionButton option;
     option.initFrom(button);
     option.text = button->text();
@@ -289,22 +289,22 @@ TEST(main_form, button_captions_keep_clear_of_their_frames) {
 
 TEST(main_form, screen_readers_get_names) {
   FormDriver d;
-  d.type("body", u"abc"_s);
+  d.Type("body", u"abc"_s);
   auto name = [](QWidget* w) {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
   };
-  EXPECT_EQ(name(d.control("body")), u"本文"_s);
-  EXPECT_EQ(name(d.control("counter")), u"54 あと330バイト"_s);
-  EXPECT_EQ(name(d.control("ownAddress")), u"自分のアド"_s);  // from its buddy label
-  EXPECT_EQ(name(d.control("recipient")), u"相手のアド"_s);
-  EXPECT_EQ(name(d.control("subject")), u"件名"_s);
+  EXPECT_EQ(name(d.Control("body")), u"本文"_s);
+  EXPECT_EQ(name(d.Control("counter")), u"54 あと330バイト"_s);
+  EXPECT_EQ(name(d.Control("ownAddress")), u"自分のアド"_s);  // from its buddy label
+  EXPECT_EQ(name(d.Control("recipient")), u"相手のアド"_s);
+  EXPECT_EQ(name(d.Control("subject")), u"件名"_s);
 }
 
 TEST(main_form, exit_closes_the_window) {
   FormDriver d;
-  d.click("exit");
+  d.Click("exit");
   QTest::qWait(0);
-  EXPECT_FALSE(d.form().isVisible());
+  EXPECT_FALSE(d.Form().isVisible());
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ TEST(measure_agreement, command_line_and_window_agree_on_pasted_text) {
       u"aZ0 .\tあア漢ｱ～①é\u00A0\U0001F600\r\n\u2028\u2029\uFDD0\uFDD1\u3000";
   testing::RandomText random(7);
   testing::FormDriver d;
-  QPlainTextEdit* body = d.body();
+  QPlainTextEdit* body = d.Body();
   for (int i = 0; i < 300; ++i) {
     const std::u16string text = random.From(alphabet, 1 + random.Upto(i < 150 ? 12 : 200));
     SCOPED_TRACE(EncodeUtf8(text));
@@ -36,8 +36,8 @@ TEST(measure_agreement, command_line_and_window_agree_on_pasted_text) {
     ASSERT_TRUE(counter.Add(EncodeUtf8(text)));
     ASSERT_TRUE(counter.Finish());
     const ByteModeCount command = CountInByteMode(counter.LenMbcsRuns(), u"", u"");
-    ASSERT_EQ(d.label(), QString::number(command.total));
-    ASSERT_EQ(d.title(), QString::fromStdU16String(std::u16string(TitleText(command.title))));
+    ASSERT_EQ(d.Counter(), QString::number(command.total));
+    ASSERT_EQ(d.Title(), QString::fromStdU16String(std::u16string(TitleText(command.title))));
   }
 }
 

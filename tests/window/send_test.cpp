@@ -23,7 +23,7 @@ struct Journal {
 class RecordingTransport : public MailTransport {
  public:
   explicit RecordingTransport(std::shared_ptr<Journal> journal) : m_journal(std::move(journal)) {}
-  void send(const OutgoingMail& mail, Done done) override {
+  void Send(const OutgoingMail& mail, Done done) override {
     m_journal->sent.push_back(mail);
     m_journal->pending = std::move(done);
   }
@@ -36,13 +36,13 @@ struct Sender {
   std::shared_ptr<Journal> journal = std::make_shared<Journal>();
   FormDriver d{std::make_unique<RecordingTransport>(journal)};
 
-  void fill() {
-    d.type("body", u"一行目\n二行目"_s);
-    d.type("ownAddress", u"me@example.jp"_s);
-    d.type("recipient", u"you@example.jp"_s);
-    d.type("subject", u"件名"_s);
+  void Fill() {
+    d.Type("body", u"一行目\n二行目"_s);
+    d.Type("ownAddress", u"me@example.jp"_s);
+    d.Type("recipient", u"you@example.jp"_s);
+    d.Type("subject", u"件名"_s);
   }
-  void answer(const Result<>& outcome) {
+  void Answer(const Result<>& outcome) {
     ASSERT_TRUE(journal->pending);
     std::exchange(journal->pending, nullptr)(outcome);
   }
@@ -51,9 +51,9 @@ struct Sender {
 TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
   for (const bool compose : {false, true}) {
     Sender s;
-    s.fill();
-    if (compose) s.d.click("showCompose");
-    s.d.click("send");
+    s.Fill();
+    if (compose) s.d.Click("showCompose");
+    s.d.Click("send");
     ASSERT_EQ(s.journal->sent.size(), 1u);
     const OutgoingMail& mail = s.journal->sent.front();
     EXPECT_EQ(mail.recipient, u"you@example.jp"_s);
@@ -62,12 +62,12 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
     EXPECT_EQ(mail.showCompose, compose);
 
     // Edits while the mail program runs change the window, not the message on its way.
-    s.d.type("body", u"x"_s);
+    s.d.Type("body", u"x"_s);
     EXPECT_EQ(s.journal->sent.front().body, u"一行目\r\n二行目"_s);
-    s.answer({});
-    EXPECT_TRUE(s.d.messages().empty());
+    s.Answer({});
+    EXPECT_TRUE(s.d.Messages().empty());
     // Said to a screen reader, which cannot see the button come back.
-    QWidget* announcement = s.d.control("announcement");
+    QWidget* announcement = s.d.Control("announcement");
     EXPECT_TRUE(announcement->isVisible());
     EXPECT_EQ(announcement->accessibleName(),
               compose ? u"メールソフトに渡しました"_s : u"送信しました"_s);
@@ -76,71 +76,71 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
 
 TEST(send, one_send_at_a_time) {
   Sender s;
-  s.fill();
-  s.d.click("send");
-  EXPECT_FALSE(s.d.control("send")->isEnabled());
+  s.Fill();
+  s.d.Click("send");
+  EXPECT_FALSE(s.d.Control("send")->isEnabled());
   EXPECT_NE(QApplication::overrideCursor(), nullptr);
-  s.d.click("send");  // a disabled button starts nothing
+  s.d.Click("send");  // a disabled button starts nothing
   EXPECT_EQ(s.journal->sent.size(), 1u);
-  s.answer({});
-  EXPECT_TRUE(s.d.control("send")->isEnabled());
+  s.Answer({});
+  EXPECT_TRUE(s.d.Control("send")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  s.d.click("send");
+  s.d.Click("send");
   EXPECT_EQ(s.journal->sent.size(), 2u);
-  s.answer({});
+  s.Answer({});
 }
 
 TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
   Sender s;
-  s.fill();
-  const QString label = s.d.label();
-  s.d.click("send");
-  s.answer(Error(MailError::kTransportFailed, u"sendmail: failed"_s));
-  ASSERT_EQ(s.d.messages().size(), 1u);
-  const auto& box = s.d.messages().front();
+  s.Fill();
+  const QString counter = s.d.Counter();
+  s.d.Click("send");
+  s.Answer(Error(MailError::kTransportFailed, u"sendmail: failed"_s));
+  ASSERT_EQ(s.d.Messages().size(), 1u);
+  const auto& box = s.d.Messages().front();
   EXPECT_EQ(box.text, u"2010\rsendmail: failed"_s);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
   EXPECT_EQ(box.title, u"Kelmo"_s);
-  EXPECT_TRUE(s.d.form().isVisible());
-  EXPECT_TRUE(s.d.control("send")->isEnabled());
-  EXPECT_EQ(s.d.bodyText(), u"一行目\n二行目"_s);
-  EXPECT_EQ(s.d.label(), label);
+  EXPECT_TRUE(s.d.Form().isVisible());
+  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_EQ(s.d.BodyText(), u"一行目\n二行目"_s);
+  EXPECT_EQ(s.d.Counter(), counter);
 }
 
 TEST(send, measuring_plays_no_part) {
   Sender s;
-  s.fill();
-  s.d.paste("body", QString(500, QLatin1Char('x')));
-  ASSERT_NE(s.d.title(), u"Kelmo"_s);
-  s.d.click("send");
+  s.Fill();
+  s.d.Paste("body", QString(500, QLatin1Char('x')));
+  ASSERT_NE(s.d.Title(), u"Kelmo"_s);
+  s.d.Click("send");
   EXPECT_EQ(s.journal->sent.size(), 1u);
-  s.answer({});
+  s.Answer({});
 }
 
 // The real transport with a sendmail that takes a while: the window keeps answering.
 TEST(send, window_answers_while_a_slow_sendmail_runs) {
   testing::FakeMailPrograms fake;
-  fake.setSleep("1.5");
+  fake.SetSleep("1.5");
   FormDriver d;
-  d.type("recipient", u"you@example.jp"_s);
-  d.type("body", u"hello"_s);
+  d.Type("recipient", u"you@example.jp"_s);
+  d.Type("body", u"hello"_s);
   testing::TickCounter ticks;
   QElapsedTimer clock;
   clock.start();
-  d.click("send");
+  d.Click("send");
   EXPECT_LT(clock.elapsed(), 1000);  // the click returns before sendmail ends
-  EXPECT_FALSE(d.control("send")->isEnabled());
-  d.type("body", u" world"_s);  // editing goes on meanwhile
-  d.click("send");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return d.control("send")->isEnabled(); }, 10000));
-  EXPECT_GE(ticks.ticks(), 15);
-  EXPECT_TRUE(d.messages().empty());
-  EXPECT_EQ(fake.recorded("sendmail.runs"), "run\n");  // the second click started nothing
-  EXPECT_EQ(fake.recorded("sendmail.argv"), "-t\n-i\n");
-  const QByteArray message = fake.recorded("sendmail.stdin");
+  EXPECT_FALSE(d.Control("send")->isEnabled());
+  d.Type("body", u" world"_s);  // editing goes on meanwhile
+  d.Click("send");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return d.Control("send")->isEnabled(); }, 10000));
+  EXPECT_GE(ticks.Ticks(), 15);
+  EXPECT_TRUE(d.Messages().empty());
+  EXPECT_EQ(fake.Recorded("sendmail.runs"), "run\n");  // the second click started nothing
+  EXPECT_EQ(fake.Recorded("sendmail.argv"), "-t\n-i\n");
+  const QByteArray message = fake.Recorded("sendmail.stdin");
   EXPECT_TRUE(message.endsWith("\n\nhello\n")) << message.toStdString();
-  EXPECT_EQ(d.bodyText(), u"hello world"_s);
+  EXPECT_EQ(d.BodyText(), u"hello world"_s);
 }
 
 // After a send, successful or not, the keyboard is where it was: no address is selected
@@ -151,29 +151,29 @@ TEST(send, the_keyboard_stays_where_it_was) {
       SCOPED_TRACE(std::string(keyboard ? "space on the button" : "mouse click") +
                    (success ? ", sent" : ", failed"));
       Sender s;
-      s.fill();
-      QWidget* send = s.d.control("send");
+      s.Fill();
+      QWidget* send = s.d.Control("send");
       if (keyboard) {
         send->setFocus(Qt::TabFocusReason);
         QTest::keyClick(send, Qt::Key_Space);
       } else {
-        s.d.body()->setFocus();
-        s.d.click("send");
+        s.d.Body()->setFocus();
+        s.d.Click("send");
       }
       ASSERT_EQ(s.journal->sent.size(), 1u);
       // While the button is disabled the keyboard waits in the body, never in an address.
-      EXPECT_EQ(QApplication::focusWidget(), s.d.body());
-      s.answer(success ? Result<>() : Result<>(Error(MailError::kTransportFailed, u"x"_s)));
+      EXPECT_EQ(QApplication::focusWidget(), s.d.Body());
+      s.Answer(success ? Result<>() : Result<>(Error(MailError::kTransportFailed, u"x"_s)));
       // The window's own focus; an error box in between had the keyboard for a while.
-      s.d.form().activateWindow();
-      ASSERT_TRUE(QTest::qWaitForWindowActive(&s.d.form()));
-      EXPECT_EQ(s.d.form().focusWidget(), keyboard ? send : s.d.body());
+      s.d.Form().activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&s.d.Form()));
+      EXPECT_EQ(s.d.Form().focusWidget(), keyboard ? send : s.d.Body());
       for (const char* name : {"recipient", "ownAddress", "subject"}) {
-        EXPECT_FALSE(s.d.control<QLineEdit>(name)->hasSelectedText()) << name;
+        EXPECT_FALSE(s.d.Control<QLineEdit>(name)->hasSelectedText()) << name;
       }
-      QTest::keyClicks(s.d.form().focusWidget(), u"word"_s);
-      EXPECT_EQ(s.d.lineText("recipient"), u"you@example.jp"_s);
-      EXPECT_EQ(s.d.bodyText(), keyboard ? u"一行目\n二行目"_s : u"一行目\n二行目word"_s);
+      QTest::keyClicks(s.d.Form().focusWidget(), u"word"_s);
+      EXPECT_EQ(s.d.LineText("recipient"), u"you@example.jp"_s);
+      EXPECT_EQ(s.d.BodyText(), keyboard ? u"一行目\n二行目"_s : u"一行目\n二行目word"_s);
     }
   }
 }
@@ -184,53 +184,53 @@ TEST(send, closing_during_a_send_waits_for_it) {
   for (const bool success : {true, false}) {
     SCOPED_TRACE(success ? "sent" : "failed");
     Sender s;
-    s.fill();
-    s.d.click("send");
-    s.d.click("exit");
-    EXPECT_TRUE(s.d.form().isVisible());
-    EXPECT_TRUE(s.d.control("closingNotice")->isVisible());
-    s.answer(success ? Result<>() : Result<>(Error(MailError::kTimedOut, u"late"_s)));
-    EXPECT_FALSE(s.d.form().isVisible());
-    EXPECT_EQ(s.d.messages().size(), success ? 0u : 1u);
+    s.Fill();
+    s.d.Click("send");
+    s.d.Click("exit");
+    EXPECT_TRUE(s.d.Form().isVisible());
+    EXPECT_TRUE(s.d.Control("closingNotice")->isVisible());
+    s.Answer(success ? Result<>() : Result<>(Error(MailError::kTimedOut, u"late"_s)));
+    EXPECT_FALSE(s.d.Form().isVisible());
+    EXPECT_EQ(s.d.Messages().size(), success ? 0u : 1u);
   }
 }
 
 // The same with the real transport and a sendmail that takes a while: the mail arrives.
 TEST(send, closing_during_a_slow_sendmail_lets_the_mail_go) {
   testing::FakeMailPrograms fake;
-  fake.setSleep("1");
+  fake.SetSleep("1");
   FormDriver d;
-  d.type("recipient", u"you@example.jp"_s);
-  d.type("body", u"do not drop me"_s);
-  d.click("send");
+  d.Type("recipient", u"you@example.jp"_s);
+  d.Type("body", u"do not drop me"_s);
+  d.Click("send");
   QTest::qWait(200);
-  d.form().close();
-  EXPECT_TRUE(d.form().isVisible());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.form().isVisible(); }, 10000));
-  EXPECT_TRUE(fake.recorded("sendmail.stdin").endsWith("do not drop me\n"));
-  EXPECT_TRUE(d.messages().empty());
+  d.Form().close();
+  EXPECT_TRUE(d.Form().isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.Form().isVisible(); }, 10000));
+  EXPECT_TRUE(fake.Recorded("sendmail.stdin").endsWith("do not drop me\n"));
+  EXPECT_TRUE(d.Messages().empty());
 }
 
 // A mail client's launcher that fails after it was taken as opened: the failure is shown
 // when it comes.
 TEST(send, a_failure_after_the_compose_window_was_taken_as_open_is_shown) {
   Sender s;
-  s.fill();
-  s.d.click("showCompose");
-  s.d.click("send");
+  s.Fill();
+  s.d.Click("showCompose");
+  s.d.Click("send");
   MailTransport::Done done = s.journal->pending;
-  s.answer({});
-  EXPECT_TRUE(s.d.control("send")->isEnabled());
-  EXPECT_TRUE(s.d.messages().empty());
+  s.Answer({});
+  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_TRUE(s.d.Messages().empty());
   // It may come while the next send runs: that one is still waited for.
-  s.d.click("send");
-  ASSERT_FALSE(s.d.control("send")->isEnabled());
+  s.d.Click("send");
+  ASSERT_FALSE(s.d.Control("send")->isEnabled());
   done(Error(MailError::kComposeFailed, u"xdg-email failed late"_s));
-  ASSERT_EQ(s.d.messages().size(), 1u);
-  EXPECT_EQ(s.d.messages().front().text, u"2009\rxdg-email failed late"_s);
-  EXPECT_FALSE(s.d.control("send")->isEnabled());
-  s.answer({});
-  EXPECT_TRUE(s.d.control("send")->isEnabled());
+  ASSERT_EQ(s.d.Messages().size(), 1u);
+  EXPECT_EQ(s.d.Messages().front().text, u"2009\rxdg-email failed late"_s);
+  EXPECT_FALSE(s.d.Control("send")->isEnabled());
+  s.Answer({});
+  EXPECT_TRUE(s.d.Control("send")->isEnabled());
 }
 
 }  // namespace
