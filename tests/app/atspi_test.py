@@ -11,7 +11,7 @@ import tempfile
 import time
 import warnings
 
-from harness import check, report, stop, wait_until
+from harness import check, report, stop, titles, wait_until, warning
 
 warnings.filterwarnings("ignore", category=DeprecationWarning)  # Atspi's *_iface names
 try:
@@ -23,7 +23,10 @@ except (ImportError, ValueError) as error:
     sys.exit(77)
 
 KELMO = os.path.abspath(sys.argv[1])
-WARNING = "サーバー保存になるよ\u3000全体"
+TITLES = titles(KELMO)
+WARNING = warning(KELMO, "message")
+SUBJECT_WARNING = warning(KELMO, "subject")
+ADDRESS_WARNING = warning(KELMO, "address")
 shown = []  # (role, name) of every object that started showing
 
 
@@ -136,9 +139,9 @@ def main():
             settle(lambda: announcements())
             check("past it: the counter's name", counter_name() == "385 1バイト超過", counter_name())
             check("past it: the body's description",
-                  body.get_description() == "385 1バイト超過\u3000" + WARNING,
+                  body.get_description() == "385 1バイト超過" + TITLES["message"][len(TITLES["plain"]):],
                   body.get_description())
-            check("past it: the frame's name", frame.get_name() == "Kelmo\u3000" + WARNING,
+            check("past it: the frame's name", frame.get_name() == TITLES["message"],
                   frame.get_name())
             check("the crossing is announced once", announcements() == [WARNING],
                   str(announcements()))
@@ -157,8 +160,8 @@ def main():
             body.get_editable_text_iface().delete_text(0, text.get_character_count())
             settle(lambda: counter_name().startswith("51 "))
             for field, at_limit, past_limit, warning, back in [
-                    (subject, "あ" * 17, "あ", "サーバー保存になるよ\u3000件名", "件名が制限内に戻りました"),
-                    (own, "a" * 55, "a", "サーバー保存になるよ アド", "アドが制限内に戻りました")]:
+                    (subject, "あ" * 17, "あ", SUBJECT_WARNING, "件名が制限内に戻りました"),
+                    (own, "a" * 55, "a", ADDRESS_WARNING, "アドが制限内に戻りました")]:
                 if field is None:
                     check(f"the field for {warning} is there", False)
                     continue

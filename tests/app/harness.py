@@ -4,6 +4,10 @@ import signal
 import subprocess
 import time
 
+# Texts past each limit, for `kelmo --measure`: own address, subject, body.
+_PAST = {"plain": ("", "", ""), "address": ("a" * 56, "", ""),
+         "subject": ("", "s" * 41, ""), "message": ("", "", "a" * 334)}
+
 failures = []
 passes = []
 
@@ -32,6 +36,23 @@ def stop(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait(5)
+
+
+def titles(kelmo):
+    """The window's four titles as the program gives them, keyed plain, address, subject
+    and message, so that the scripts do not copy them."""
+    result = {}
+    for key, (own, subject, body) in _PAST.items():
+        out = subprocess.run([kelmo, "--measure", "--own", own, "--subject", subject],
+                             input=body, capture_output=True, encoding="utf-8", check=False).stdout
+        result[key] = out.rstrip("\n").split("\t", 1)[1]
+    return result
+
+
+def warning(kelmo, key):
+    """The warning of a title as announced: what follows the program's name."""
+    all_titles = titles(kelmo)
+    return all_titles[key][len(all_titles["plain"]):].strip()
 
 
 def report():

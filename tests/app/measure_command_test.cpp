@@ -11,7 +11,9 @@
 #include <QTest>
 
 #include "mail/system_transport.h"
+#include "message/limits.h"
 #include "support/sandbox.h"
+#include "utf16/utf16.h"
 #include "window/main_form.h"
 
 using namespace Qt::StringLiterals;
@@ -313,7 +315,7 @@ TEST(measure_command, large_input_is_streamed) {
 
   // Per line: 9 double-byte characters in one run (18 + 6), "abc" and CR LF.
   const QByteArray expected = QByteArray::number(51 + lines * (24 + 3 + 2)) + '\t' +
-                              QString(u"Kelmo\u3000サーバー保存になるよ\u3000全体\n"_s).toUtf8();
+                              (ToQString(TitleText(Title::kMessageTooLong)) + u'\n').toUtf8();
   const Outcome fromFile = Kelmo({u"--measure"_s, dir.Path() + u"/big.txt"_s});
   EXPECT_EQ(fromFile.status, 1);
   EXPECT_EQ(fromFile.out, expected);

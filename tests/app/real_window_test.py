@@ -8,11 +8,11 @@ import sys
 import tempfile
 import time
 
-from harness import check, report, stop, wait_until
+from harness import check, report, stop, titles, wait_until
 
 KELMO, ARTIFACTS = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 PLAIN = "Kelmo"
-TOTAL_WARNING = "Kelmo\u3000サーバー保存になるよ\u3000全体"
+TOTAL_WARNING = titles(KELMO)["message"]
 
 
 def x(env, *command):

@@ -16,6 +16,8 @@
 
 #include "mail/mail_transport.h"
 #include "mail/system_transport.h"
+#include "message/limits.h"
+#include "utf16/utf16.h"
 #include "window/main_form.h"
 
 namespace kelmo::testing {
@@ -110,11 +112,12 @@ class FormDriver {
   std::unique_ptr<MainForm> m_form;
 };
 
-inline const QString kPlain = QStringLiteral("Kelmo");
-inline const QString kAddressWarning = QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ アド");
-inline const QString kSubjectWarning =
-    QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000件名");
-inline const QString kTotalWarning =
-    QString::fromUtf16(u"Kelmo\u3000サーバー保存になるよ\u3000全体");
+// The window's titles, and a warning as it is announced.
+inline QString TitleOf(Title title) { return ToQString(TitleText(title)); }
+inline QString AnnouncedWarning(Title title) { return ToQString(WarningText(title)).trimmed(); }
+inline const QString kPlain = TitleOf(Title::kPlain);
+inline const QString kAddressWarning = TitleOf(Title::kAddressTooLong);
+inline const QString kSubjectWarning = TitleOf(Title::kSubjectTooLong);
+inline const QString kTotalWarning = TitleOf(Title::kMessageTooLong);
 
 }  // namespace kelmo::testing
