@@ -16,11 +16,13 @@ QString MailtoUrl(const QString& recipient, const QString& subject, const QStrin
 
 class SystemMailTransport : public MailTransport {
  public:
+  // How long a mail client's launcher may take before it is left to run on its own, and
+  // how long sendmail may take before it is stopped and reported.
+  static constexpr std::chrono::milliseconds kLauncherTimeout{5000};
+  static constexpr std::chrono::milliseconds kTransportTimeout{30000};
   struct Timeouts {
-    // How long a mail client's launcher may take before it is left to run on its own.
-    std::chrono::milliseconds launcher{5000};  // NOLINT(readability-magic-numbers)
-    // How long sendmail may take before it is stopped and reported.
-    std::chrono::milliseconds transport{30000};  // NOLINT(readability-magic-numbers)
+    std::chrono::milliseconds launcher = kLauncherTimeout;
+    std::chrono::milliseconds transport = kTransportTimeout;
   };
 
   SystemMailTransport();
