@@ -327,7 +327,7 @@ void MainForm::ConnectHandlers() {
   connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::OwnAddressEdited);
   connect(m_subject, &QLineEdit::textChanged, this, &MainForm::SubjectEdited);
   // However the box changes: a click, the keyboard, or a screen reader's toggle action.
-  connect(m_byteMode, &QCheckBox::toggled, this, &MainForm::ByteModeClicked);
+  connect(m_byteMode, &QCheckBox::toggled, this, &MainForm::ByteModeToggled);
   connect(m_clearButton, &QPushButton::clicked, this, &MainForm::ClearAll);
   connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);  // the only window
   connect(m_saveButton, &QPushButton::clicked, this, &MainForm::SaveAddressFile);
@@ -383,7 +383,7 @@ void MainForm::SubjectEdited(const QString& text) {
   ShowModel();
 }
 
-void MainForm::ByteModeClicked(bool ticked) {
+void MainForm::ByteModeToggled(bool ticked) {
   if (ticked) {
     m_scratchFile.Flush();  // the file keeps the body as character mode left it
     m_model.ByteModeTicked();

@@ -55,7 +55,7 @@ class MainForm : public QWidget {
   void BodyEdited(int position, int charsRemoved, int charsAdded);
   void OwnAddressEdited(const QString& text);
   void SubjectEdited(const QString& text);
-  void ByteModeClicked(bool ticked);
+  void ByteModeToggled(bool ticked);
   void ClearAll();
   void SaveAddressFile();
   void LoadAddressFile();
