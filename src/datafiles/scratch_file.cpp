@@ -42,7 +42,7 @@ void ScratchFile::Write() {
       Durability::kUnsynced);
   const bool reported = m_failing;
   m_failing = !saved;
-  if (!saved && !reported) m_report(saved.error());
+  if (!saved && !reported && m_reporting) m_report(saved.error());
 }
 
 }  // namespace kelmo

@@ -38,14 +38,15 @@ class ScratchFile {
   // Writes the body now.
   void Write();
   // Failures from now on are not reported: nothing is left to show them in.
-  void StopReporting() { m_failing = true; }
+  void StopReporting() { m_reporting = false; }
 
  private:
   QString m_path;
   std::function<std::u16string()> m_body;
   std::function<void(const Error&)> m_report;
-  QTimer m_timer;          // runs while a change waits to be written
-  bool m_failing = false;  // reported once until a write succeeds again
+  QTimer m_timer;           // runs while a change waits to be written
+  bool m_failing = false;   // reported once until a write succeeds again
+  bool m_reporting = true;  // false once nothing is left to show a failure in
 };
 
 }  // namespace kelmo

@@ -105,8 +105,10 @@ TEST(scratch_file, failure_is_reported_once_until_a_write_succeeds) {
   ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
-  rig.file.StopReporting();
+  rig.file.StopReporting();  // for good, a write that succeeds in between notwithstanding
   ASSERT_TRUE(QDir(rig.dir.Path()).rmdir(QStringLiteral("temp.tmp")));
+  rig.file.Write();
+  ASSERT_TRUE(QFile::remove(rig.dir.File(QStringLiteral("temp.tmp"))));
   ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
