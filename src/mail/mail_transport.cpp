@@ -4,6 +4,9 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "codec/utf8.h"
+#include "utf16/utf16.h"
+
 namespace kelmo {
 
 namespace {
@@ -42,10 +45,8 @@ Result<Recipient> CheckRecipient(const QString& recipient) {
   QStringList refused;
   for (qsizetype i = 0; i < trimmed.size(); ++i) {
     if (IsAddressCharacter(trimmed[i])) continue;
-    const qsizetype units =
-        trimmed[i].isHighSurrogate() && i + 1 < trimmed.size() && trimmed[i + 1].isLowSurrogate()
-            ? 2
-            : 1;
+    const auto units =
+        static_cast<qsizetype>(CharacterUnits(View(trimmed), static_cast<std::size_t>(i)));
     const QString shown = trimmed[i].isSpace() ? QObject::tr("空白") : trimmed.mid(i, units);
     i += units - 1;
     if (!refused.contains(shown)) refused << shown;
