@@ -73,6 +73,11 @@ TEST(recipient, what_is_taken_and_what_is_refused) {
   ASSERT_FALSE(quoted);
   EXPECT_TRUE(quoted.error().description.contains(u"' , 空白"_s))
       << quoted.error().description.toStdString();
+  // An emoji is named whole, once, however often it stands.
+  const Result<Recipient> emoji = CheckRecipient(u"a\U0001F600b\U0001F600@x.jp"_s);
+  ASSERT_FALSE(emoji);
+  EXPECT_TRUE(emoji.error().description.contains(u": \U0001F600 ("_s))
+      << emoji.error().description.toStdString();
 }
 
 // Debian's own xdg-email, with Thunderbird as the mailto: handler, runs a stand-in
