@@ -24,9 +24,9 @@ except (ImportError, ValueError) as error:
 
 KELMO = os.path.abspath(sys.argv[1])
 TITLES = titles(KELMO)
-WARNING = warning(KELMO, "message")
-SUBJECT_WARNING = warning(KELMO, "subject")
-ADDRESS_WARNING = warning(KELMO, "address")
+WARNING = warning(TITLES, "message")
+SUBJECT_WARNING = warning(TITLES, "subject")
+ADDRESS_WARNING = warning(TITLES, "address")
 shown = []  # (role, name) of every object that started showing
 
 

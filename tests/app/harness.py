@@ -49,9 +49,9 @@ def titles(kelmo):
     return result
 
 
-def warning(kelmo, key):
-    """The warning of a title as announced: what follows the program's name."""
-    all_titles = titles(kelmo)
+def warning(all_titles, key):
+    """The warning of a title (from titles()) as announced: what follows the program's
+    name."""
     return all_titles[key][len(all_titles["plain"]):].strip()
 
 
