@@ -492,8 +492,23 @@ void MainForm::ShowModel() {
   setWindowTitle(title);
   ShowFieldRoom(m_ownAddress, m_model.AddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
-  ShowSpill();
+  ScheduleSpill();
   AnnounceCrossings();
+}
+
+// The body reports an edit while its layout is still being rebuilt, and the editor reads
+// that layout to place a tint: the tint moves once the edit is over, when the event loop
+// next turns, and a burst of edits (a paste, a held key) moves it once.
+void MainForm::ScheduleSpill() {
+  if (m_spillScheduled) return;
+  m_spillScheduled = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_spillScheduled = false;
+        ShowSpill();
+      },
+      Qt::QueuedConnection);
 }
 
 // Once per crossing, not on every keystroke past a limit.

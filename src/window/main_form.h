@@ -66,6 +66,7 @@ class MainForm : public QWidget {
   std::u16string BodyCrLf() const;
   void ResyncBody();
   void ShowModel();
+  void ScheduleSpill();
   void ShowSpill();
   void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
   void ShowError(const Error& error);
@@ -94,8 +95,9 @@ class MainForm : public QWidget {
   PastLimits m_pastAnnounced;         // the limits past as last announced
 
   MessageModel m_model;
-  bool m_clearing = false;    // the fields' own change reports wait for the clear
-  bool m_spillShown = false;  // the body's tint past the limit is on
+  bool m_clearing = false;        // the fields' own change reports wait for the clear
+  bool m_spillShown = false;      // the body's tint past the limit is on
+  bool m_spillScheduled = false;  // the tint is to follow the model when the edit is over
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
