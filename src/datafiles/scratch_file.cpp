@@ -42,7 +42,17 @@ void ScratchFile::Write() {
       Durability::kUnsynced);
   const bool reported = m_failing;
   m_failing = !saved;
+  if (!saved) m_lastError = saved.error();
   if (!saved && !reported && m_reporting) m_report(saved.error());
+}
+
+Result<> ScratchFile::Settle() {
+  if (!m_timer.isActive() && !m_failing) return {};
+  const bool reporting = std::exchange(m_reporting, false);
+  Write();
+  m_reporting = reporting;
+  if (m_failing) return m_lastError;
+  return {};
 }
 
 }  // namespace kelmo

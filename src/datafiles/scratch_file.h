@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace kelmo {
+#include "error/error.h"
 
-struct Error;
+namespace kelmo {
 
 inline const QString kScratchFileName = QStringLiteral("temp.tmp");
 
@@ -37,6 +37,10 @@ class ScratchFile {
   void Flush();
   // Writes the body now.
   void Write();
+  // Writes the body now unless the file already holds it (no change waits and the last
+  // write worked): for a window about to close, which must know. A failure is returned,
+  // not reported.
+  Result<> Settle();
   // Failures from now on are not reported: nothing is left to show them in.
   void StopReporting() { m_reporting = false; }
 
@@ -47,6 +51,7 @@ class ScratchFile {
   QTimer m_timer;           // runs while a change waits to be written
   bool m_failing = false;   // reported once until a write succeeds again
   bool m_reporting = true;  // false once nothing is left to show a failure in
+  Error m_lastError;        // why the last write failed, while m_failing
 };
 
 }  // namespace kelmo

@@ -171,7 +171,10 @@ MainForm::~MainForm() {
 // Closing during a send would stop the mail program and drop the mail: the window says
 // it is finishing and closes when the send is over (within the send's time limit).
 void MainForm::closeEvent(QCloseEvent* event) {
-  FlushScratchFile();
+  if (!BodyKeptForClose()) {
+    event->ignore();
+    return;
+  }
   if (m_sending) {
     m_closeWhenSent = true;
     m_closingNotice->show();
@@ -181,6 +184,21 @@ void MainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
+}
+
+// In character mode the scratch file is to hold the body when the window closes. When it
+// cannot (a full disk), the window says so and stays open, so that the body can be
+// copied elsewhere. Closed again with the body as it was, it closes: the user has been
+// told, and a disk that stays full must not keep the window (or a logout) waiting.
+bool MainForm::BodyKeptForClose() {
+  if (m_model.ByteMode()) return true;
+  const Result<> settled = m_scratchFile.Settle();
+  if (settled || m_bodyEdits == m_bodyEditsUnkept) return true;
+  m_bodyEditsUnkept = m_bodyEdits;
+  ShowError(Error(settled.error().number,
+                  settled.error().description + QLatin1Char('\n') +
+                      tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
+  return false;
 }
 
 // A line edit entered by Tab selects its text, moving the caret before Qt reports the
@@ -343,6 +361,7 @@ std::u16string MainForm::BodyCrLf() const { return WithCrLf(View(m_body->toPlain
 // run from the block holding `position` to the one holding its end; they replace as
 // many old paragraphs as keep the block count right.
 void MainForm::BodyEdited(int position, int /*charsRemoved*/, int charsAdded) {
+  ++m_bodyEdits;
   if (m_clearing) return;
   const QTextDocument* document = m_body->document();
   QTextBlock first = document->findBlock(position);

@@ -66,6 +66,8 @@ class MainForm : public QWidget {
   std::u16string BodyCrLf() const;
   void ResyncBody();
   void ShowModel();
+  // Whether the body is where it is to be kept once the window closes; says so when not.
+  bool BodyKeptForClose();
   void ScheduleSpill();
   void ShowSpill();
   void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
@@ -106,6 +108,8 @@ class MainForm : public QWidget {
   bool m_closeWhenSent = false;  // the window was closed during a send
   bool m_focusParked = false;    // the send took the keyboard off its button, to the body
   int m_bodyRevisionAtPark = 0;  // the body as it was then: untouched, the keyboard goes back
+  std::int64_t m_bodyEdits = 0;  // edits of the body so far, CLS and undo included
+  std::int64_t m_bodyEditsUnkept = -1;  // m_bodyEdits when a close could not keep the body
   std::unique_ptr<MailTransport> m_mail;
   DataFolder m_files;
   ScratchFile m_scratchFile;

@@ -19,6 +19,7 @@ using namespace Qt::StringLiterals;
 namespace kelmo {
 namespace {
 
+using testing::FileSizeLimit;
 using testing::FormDriver;
 using testing::kAddressWarning;
 using testing::kPlain;
@@ -216,6 +217,70 @@ TEST(file_handling, closing_writes_the_last_body) {
   d.Type("body", u"last words"_s);
   d.Click("exit");
   EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+}
+
+// A full disk when the window closes in character mode: the body cannot reach the
+// scratch file. The window says so, naming the file and the error, and stays open with
+// the body in it; closed again with the body as it was, it closes. Whether the disk was
+// already full while typing (reported once then) or fills at the close, the same.
+TEST(file_handling, closing_on_a_full_disk_keeps_the_window_open_once) {
+  struct Row {
+    const char* name;
+    bool fullWhileTyping;  // the write after typing failed and was reported already
+    bool typeAfterMessage;
+    std::size_t boxes;  // shown in all
+  };
+  const Row rows[] = {
+      {"full_at_the_close", false, false, 1},
+      {"full_while_typing", true, false, 2},
+      {"typed_after_the_message", false, true, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.Click("byteMode");  // "\r\n\r\n", within the limit below
+    d.Type("body", u"last words"_s);
+    {
+      FileSizeLimit full(8);
+      if (row.fullWhileTyping) {
+        d.Form().FlushScratchFile();
+        ASSERT_EQ(d.Messages().size(), 1u);
+      }
+      d.Click("exit");
+      EXPECT_TRUE(d.Form().isVisible());
+      ASSERT_EQ(d.Messages().size(), row.fullWhileTyping ? 2u : 1u);
+      const QString text = d.Messages().back().text;
+      EXPECT_TRUE(text.startsWith(QString::number(EFBIG) + u'\r')) << text.toStdString();
+      EXPECT_TRUE(text.contains(u"temp.tmp"_s)) << text.toStdString();
+      EXPECT_TRUE(text.contains(u"本文は保存されていません"_s)) << text.toStdString();
+      EXPECT_EQ(d.BodyText(), u"last words"_s);
+      if (row.typeAfterMessage) {
+        d.Type("body", u"!"_s);
+        d.Click("exit");
+        EXPECT_TRUE(d.Form().isVisible());
+      }
+      d.Click("exit");
+      EXPECT_FALSE(d.Form().isVisible());
+      EXPECT_EQ(d.Messages().size(), row.boxes);
+    }
+    EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\n\r\n");  // the old file, whole
+  }
+}
+
+// Room on the disk again by the close: the body is written and the window closes.
+TEST(file_handling, closing_after_the_disk_has_room_again_writes_the_body) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"abcdef"_s);
+  {
+    FileSizeLimit full(8);
+    d.Form().FlushScratchFile();
+  }
+  ASSERT_EQ(d.Messages().size(), 1u);
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  EXPECT_EQ(d.Messages().size(), 1u);
+  EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nabcdef\r\n");
 }
 
 // Pasted with the line break a spreadsheet cell or a terminal adds, or with one inside,
