@@ -267,6 +267,44 @@ TEST(file_handling, closing_on_a_full_disk_keeps_the_window_open_once) {
   }
 }
 
+// Closes the form once, as soon as a message box shows: a second close while the message
+// is still up.
+class CloseUnderMessage : public QObject {
+ public:
+  explicit CloseUnderMessage(QWidget& form) : m_form(form) { qApp->installEventFilter(this); }
+  ~CloseUnderMessage() override { qApp->removeEventFilter(this); }
+  std::optional<bool> closed;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && !closed && qobject_cast<QMessageBox*>(watched)) {
+      closed = m_form.close();
+    }
+    return false;
+  }
+
+ private:
+  QWidget& m_form;
+};
+
+// A second close while the message is still up (a second SIGTERM at a logout) does not
+// close the window under it: Qt starts no close inside another. Once the message is
+// answered, the next close closes.
+TEST(file_handling, a_close_during_the_full_disk_message_waits_for_it) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"last words"_s);
+  FileSizeLimit full(8);
+  CloseUnderMessage second(d.Form());
+  d.Click("exit");
+  ASSERT_TRUE(second.closed.has_value());
+  EXPECT_TRUE(d.Form().isVisible());
+  EXPECT_EQ(d.BodyText(), u"last words"_s);
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  EXPECT_EQ(d.Messages().size(), 1u);
+}
+
 // Room on the disk again by the close: the body is written and the window closes.
 TEST(file_handling, closing_after_the_disk_has_room_again_writes_the_body) {
   FormDriver d;
