@@ -71,9 +71,11 @@ std::string Shown(std::string_view bytes) {
   std::string shown;
   shown.reserve(bytes.size());
   const auto escape = [&](std::string_view raw) {
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kLowNibble = 0xF;
     for (const char byte : raw) {
       const auto b = static_cast<unsigned char>(byte);
-      shown.append("\\x").append(1, kHex[b >> 4]).append(1, kHex[b & 0xFU]);
+      shown.append("\\x").append(1, kHex[b >> kNibbleBits]).append(1, kHex[b & kLowNibble]);
     }
   };
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
