@@ -2,7 +2,7 @@
 """scripts/test's verdict: each stage's line and the closing line count the tests that
 were skipped and give their reasons, read from what ctest really writes (a small project
 of its own, run here: a GoogleTest skip, a script's skip code and a pass), and the fuzz
-stage's line names every fuzzer."""
+stage's line names every fuzzer; then scripts/test itself, with its stages stood in for."""
 import os
 import subprocess
 import sys
@@ -11,6 +11,20 @@ import tempfile
 from harness import check, report
 
 SUMMARY = sys.argv[1]
+TEST_SCRIPT = os.path.join(os.path.dirname(SUMMARY), "test")
+
+# Stand-ins for what scripts/test runs: each stage passes at once, and the s390x build's
+# tests write the JUnit file of the project above.
+CMAKE = """#!/bin/sh
+preset=$3
+mkdir -p "build/$preset"
+[ "$preset" != s390x ] || cp "$JUNIT_SAMPLE" "build/$preset/junit.xml"
+echo "100% tests passed, 0 tests failed out of 3"
+"""
+STAGES = {"scripts/deps": "exit 0", "scripts/lint": "echo 'clang-tidy: no findings'",
+          "fuzz/run": "echo 'Done 5 runs in 1 second(s)'; echo 'fuzzers: a_fuzz 9 runs in 1 s, "
+                      "b_fuzz 5 runs in 1 s'",
+          "scripts/package": "echo /tmp/kelmo_0.1.0_amd64.deb"}
 
 PROJECT = r"""cmake_minimum_required(VERSION 3.25)
 project(verdict NONE)
@@ -85,4 +99,36 @@ with tempfile.TemporaryDirectory() as work:
     nothing = summary("close", "6", "1", skips)
     check("without skips, the closing line alone", nothing == "stages: 6 passed, 1 failed",
           nothing)
+
+    # scripts/test itself, its stages stood in for.
+    root = f"{work}/tree"
+    for folder in ["scripts", "fuzz", "bin"]:
+        os.makedirs(f"{root}/{folder}")
+    for name, body in {**STAGES, "bin/cmake": CMAKE}.items():
+        with open(f"{root}/{name}", "w") as f:
+            f.write(body if body.startswith("#!") else f"#!/bin/sh\n{body}\n")
+        os.chmod(f"{root}/{name}", 0o755)
+    for name in ["test", "test-summary"]:
+        with open(f"{os.path.dirname(SUMMARY)}/{name}") as source, \
+                open(f"{root}/scripts/{name}", "w") as f:
+            f.write(source.read())
+        os.chmod(f"{root}/scripts/{name}", 0o755)
+    run = subprocess.run([f"{root}/scripts/test"], capture_output=True, text=True,
+                         env=dict(os.environ, PATH=f"{root}/bin:" + os.environ["PATH"],
+                                  JUNIT_SAMPLE=junit))
+    lines = run.stdout.splitlines()
+    check("scripts/test passes", run.returncode == 0, run.stdout + run.stderr)
+    s390x = next((line for line in lines if line.startswith("PASS s390x")), "")
+    check("its s390x line counts the stage's skips",
+          s390x.endswith("100% tests passed, 0 tests failed out of 3; 2 skipped: codec.locale "
+                         "(no ja_JP.SJIS locale), app.wayland (weston is not installed)"), s390x)
+    dev = next((line for line in lines if line.startswith("PASS dev")), "")
+    check("a stage without skips as before", dev.endswith("  100% tests passed, 0 tests failed "
+                                                          "out of 3"), dev)
+    fuzz = next((line for line in lines if line.startswith("PASS fuzz")), "")
+    check("its fuzz line names every fuzzer", fuzz.endswith(
+        "fuzzers: a_fuzz 9 runs in 1 s, b_fuzz 5 runs in 1 s"), fuzz)
+    check("its closing line counts the skips with their reasons",
+          lines[-1:] == ["stages: 7 passed, 0 failed; 2 tests skipped: no ja_JP.SJIS locale "
+                         "(s390x), weston is not installed (s390x)"], "\n".join(lines))
 sys.exit(report())
