@@ -54,18 +54,19 @@ constexpr std::string_view kHelp =
     "Arguments:\n"
     "  FILE                 The body (standard input if absent or -).\n";
 
-// C0, DEL and C1: what a terminal takes as a command rather than a character.
-bool IsControl(char32_t c) {
-  constexpr char32_t kSpace = 0x20;
-  constexpr char32_t kDelete = 0x7F;
-  constexpr char32_t kLastC1 = 0x9F;
-  return c < kSpace || (c >= kDelete && c <= kLastC1);
+// What a terminal takes as a command rather than a character (C0, DEL, C1), and the
+// bidirectional formatting characters, which reorder the rest of the line as displayed.
+bool HiddenEffect(char32_t c) {
+  // NOLINTBEGIN(readability-magic-numbers): the code points are the data here
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x61C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+  // NOLINTEND(readability-magic-numbers)
 }
 
-// The bytes of a name or argument as a message shows them: a control character (C0, DEL,
-// C1) or a byte of no well-formed UTF-8 sequence as \xHH, a backslash as \\, so that
-// nothing the user typed moves the cursor, recolours or clears the terminal, and every
-// name shown reads back unambiguously.
+// The bytes of a name or argument as a message shows them: each byte of a character with
+// a hidden effect, or of no well-formed UTF-8 sequence, as \xHH, a backslash as \\, so
+// that nothing the user typed moves the cursor, recolours or clears the terminal or turns
+// the line around, and every name shown reads back unambiguously.
 std::string Shown(std::string_view bytes) {
   constexpr char kHex[] = "0123456789abcdef";
   std::string shown;
@@ -85,7 +86,7 @@ std::string Shown(std::string_view bytes) {
     const int decoded = c < 0x80 ? 1 : DecodeUtf8Sequence(p, end, c);
     const std::string_view raw(reinterpret_cast<const char*>(p),
                                decoded > 0 ? static_cast<std::size_t>(decoded) : 1);
-    if (decoded <= 0 || IsControl(c)) {
+    if (decoded <= 0 || HiddenEffect(c)) {
       escape(raw);
     } else if (c == '\\') {
       shown.append("\\\\");

@@ -203,8 +203,9 @@ TEST(measure_command, fields_that_are_not_utf8_are_refused) {
       0);
 }
 
-// Names and arguments are echoed with their control characters, and bytes that are not
-// UTF-8, as \xHH (a backslash as \\), so that none reaches the terminal as a command.
+// Names and arguments are echoed with their control and bidirectional formatting
+// characters, and bytes that are not UTF-8, as \xHH (a backslash as \\), so that none
+// reaches the terminal as a command.
 TEST(measure_command, control_bytes_in_messages_are_escaped) {
   struct Row {
     const char* name;
@@ -218,6 +219,9 @@ TEST(measure_command, control_bytes_in_messages_are_escaped) {
        "/nonexistent/a\\x0db: "},
       {"c1_control_in_a_file_name", R"sh(--measure "$(printf '/nonexistent/\302\233c')")sh",
        "/nonexistent/\\xc2\\x9bc: "},
+      {"right_to_left_override_in_a_file_name",
+       R"sh(--measure "$(printf '/nonexistent/\342\200\256txt.exe')")sh",
+       "/nonexistent/\\xe2\\x80\\xaetxt.exe: "},
       {"shift_jis_file_name", R"sh(--measure "$(printf '/nonexistent/\202\240')")sh",
        "/nonexistent/\\x82\\xa0: "},
       {"backslash_and_japanese_kept_readable", R"sh(--measure '/nonexistent/a\x1b本')sh",
@@ -235,8 +239,8 @@ TEST(measure_command, control_bytes_in_messages_are_escaped) {
     EXPECT_TRUE(run.err.contains(row.shown)) << run.err.toStdString();
     const QString err = QString::fromUtf8(run.err);
     EXPECT_FALSE(std::any_of(err.begin(), err.end(), [](QChar c) {
-      return c != u'\n' &&
-             (c < u' ' || (c >= u'\x7f' && c <= u'\x9f') || c == QChar::ReplacementCharacter);
+      return c != u'\n' && (c < u' ' || (c >= u'\x7f' && c <= u'\x9f') ||
+                            c == QChar::ReplacementCharacter || c.direction() == QChar::DirRLO);
     })) << run.err.toStdString();
   }
 }
