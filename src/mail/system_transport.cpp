@@ -18,6 +18,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/codec.h"
@@ -72,6 +73,15 @@ std::vector<pid_t> Descendants(pid_t root) {
   return found;
 }
 
+// Whether process `pid` has ended: gone, or a zombie waiting for its parent.
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && line.compare(close + 1, 2, " Z") == 0;
+}
+
 // Stops `root` and everything it started: each is frozen first, so that none starts
 // another behind the search, then all are killed. `root` is the subreaper of what it
 // starts, so a process whose parent ended is found under it all the same. Returns the
@@ -95,6 +105,13 @@ std::vector<pid_t> KillTree(pid_t root) {
   for (const pid_t pid : frozen) ::kill(pid, SIGKILL);
   ::kill(-root, SIGKILL);
   ::kill(root, SIGKILL);
+  // A kill takes effect once the process next runs: gone before anything says so.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReapMs);
+  for (const pid_t pid : frozen) {
+    while (!Ended(pid) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
   return refused;
 }
 
