@@ -67,8 +67,9 @@ bool g_displayLost = false;
 // The endings of Qt's display connections (xcb and Wayland), after which Qt ends the
 // program at once.
 bool SaysDisplayLost(const QString& text) {
-  return text.contains(QLatin1String("connection broke")) ||
-         text.contains(QLatin1String("connection experienced a fatal error"));
+  return text.contains(QLatin1String("X11 connection broke")) ||
+         text.contains(QLatin1String("Wayland connection broke")) ||
+         text.contains(QLatin1String("Wayland connection experienced a fatal error"));
 }
 
 // Control characters shown as \xNN, so that nothing reaches the terminal as a command.
