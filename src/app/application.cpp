@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/measure_command.h"
 #include "codec/codec.h"
 
 namespace kelmo {
@@ -72,22 +73,6 @@ bool SaysDisplayLost(const QString& text) {
          text.contains(QLatin1String("Wayland connection experienced a fatal error"));
 }
 
-// Control characters shown as \xNN, so that nothing reaches the terminal as a command.
-std::string Printable(const QString& text) {
-  std::string out;
-  for (const char c : text.toLocal8Bit()) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // No platform could be started: one line on what was named and why it failed, then the
 // status of no display at all, rather than Qt's abort (a screenful and a core file).
 [[noreturn]] void EndWithoutDisplay(const QString& fatal) {
@@ -100,19 +85,17 @@ std::string Printable(const QString& text) {
   }
   if (reasons.isEmpty()) reasons = plugins;
   if (reasons.isEmpty()) reasons << fatal.section(QLatin1Char('\n'), 0, 0).trimmed();
-  QStringList named;
+  std::string named;
   for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    if (qEnvironmentVariableIsSet(variable)) {
-      named << QString::fromLatin1(variable) + QLatin1Char('=') + qEnvironmentVariable(variable);
-    }
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0') continue;
+    named.append(named.empty() ? "" : " or ").append(variable).append("=").append(Shown(value));
   }
-  const QString where =
-      named.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(named.join(QLatin1String(", ")));
-  const QString line = QStringLiteral(
-                           "the window cannot open, no display can be reached%1: %2; "
-                           "'kelmo --measure' needs none")
-                           .arg(where, reasons.join(QLatin1String("; ")));
-  std::fprintf(stderr, "kelmo: %s\n", Printable(line).c_str());
+  const std::string line = (named.empty() ? std::string("no display can be reached")
+                                          : "no display: " + named + " cannot be reached") +
+                           " (" + Shown(reasons.join(QLatin1String("; ")).toStdString()) +
+                           "), so the window cannot open; 'kelmo --measure' needs none";
+  std::fprintf(stderr, "kelmo: %s\n", line.c_str());
   std::fflush(stderr);
   std::_Exit(kNoDisplayStatus);
 }

@@ -221,7 +221,7 @@ TEST(application, unreachable_display_is_one_line_and_exit_3) {
        {},
        {u"DISPLAY=:9\x1b[31m"_s},
        3,
-       ":9\\x1B[31m"},
+       ":9\\x1b[31m"},
       {"offscreen_option_needs_no_display",
        {u"-platform"_s, u"offscreen"_s},
        {u"DISPLAY=:987"_s},
