@@ -63,6 +63,8 @@ bool HiddenEffect(char32_t c) {
   // NOLINTEND(readability-magic-numbers)
 }
 
+}  // namespace
+
 // The bytes of a name or argument as a message shows them: each byte of a character with
 // a hidden effect, or of no well-formed UTF-8 sequence, as \xHH, a backslash as \\, so
 // that nothing the user typed moves the cursor, recolours or clears the terminal or turns
@@ -97,6 +99,8 @@ std::string Shown(std::string_view bytes) {
   }
   return shown;
 }
+
+namespace {
 
 // Whether bytes are UTF-8 throughout.
 bool IsUtf8(std::string_view bytes) {
