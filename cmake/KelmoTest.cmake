@@ -13,6 +13,33 @@
 # the fast lane.
 include(GoogleTest)
 
+# A cross build's tests run under an emulator, whose C library cannot read the host's
+# locales: they are written in the host's byte order. The locales the tests use are made
+# again in the target's byte order, under the build tree, and found through LOCPATH.
+if(CMAKE_CROSSCOMPILING AND NOT TARGET kelmo_test_locales)
+  set(KELMO_TEST_LOCPATH ${PROJECT_BINARY_DIR}/locale)
+  if(CMAKE_CXX_BYTE_ORDER STREQUAL "BIG_ENDIAN")
+    set(byte_order --big-endian)
+  else()
+    set(byte_order --little-endian)
+  endif()
+  set(made)
+  foreach(locale IN ITEMS "ja_JP SHIFT_JIS ja_JP.SJIS" "ja_JP UTF-8 ja_JP.UTF-8" "C UTF-8 C.UTF-8")
+    separate_arguments(locale UNIX_COMMAND "${locale}")
+    list(GET locale 0 source)
+    list(GET locale 1 charmap)
+    list(GET locale 2 name)
+    # Shift_JIS is not ASCII-compatible, which localedef warns of and is not asked here.
+    add_custom_command(OUTPUT ${KELMO_TEST_LOCPATH}/${name}/LC_CTYPE
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${KELMO_TEST_LOCPATH}
+                       COMMAND localedef ${byte_order} --no-warnings=ascii -i ${source}
+                               -f ${charmap} ${KELMO_TEST_LOCPATH}/${name}
+                       COMMENT "Making the ${name} locale for the tests (${byte_order})")
+    list(APPEND made ${KELMO_TEST_LOCPATH}/${name}/LC_CTYPE)
+  endforeach()
+  add_custom_target(kelmo_test_locales ALL DEPENDS ${made})
+endif()
+
 function(kelmo_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "QT" "LEVEL" "SOURCES;LIBRARIES;SLOW")
   cmake_path(GET CMAKE_CURRENT_SOURCE_DIR FILENAME folder)
@@ -26,6 +53,10 @@ function(kelmo_add_test name)
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} kelmo_test_text)
   set(properties LABELS ${arg_LEVEL})
+  if(TARGET kelmo_test_locales)
+    add_dependencies(${name} kelmo_test_locales)
+    list(APPEND properties ENVIRONMENT_MODIFICATION "LOCPATH=set:${KELMO_TEST_LOCPATH}")
+  endif()
   if(arg_QT)
     target_link_libraries(${name} PRIVATE kelmo_test_support)
     list(APPEND properties ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

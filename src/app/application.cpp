@@ -7,14 +7,20 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTranslator>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
+#include "app/measure_command.h"
 #include "codec/codec.h"
 
 namespace kelmo {
@@ -45,7 +51,99 @@ extern "C" void NoteTerminationSignal(int /*signal*/) {
   errno = saved;
 }
 
+// What the toolkit says, as the program's messages are handled: held back while the
+// application object is being made, passed on afterwards.
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+std::mutex g_messagesMutex;
+bool g_starting = false;
+std::vector<HeldMessage> g_held;
+QtMessageHandler g_passOn = nullptr;
+std::function<void()> g_beforeDisplayLoss;
+bool g_displayLost = false;
+
+// The endings of Qt's display connections (xcb and Wayland), after which Qt ends the
+// program at once.
+bool SaysDisplayLost(const QString& text) {
+  return text.contains(QLatin1String("X11 connection broke")) ||
+         text.contains(QLatin1String("Wayland connection broke")) ||
+         text.contains(QLatin1String("Wayland connection experienced a fatal error"));
+}
+
+// No platform could be started: one line on what was named and why it failed, then the
+// status of no display at all, rather than Qt's abort (a screenful and a core file).
+[[noreturn]] void EndWithoutDisplay(const QString& fatal) {
+  QStringList reasons;
+  QStringList plugins;
+  for (const HeldMessage& message : g_held) {
+    // "Could not load the Qt platform plugin …" repeats that the one named before failed;
+    // it is the reason only when nothing else is said ("Could not find … plugin").
+    (message.category == "qt.qpa.plugin" ? plugins : reasons) << message.text.trimmed();
+  }
+  if (reasons.isEmpty()) reasons = plugins;
+  if (reasons.isEmpty()) reasons << fatal.section(QLatin1Char('\n'), 0, 0).trimmed();
+  std::string named;
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0') continue;
+    named.append(named.empty() ? "" : " or ").append(variable).append("=").append(Shown(value));
+  }
+  const std::string line = (named.empty() ? std::string("no display can be reached")
+                                          : "no display: " + named + " cannot be reached") +
+                           " (" + Shown(reasons.join(QLatin1String("; ")).toStdString()) +
+                           "), so the window cannot open; 'kelmo --measure' needs none";
+  std::fprintf(stderr, "kelmo: %s\n", line.c_str());
+  std::fflush(stderr);
+  std::_Exit(kNoDisplayStatus);
+}
+
+void HandleMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  {
+    const std::lock_guard lock(g_messagesMutex);
+    if (g_starting) {
+      if (type == QtFatalMsg) EndWithoutDisplay(text);
+      g_held.push_back({type, QByteArray(context.category), text});
+      return;
+    }
+  }
+  g_passOn(type, context, text);
+  // Qt ends the program right after these; what the window has not written yet is written
+  // first. Only on the thread the window lives in, and once.
+  if ((type == QtFatalMsg || SaysDisplayLost(text)) && g_beforeDisplayLoss && !g_displayLost &&
+      QCoreApplication::instance() != nullptr &&
+      QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    g_displayLost = true;
+    g_beforeDisplayLoss();
+  }
+}
+
 }  // namespace
+
+int& WatchDisplayStart(int& argc) {
+  const std::lock_guard lock(g_messagesMutex);
+  g_starting = true;
+  g_passOn = qInstallMessageHandler(HandleMessage);
+  return argc;
+}
+
+void DisplayStarted() {
+  std::vector<HeldMessage> held;
+  {
+    const std::lock_guard lock(g_messagesMutex);
+    if (!g_starting) return;
+    g_starting = false;
+    held.swap(g_held);
+  }
+  for (const HeldMessage& message : held) {
+    const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+    g_passOn(message.type, context, message.text);
+  }
+}
+
+void BeforeDisplayLoss(std::function<void()> action) { g_beforeDisplayLoss = std::move(action); }
 
 void CloseOnTerminationSignals(QWidget& window) {
   if (g_signalSocket[0] < 0 &&
@@ -64,8 +162,7 @@ void CloseOnTerminationSignals(QWidget& window) {
   action.sa_handler = NoteTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
+  for (const int signal : kClosingSignals) ::sigaction(signal, &action, nullptr);
 }
 
 bool InstallQtTranslations(QCoreApplication& app) {
@@ -79,7 +176,10 @@ bool InstallQtTranslations(QCoreApplication& app) {
   return true;
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+// The display is reached while QApplication is made: watched from before it, so that a
+// display that cannot be reached ends the program in one line.
+Application::Application(int& argc, char** argv) : QApplication(WatchDisplayStart(argc), argv) {
+  DisplayStarted();
   InstallQtTranslations(*this);
   setApplicationName(QStringLiteral("Kelmo"));
   setApplicationVersion(QStringLiteral(KELMO_VERSION));

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "codec/codec.h"
@@ -44,14 +45,80 @@ constexpr std::string_view kHelp =
     "as UTF-8; every line break in it counts as CR LF.\n"
     "\n"
     "Options:\n"
-    "  -h, --help           Displays help on commandline options.\n"
-    "  -v, --version        Displays version information.\n"
+    "  -h, --help           Show the options and exit.\n"
+    "  -v, --version        Show the version and exit.\n"
     "  --measure            Measure a message instead of opening the window.\n"
     "  --own <ADDRESS>      The own address.\n"
     "  --subject <SUBJECT>  The subject.\n"
     "\n"
     "Arguments:\n"
     "  FILE                 The body (standard input if absent or -).\n";
+
+// What a terminal takes as a command rather than a character (C0, DEL, C1), and the
+// bidirectional formatting characters, which reorder the rest of the line as displayed.
+bool HiddenEffect(char32_t c) {
+  // NOLINTBEGIN(readability-magic-numbers): the code points are the data here
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x61C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+  // NOLINTEND(readability-magic-numbers)
+}
+
+}  // namespace
+
+// The bytes of a name or argument as a message shows them: each byte of a character with
+// a hidden effect, or of no well-formed UTF-8 sequence, as \xHH, a backslash as \\, so
+// that nothing the user typed moves the cursor, recolours or clears the terminal or turns
+// the line around, and every name shown reads back unambiguously.
+std::string Shown(std::string_view bytes) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(bytes.size());
+  const auto escape = [&](std::string_view raw) {
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kLowNibble = 0xF;
+    for (const char byte : raw) {
+      const auto b = static_cast<unsigned char>(byte);
+      shown.append("\\x").append(1, kHex[b >> kNibbleBits]).append(1, kHex[b & kLowNibble]);
+    }
+  };
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    char32_t c = *p;
+    const int decoded = c < 0x80 ? 1 : DecodeUtf8Sequence(p, end, c);
+    const std::string_view raw(reinterpret_cast<const char*>(p),
+                               decoded > 0 ? static_cast<std::size_t>(decoded) : 1);
+    if (decoded <= 0 || HiddenEffect(c)) {
+      escape(raw);
+    } else if (c == '\\') {
+      shown.append("\\\\");
+    } else {
+      shown.append(raw);
+    }
+    p += raw.size();
+  }
+  return shown;
+}
+
+namespace {
+
+// Whether bytes are UTF-8 throughout.
+bool IsUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    char32_t c = 0;
+    const int length = *p < 0x80 ? 1 : DecodeUtf8Sequence(p, end, c);
+    if (length <= 0) return false;
+    p += length;
+  }
+  return true;
+}
+
+// A name or argument in quotes, as Shown.
+std::string Quoted(std::string_view bytes) {
+  return std::string(1, '\'').append(Shown(bytes)) + '\'';
+}
 
 void PrintError(std::string_view message) {
   std::fprintf(stderr, "kelmo: %.*s\n", static_cast<int>(message.size()), message.data());
@@ -135,8 +202,8 @@ const Option* FindOption(const Option (&table)[N], Name name) {
   return found == std::end(table) ? nullptr : found;
 }
 
-// The options as QCommandLineParser would take them: "--own X" or "--own=X", "-hv" for
-// "-h -v", "--" before operands that start with "-", and the same error texts.
+// The options in the usual forms: "--own X" or "--own=X", "-hv" for "-h -v", "--" before
+// operands that start with "-".
 Expected<Arguments, std::string> Parse(int argc, char** argv) {
   Arguments args;
   bool operandsOnly = false;
@@ -151,24 +218,24 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
       const std::string_view name =
           arg.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
       const LongOption* option = FindOption(kLongOptions, name);
-      if (option == nullptr) return "Unknown option '" + std::string(name) + "'.";
+      if (option == nullptr) return "unknown option " + Quoted(arg.substr(0, equals));
       if (option->value != nullptr) {
         if (equals != std::string_view::npos) {
           args.*option->value = arg.substr(equals + 1);
         } else if (i + 1 < argc) {
           args.*option->value = argv[++i];
         } else {
-          return "Missing value after '" + std::string(arg) + "'.";
+          return "missing value after " + Quoted(arg);
         }
       } else if (equals != std::string_view::npos) {
-        return "Unexpected value after '" + std::string(arg.substr(0, equals)) + "'.";
+        return Quoted(arg.substr(0, equals)) + " takes no value";
       } else {
         args.*option->flag = true;
       }
     } else {
       for (const char c : arg.substr(1)) {
         const ShortOption* option = FindOption(kShortOptions, c);
-        if (option == nullptr) return std::string("Unknown option '") + c + "'.";
+        if (option == nullptr) return "unknown option " + Quoted(std::string{'-', c});
         args.*option->flag = true;
       }
     }
@@ -180,7 +247,7 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
 // message.
 Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
   const bool standardInput = path.empty() || path == "-";
-  const std::string name = standardInput ? "standard input" : path;
+  const std::string name = standardInput ? "standard input" : Shown(path);
   const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return name + ": " + std::strerror(errno);
   struct stat status {};
@@ -244,19 +311,16 @@ int CheckWindowArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg.empty() || arg[0] != '-' || arg == "-" || arg == "--") {
-      // Appended rather than "'" + std::string(arg): GCC 12 at -O3 warns of overlap there.
-      std::string message = "'";
-      message.append(arg).append(
-          "': the window takes no FILE; to measure one: kelmo --measure FILE");
-      return UsageError(message);
+      return UsageError(Quoted(arg) +
+                        ": the window takes no FILE; to measure one: kelmo --measure FILE");
     }
     std::string_view name = arg.substr(arg[1] == '-' ? 2 : 1);
     const std::size_t equals = name.find('=');
     name = name.substr(0, equals);
     const QtOption* option = FindOption(kQtOptions, name);
-    if (option == nullptr) return UsageError("unknown option '" + std::string(arg) + "'");
+    if (option == nullptr) return UsageError("unknown option " + Quoted(arg));
     if (option->takesValue && equals == std::string_view::npos) {
-      if (i + 1 >= argc) return UsageError("missing value after '" + std::string(arg) + "'");
+      if (i + 1 >= argc) return UsageError("missing value after " + Quoted(arg));
       ++i;
     }
     platformGiven = platformGiven || name == "platform";
@@ -284,6 +348,15 @@ int RunCommandLine(int argc, char** argv) {
   if (!args->measure) return UsageError("--own, --subject and FILE go with --measure");
   if (args->files.size() > 1) {
     return UsageError("one FILE at most, not " + std::to_string(args->files.size()));
+  }
+  // The same rule as for the body: text that is not UTF-8 is refused, not guessed at.
+  const std::pair<const char*, const std::string*> fields[] = {{"--own", &args->own},
+                                                               {"--subject", &args->subject}};
+  for (const auto& [option, value] : fields) {
+    if (!IsUtf8(*value)) {
+      PrintError(std::string(option) + ": not valid UTF-8: " + Quoted(*value));
+      return kUsageError;
+    }
   }
   try {
     return Measure(*args);

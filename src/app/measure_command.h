@@ -2,7 +2,15 @@
 // line. Plain C++ without Qt, so that it starts in a few milliseconds and needs no display.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace kelmo {
+
+// The bytes of a name, argument or value as a message shows them: each byte of a control
+// or bidirectional formatting character, or of no well-formed UTF-8 sequence, as \xhh,
+// a backslash as \\.
+std::string Shown(std::string_view bytes);
 
 // Whether the arguments ask for the command line (--measure, --help or --version) rather
 // than the window.

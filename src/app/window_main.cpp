@@ -25,6 +25,9 @@ int main(int argc, char* argv[]) {
   }
   kelmo::MainForm form(std::make_unique<kelmo::SystemMailTransport>(), QDir());
   kelmo::CloseOnTerminationSignals(form);
+  kelmo::BeforeDisplayLoss([&form] { form.FlushScratchFileWithoutDisplay(); });
   form.show();
-  return kelmo::Application::exec();
+  const int status = kelmo::Application::exec();
+  kelmo::BeforeDisplayLoss({});
+  return status;
 }

@@ -1,6 +1,7 @@
 #include "mail/system_transport.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -9,7 +10,16 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "codec/codec.h"
 #include "mail/mime_message.h"
@@ -25,6 +35,85 @@ constexpr qsizetype kMaxReportedStderr = 800;
 constexpr qsizetype kKeptStderr = 4 * kMaxReportedStderr;
 // How long a killed mail program may take to be reaped.
 constexpr int kReapMs = 5000;
+// How often the processes a stopped mail program started are looked for again, in case
+// one was starting another as it was stopped.
+constexpr int kStopRounds = 100;
+
+// Every process now running that `root` started, directly or not, from /proc.
+std::vector<pid_t> Descendants(pid_t root) {
+  std::multimap<pid_t, pid_t> children;  // parent -> child
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;  // ended meanwhile
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    std::istringstream rest(line.substr(close + 1));
+    if (rest >> state >> parent) children.emplace(parent, std::stoi(name));
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> waiting = {root};
+  while (!waiting.empty()) {
+    const pid_t parent = waiting.back();
+    waiting.pop_back();
+    for (auto [it, end] = children.equal_range(parent); it != end; ++it) {
+      found.push_back(it->second);
+      waiting.push_back(it->second);
+    }
+  }
+  return found;
+}
+
+// Whether process `pid` has ended: gone, or a zombie waiting for its parent.
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && line.compare(close + 1, 2, " Z") == 0;
+}
+
+// Stops `root` and everything it started: each is frozen first, so that none starts
+// another behind the search, then all are killed. `root` is the subreaper of what it
+// starts, so a process whose parent ended is found under it all the same. Returns the
+// processes that could not be stopped (another user's).
+std::vector<pid_t> KillTree(pid_t root) {
+  std::vector<pid_t> frozen;
+  std::vector<pid_t> refused;
+  if (::kill(root, SIGSTOP) != 0 && errno == EPERM) refused.push_back(root);
+  for (int round = 0; round < kStopRounds; ++round) {
+    bool more = false;
+    for (const pid_t pid : Descendants(root)) {
+      if (std::find(frozen.begin(), frozen.end(), pid) != frozen.end() ||
+          std::find(refused.begin(), refused.end(), pid) != refused.end()) {
+        continue;
+      }
+      more = true;
+      (::kill(pid, SIGSTOP) == 0 ? frozen : refused).push_back(pid);
+    }
+    if (!more) break;
+  }
+  for (const pid_t pid : frozen) ::kill(pid, SIGKILL);
+  ::kill(-root, SIGKILL);
+  ::kill(root, SIGKILL);
+  // A kill takes effect once the process next runs: gone before anything says so.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReapMs);
+  for (const pid_t pid : frozen) {
+    while (!Ended(pid) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return refused;
+}
 
 QString FindXdgEmail() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
@@ -124,19 +213,27 @@ class SystemMailTransport::Job {
   QProcess& Process() { return m_process; }
   QTimer& Timer() { return m_timer; }
 
-  // Starts the program as the leader of a process group of its own, so that Stop() ends
-  // whatever it started too.
-  void OwnProcessGroup() {
-    m_ownGroup = true;
-    m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+  // Starts the program as the leader of a process group of its own, which a Ctrl+C in
+  // Kelmo's terminal does not reach, and as the subreaper of what it starts: a process
+  // whose parent ends, or that starts a session of its own, stays under it, where Stop()
+  // finds it.
+  void OwnProcessTree() {
+    m_ownTree = true;
+    m_process.setChildProcessModifier([] {
+      ::setpgid(0, 0);
+      ::prctl(PR_SET_CHILD_SUBREAPER, 1);  // kept across exec
+    });
   }
-  // Kills the program, and its process group when it has one, and reaps it.
-  void Stop() {
-    if (m_ownGroup && m_process.processId() > 0) {
-      ::kill(-static_cast<pid_t>(m_process.processId()), SIGKILL);
+  // Kills the program, and everything it started when it owns its process tree, and
+  // reaps it. Returns what could not be stopped.
+  std::vector<pid_t> Stop() {
+    std::vector<pid_t> refused;
+    if (m_ownTree && m_process.processId() > 0) {
+      refused = KillTree(static_cast<pid_t>(m_process.processId()));
     }
     m_process.kill();
     m_process.waitForFinished(kReapMs);
+    return refused;
   }
 
   // Reads standard error as it comes, keeping only its end, and drops standard output, so
@@ -189,14 +286,22 @@ class SystemMailTransport::Job {
     m_done({});
   }
   bool ReportedStarted() const { return m_started; }
-  // Stops the program and reports `outcome` rather than the program's killed end. The
-  // program is gone before the report, which may wait on a message box.
-  void StopWith(const Result<>& outcome) {
+  // Stops the program and reports `error` rather than the program's killed end, naming
+  // what it started that could not be stopped. The program is gone before the report,
+  // which may wait on a message box.
+  void StopWith(Error error) {
     m_timer.stop();
     const Done done = std::move(m_done);
     m_done = nullptr;
-    Stop();
-    if (done) done(outcome);
+    const std::vector<pid_t> refused = Stop();
+    if (!refused.empty()) {
+      QStringList pids;
+      for (const pid_t pid : refused) pids << QString::number(pid);
+      error.description +=
+          QObject::tr("それが起動したプロセス %1 は止められませんでした (権限がありません)。")
+              .arg(pids.join(QLatin1String(", ")));
+    }
+    if (done) done(error);
   }
   // Ends the job without a report.
   void End() {
@@ -207,7 +312,7 @@ class SystemMailTransport::Job {
  private:
   Done m_done;
   bool m_started = false;
-  bool m_ownGroup = false;
+  bool m_ownTree = false;
   QTimer m_timer;
   QProcess m_process;
   QByteArray m_stderrTail;
@@ -331,7 +436,7 @@ void SystemMailTransport::Deliver(const Recipient& recipient, const OutgoingMail
           job.Finish({});
         }
       });
-  job.OwnProcessGroup();
+  job.OwnProcessTree();
   job.Start(program, {QStringLiteral("-t"), QStringLiteral("-i")}, QProcess::SeparateChannels);
   job.Timer().start(limit);
 }

@@ -16,6 +16,7 @@
 #include <QTextEdit>
 #include <QValidator>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include "codec/line_breaks.h"
@@ -594,8 +595,17 @@ void MainForm::ShowSpill() {
 
 void MainForm::FlushScratchFile() { m_scratchFile.Flush(); }
 
+void MainForm::FlushScratchFileWithoutDisplay() {
+  m_displayGone = true;
+  m_scratchFile.Flush();
+}
+
 // The error number, a CR, then the description; exclamation icon, OK only.
 void MainForm::ShowError(const Error& error) {
+  if (m_displayGone) {
+    std::fprintf(stderr, "kelmo: %d: %s\n", error.number, qPrintable(error.description));
+    return;
+  }
   // A send in progress shows a busy cursor; the box must not.
   const bool busy = QApplication::overrideCursor() != nullptr;
   if (busy) QApplication::restoreOverrideCursor();

@@ -40,6 +40,9 @@ class MainForm : public QWidget {
   QString BodyText() const;
   // Writes a pending change of the body to the scratch file now rather than shortly.
   void FlushScratchFile();
+  // The same when the display is gone: a failure is said on standard error, as no window
+  // is left to show it in.
+  void FlushScratchFileWithoutDisplay();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -108,6 +111,7 @@ class MainForm : public QWidget {
   bool m_closeWhenSent = false;  // the window was closed during a send
   bool m_focusParked = false;    // the send took the keyboard off its button, to the body
   int m_bodyRevisionAtPark = 0;  // the body as it was then: untouched, the keyboard goes back
+  bool m_displayGone = false;    // errors go to standard error
   std::int64_t m_bodyEdits = 0;  // edits of the body so far, CLS and undo included
   std::int64_t m_bodyEditsUnkept = -1;  // m_bodyEdits when a close could not keep the body
   std::unique_ptr<MailTransport> m_mail;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,10 +129,15 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
       {"directory", {u"--measure"_s, u"/"_s}, "", "directory"},
       {"two_files", {u"--measure"_s, u"a"_s, u"b"_s}, "", "FILE"},
       {"unknown_option", {u"--measure"_s, u"--frobnicate"_s}, "", "frobnicate"},
-      {"missing_value", {u"--measure"_s, u"--own"_s}, "", "own"},
+      {"missing_value", {u"--measure"_s, u"--own"_s}, "", "kelmo: missing value after '--own'\n"},
       {"no_measure", {u"--own"_s, u"me@x.jp"_s}, "", "--measure"},
       {"value_for_a_flag", {u"--measure=yes"_s}, "", "--measure"},
-      {"unknown_short_option", {u"--measure"_s, u"-x"_s}, "", "'x'"},
+      {"unknown_short_option", {u"--measure"_s, u"-hx"_s}, "", "kelmo: unknown option '-x'\n"},
+      {"unknown_option_with_a_value",
+       {u"--measure"_s, u"--frob=1"_s},
+       "",
+       "kelmo: unknown option '--frob'\n"},
+      {"value_for_a_flag_said_so", {u"--help=all"_s}, "", "kelmo: '--help' takes no value\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -138,6 +145,11 @@ TEST(measure_command, errors_exit_2_with_a_message_and_nothing_on_stdout) {
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.isEmpty());
     EXPECT_TRUE(run.err.contains(row.mentions)) << run.err.toStdString();
+    // In Kelmo's one voice: "kelmo: what is wrong", without a capital or a full stop.
+    const QByteArray first = run.err.left(run.err.indexOf('\n'));
+    EXPECT_TRUE(first.startsWith("kelmo: ") && !first.endsWith('.') &&
+                !QChar::fromLatin1(first.at(7)).isUpper())
+        << run.err.toStdString();
   }
 }
 
@@ -148,11 +160,89 @@ TEST(measure_command, option_forms) {
             "65\tKelmo\n");
   // After "--" a name that starts with "-" is the file.
   EXPECT_EQ(Kelmo({u"--measure"_s, u"--"_s, u"-body.txt"_s}, {}, dir.Path()).out, "56\tKelmo\n");
-  // An argument that is not UTF-8 counts a byte each, as the window would show it.
-  const QString ownNotUtf8 =
-      QStringLiteral("exec '%1' --measure --own=\"$(printf '\\377\\376')\" </dev/null")
-          .arg(kKelmoBinary);
-  EXPECT_EQ(Kelmo({u"-c"_s, ownNotUtf8}, {}, {}, u"/bin/sh"_s).out, "53\tKelmo\n");
+}
+
+// Runs kelmo through the shell with `arguments`, whose printf escapes make the bytes that
+// QProcess, which takes text, cannot pass.
+Outcome KelmoWithBytes(const QString& arguments, const QByteArray& input = {}) {
+  return Kelmo({u"-c"_s, QStringLiteral("exec '%1' %2").arg(kKelmoBinary, arguments)}, input, {},
+               u"/bin/sh"_s);
+}
+
+// --own and --subject follow the body's rule: text that is not UTF-8 is refused in one
+// line, not measured as replacement characters.
+TEST(measure_command, fields_that_are_not_utf8_are_refused) {
+  struct Row {
+    const char* name;
+    const char* arguments;
+    const char* says;
+  };
+  const Row rows[] = {
+      {"own_after_equals", R"sh(--measure --own="$(printf 'me\377\376')")sh",
+       "kelmo: --own: not valid UTF-8: 'me\\xff\\xfe'\n"},
+      {"own_as_next_argument", R"sh(--own "$(printf '\343\201')" --measure)sh",
+       "kelmo: --own: not valid UTF-8: '\\xe3\\x81'\n"},
+      {"subject_in_shift_jis", R"sh(--measure --subject "$(printf '\202\240')")sh",
+       "kelmo: --subject: not valid UTF-8: '\\x82\\xa0'\n"},
+      {"surrogate_in_subject", R"sh(--measure --subject="$(printf '\355\240\200')")sh",
+       "kelmo: --subject: not valid UTF-8: '\\xed\\xa0\\x80'\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Outcome run = KelmoWithBytes(QString::fromUtf8(row.arguments), "abc");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    EXPECT_EQ(run.err, row.says);
+  }
+  // Valid UTF-8 of every length is measured.
+  EXPECT_EQ(
+      KelmoWithBytes(
+          QString::fromUtf8(
+              R"sh(--measure --own="$(printf 'a\302\251\344\270\200\360\237\230\200')" </dev/null)sh"))
+          .status,
+      0);
+}
+
+// Names and arguments are echoed with their control and bidirectional formatting
+// characters, and bytes that are not UTF-8, as \xHH (a backslash as \\), so that none
+// reaches the terminal as a command.
+TEST(measure_command, control_bytes_in_messages_are_escaped) {
+  struct Row {
+    const char* name;
+    const char* arguments;
+    const char* shown;
+  };
+  const Row rows[] = {
+      {"escape_in_a_file_name", R"sh(--measure "$(printf '/nonexistent/\033[2Jx')")sh",
+       "/nonexistent/\\x1b[2Jx: "},
+      {"carriage_return_in_a_file_name", R"sh(--measure "$(printf '/nonexistent/a\rb')")sh",
+       "/nonexistent/a\\x0db: "},
+      {"c1_control_in_a_file_name", R"sh(--measure "$(printf '/nonexistent/\302\233c')")sh",
+       "/nonexistent/\\xc2\\x9bc: "},
+      {"right_to_left_override_in_a_file_name",
+       R"sh(--measure "$(printf '/nonexistent/\342\200\256txt.exe')")sh",
+       "/nonexistent/\\xe2\\x80\\xaetxt.exe: "},
+      {"shift_jis_file_name", R"sh(--measure "$(printf '/nonexistent/\202\240')")sh",
+       "/nonexistent/\\x82\\xa0: "},
+      {"backslash_and_japanese_kept_readable", R"sh(--measure '/nonexistent/a\x1b本')sh",
+       "/nonexistent/a\\\\x1b本: "},
+      {"unknown_option", R"sh(--measure "$(printf -- '--\033]0;owned\007')")sh",
+       "unknown option '--\\x1b]0;owned\\x07'"},
+      {"missing_value", R"sh(--measure "$(printf -- '--own')")sh", "missing value after '--own'"},
+      {"file_for_the_window", R"sh("$(printf 'a\033b\nc')")sh", "'a\\x1bb\\x0ac': the window"},
+      {"unknown_window_option", R"sh("$(printf -- '-\177x')")sh", "unknown option '-\\x7fx'"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Outcome run = KelmoWithBytes(QString::fromUtf8(row.arguments));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.contains(row.shown)) << run.err.toStdString();
+    const QString err = QString::fromUtf8(run.err);
+    EXPECT_FALSE(std::any_of(err.begin(), err.end(), [](QChar c) {
+      return c != u'\n' && (c < u' ' || (c >= u'\x7f' && c <= u'\x9f') ||
+                            c == QChar::ReplacementCharacter || c.direction() == QChar::DirRLO);
+    })) << run.err.toStdString();
+  }
 }
 
 // The result is not reported as written when it could not be: a full device, or no
@@ -283,6 +373,9 @@ TEST(measure_command, help_and_version) {
   const Outcome help = Kelmo({u"--help"_s});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.contains("--measure")) << help.out.toStdString();
+  // Written for Kelmo, not the toolkit's generic lines.
+  EXPECT_FALSE(help.out.contains("Displays")) << help.out.toStdString();
+  EXPECT_TRUE(help.out.contains("Show the options and exit.")) << help.out.toStdString();
   // The window's form and the measuring form, each on a line of its own.
   EXPECT_TRUE(help.out.startsWith("Usage: kelmo [Qt options]\n       kelmo --measure"))
       << help.out.toStdString();

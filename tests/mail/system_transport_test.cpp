@@ -39,6 +39,16 @@ SystemMailTransport::Timeouts Short() { return {300ms, 500ms}; }
 // exit status is never mistaken for a launcher left running or a sendmail that hung.
 SystemMailTransport::Timeouts Patient() { return {5s, 10s}; }
 
+// Whether the process `pid` (decimal) has ended: gone, or killed and a zombie until whoever
+// inherited it reaps it.
+bool Ended(const QByteArray& pid) {
+  if (pid.isEmpty()) return false;
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+  if (!stat.open(QIODevice::ReadOnly)) return true;
+  const QByteArray fields = stat.readAll();
+  return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
+}
+
 // Sends and runs the event loop until the outcome arrives: nothing, or the error.
 std::optional<Error> Send(MailTransport& t, const QString& to, const QString& subject,
                           const QString& body, bool compose) {
@@ -230,33 +240,31 @@ TEST(system_transport, launcher_failing_after_it_was_taken_as_opened_is_reported
   }
 }
 
-// What a hanging sendmail started is stopped with it at the time limit.
+// What a hanging sendmail started is stopped with it at the time limit: in its process
+// group, in a session of its own, and with its parent gone.
 TEST(system_transport, hanging_sendmail_is_stopped_with_its_children) {
-  FakeMailPrograms fake;
-  fake.SetMisbehaviour("hang-with-child");
-  SystemMailTransport transport(Short());
-  // By the time the timeout is reported (a message box may then wait), sendmail is gone.
-  bool goneAtReport = false;
-  std::optional<int> number;
-  transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false}, [&](const Result<>& sent) {
-    const QByteArray pid = fake.Recorded("sendmail.pid").trimmed();
-    goneAtReport = !pid.isEmpty() && !QFile::exists(u"/proc/"_s + QString::fromLatin1(pid));
-    number = sent ? 0 : sent.error().number;
-  });
-  ASSERT_TRUE(QTest::qWaitFor([&] { return number.has_value(); }, 10000));
-  EXPECT_EQ(number, kTimedOut);
-  EXPECT_TRUE(goneAtReport);
-  const QByteArray child = fake.Recorded("child.pid").trimmed();
-  ASSERT_FALSE(child.isEmpty());
-  // Killed: gone, or a zombie until whoever inherited it reaps it.
-  EXPECT_TRUE(QTest::qWaitFor(
-      [&] {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(child)));
-        if (!stat.open(QIODevice::ReadOnly)) return true;
-        const QByteArray fields = stat.readAll();
-        return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
-      },
-      5000));
+  for (const char* misbehaviour :
+       {"hang-with-child", "hang-with-session-child", "hang-with-orphan"}) {
+    SCOPED_TRACE(misbehaviour);
+    FakeMailPrograms fake;
+    fake.SetMisbehaviour(misbehaviour);
+    SystemMailTransport transport(Short());
+    // By the time the timeout is reported (a message box may then wait), sendmail and what
+    // it started are gone.
+    bool goneAtReport = false;
+    bool childGoneAtReport = false;
+    std::optional<int> number;
+    transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false}, [&](const Result<>& sent) {
+      goneAtReport = Ended(fake.Recorded("sendmail.pid").trimmed());
+      childGoneAtReport = Ended(fake.Recorded("child.pid").trimmed());
+      number = sent ? 0 : sent.error().number;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return number.has_value(); }, 10000));
+    EXPECT_EQ(number, kTimedOut);
+    EXPECT_TRUE(goneAtReport);
+    ASSERT_FALSE(fake.Recorded("child.pid").trimmed().isEmpty());
+    EXPECT_TRUE(childGoneAtReport);
+  }
 }
 
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {

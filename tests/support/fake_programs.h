@@ -24,6 +24,12 @@ class FakeMailPrograms {
           "  background) /bin/sleep 20 & ;;\n"
           "  hang-with-child) /bin/sleep 30 & echo $! > \"$FAKE_DIR/child.pid\"\n"
           "                   exec /bin/sleep 30 ;;\n"
+          "  hang-with-session-child) /usr/bin/setsid /bin/sleep 30 &\n"
+          "                   echo $! > \"$FAKE_DIR/child.pid\"\n"
+          "                   exec /bin/sleep 30 ;;\n"
+          "  hang-with-orphan) (/usr/bin/setsid /bin/sleep 30 &\n"
+          "                    echo $! > \"$FAKE_DIR/child.pid\")\n"
+          "                   exec /bin/sleep 30 ;;\n"
           "  flood) /usr/bin/head -c 300000000 /dev/zero | /usr/bin/tr '\\0' e >&2\n"
           "         echo ' the end' >&2 ;;\n"
           "esac\n"
@@ -55,7 +61,9 @@ class FakeMailPrograms {
   void SetSleep(const QByteArray& seconds) { qputenv("FAKE_SLEEP", seconds); }
   // "no-read": exits at once without reading its input; "background": leaves a child
   // holding its output open for 20 s; "hang-with-child": starts a child that would run
-  // 30 s (its pid in child.pid) and hangs; "flood": writes 300 MB to standard error.
+  // 30 s (its pid in child.pid) and hangs; "hang-with-session-child": the same, the child
+  // in a session (and process group) of its own; "hang-with-orphan": the same again, the
+  // child's parent gone before it hangs; "flood": writes 300 MB to standard error.
   void SetMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
   void Remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
