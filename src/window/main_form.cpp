@@ -128,6 +128,12 @@ QString CrossingText(const Crossing& crossing) {
   return MainForm::tr("アドが制限内に戻りました");
 }
 
+// A write of the scratch file that failed as the window goes: what failed, and what it
+// means for the body.
+Error BodyNotKept(const Error& failed, const QString& meaning) {
+  return Error(failed.number, failed.description + QLatin1Char('\n') + meaning);
+}
+
 void SetDescription(QWidget* widget, const QString& text) {
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
@@ -196,9 +202,8 @@ bool MainForm::BodyKeptForClose() {
   const Result<> settled = m_scratchFile.Settle();
   if (settled || m_bodyEdits == m_bodyEditsUnkept) return true;
   m_bodyEditsUnkept = m_bodyEdits;
-  ShowError(Error(settled.error().number,
-                  settled.error().description + QLatin1Char('\n') +
-                      tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
+  ShowError(BodyNotKept(settled.error(),
+                        tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
   return false;
 }
 
@@ -595,9 +600,15 @@ void MainForm::ShowSpill() {
 
 void MainForm::FlushScratchFile() { m_scratchFile.Flush(); }
 
+// Qt ends the program right after this. In character mode the body is written unless the
+// file holds it already (a failed write is tried again), and a failure is said, again,
+// on standard error.
 void MainForm::FlushScratchFileWithoutDisplay() {
   m_displayGone = true;
-  m_scratchFile.Flush();
+  if (m_model.ByteMode()) return;
+  if (const Result<> settled = m_scratchFile.Settle(); !settled) {
+    ShowError(BodyNotKept(settled.error(), tr("本文は保存されていません。")));
+  }
 }
 
 // The error number, a CR, then the description; exclamation icon, OK only.

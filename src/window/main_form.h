@@ -40,8 +40,8 @@ class MainForm : public QWidget {
   QString BodyText() const;
   // Writes a pending change of the body to the scratch file now rather than shortly.
   void FlushScratchFile();
-  // The same when the display is gone: a failure is said on standard error, as no window
-  // is left to show it in.
+  // The same when the display is gone, a failed write tried again: a failure is said on
+  // standard error, as no window is left to show it in.
   void FlushScratchFileWithoutDisplay();
 
  protected:

@@ -305,6 +305,47 @@ TEST(file_handling, a_close_during_the_full_disk_message_waits_for_it) {
   EXPECT_EQ(d.Messages().size(), 1u);
 }
 
+// The display gone (Qt ends the program next) after a write failed and was reported: the
+// body is written if it can be now, and otherwise standard error says it is not kept. (A
+// folder it cannot write to, not a full disk: standard error is caught in a file here.)
+TEST(file_handling, a_lost_display_tries_the_failed_write_again) {
+  struct Row {
+    const char* name;
+    bool stillFailing;
+  };
+  for (const Row row : {Row{"still_failing", true}, Row{"writable_again", false}}) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.Click("byteMode");
+    d.Type("body", u"last words"_s);
+    QFile::remove(d.File(u"temp.tmp"_s));
+    d.Dir().SetWritable(false);
+    {
+      Unprivileged nobody;
+      d.Form().FlushScratchFile();
+    }
+    ASSERT_EQ(d.Messages().size(), 1u);
+    d.Dir().SetWritable(!row.stillFailing);
+    std::string said;
+    {
+      Unprivileged nobody;
+      ::testing::internal::CaptureStderr();
+      d.Form().FlushScratchFileWithoutDisplay();
+      said = ::testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(d.Messages().size(), 1u);  // no box without a display
+    if (row.stillFailing) {
+      EXPECT_NE(said.find(std::to_string(EACCES) + ": "), std::string::npos) << said;
+      EXPECT_NE(said.find("temp.tmp"), std::string::npos) << said;
+      EXPECT_NE(said.find("本文は保存されていません"), std::string::npos) << said;
+      EXPECT_FALSE(QFile::exists(d.File(u"temp.tmp"_s)));
+    } else {
+      EXPECT_EQ(said, "");
+      EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+    }
+  }
+}
+
 // Room on the disk again by the close: the body is written and the window closes.
 TEST(file_handling, closing_after_the_disk_has_room_again_writes_the_body) {
   FormDriver d;
