@@ -9,6 +9,7 @@
 
 #include "codec/codec.h"
 #include "error/error.h"
+#include "fileio/file_io.h"
 #include "measure/char_count.h"
 #include "support/sandbox.h"
 #include "support/text.h"
@@ -52,12 +53,16 @@ struct ScratchFileRig {
   std::u16string body;
   int reads = 0;  // how often the body was fetched: once per write
   std::vector<int> reported;
+  QString lastReport;
   ScratchFile file{dir.File(QStringLiteral("temp.tmp")),
                    [this] {
                      ++reads;
                      return body;
                    },
-                   [this](const Error& error) { reported.push_back(error.number); }};
+                   [this](const Error& error) {
+                     reported.push_back(error.number);
+                     lastReport = error.description;
+                   }};
 
   QByteArray Bytes() const {
     QFile f(dir.File(QStringLiteral("temp.tmp")));
@@ -112,6 +117,38 @@ TEST(scratch_file, failure_is_reported_once_until_a_write_succeeds) {
   ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
+}
+
+// A temp.tmp this window did not write (the user's notes; one another program rewrote)
+// keeps its bytes under a new name before it is replaced, and the report says where; the
+// window's own is replaced without a word.
+TEST(scratch_file, a_temp_tmp_this_window_did_not_write_is_kept) {
+  ScratchFileRig rig;
+  const QString scratch = rig.dir.File(QStringLiteral("temp.tmp"));
+  const auto kept = [&rig] {
+    return QDir(rig.dir.Path())
+        .entryList({QStringLiteral("temp.tmp.kelmo-kept-*")}, QDir::Files, QDir::Name);
+  };
+  testing::WriteAll(scratch, "2,600 bytes of the user's notes\n");
+  rig.body = u"a";
+  rig.file.Write();
+  EXPECT_EQ(rig.Bytes(), "\r\na\r\n");
+  ASSERT_EQ(kept().size(), 1);
+  EXPECT_EQ(testing::ReadAll(rig.dir.File(kept()[0])), "2,600 bytes of the user's notes\n");
+  EXPECT_EQ(rig.reported, std::vector<int>{static_cast<int>(FileError::kKeptAside)});
+  EXPECT_TRUE(rig.lastReport.contains(rig.dir.File(kept()[0]))) << rig.lastReport.toStdString();
+  rig.body = u"b";
+  rig.file.Write();  // its own: replaced
+  EXPECT_EQ(rig.Bytes(), "\r\nb\r\n");
+  EXPECT_EQ(kept().size(), 1);
+  EXPECT_EQ(rig.reported.size(), 1u);
+  testing::WriteAll(scratch, "another program's\n");
+  rig.file.Write();
+  EXPECT_EQ(rig.Bytes(), "\r\nb\r\n");
+  ASSERT_EQ(kept().size(), 2);
+  EXPECT_EQ(rig.reported.size(), 2u);
+  // Whatever else stands beside it is never written.
+  for (const QString& name : kept()) EXPECT_NE(testing::ReadAll(rig.dir.File(name)), "\r\nb\r\n");
 }
 
 }  // namespace
