@@ -2,17 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QTest>
+#include <cerrno>
+#include <clocale>
 #include <string>
 #include <vector>
 
 #include "codec/codec.h"
+#include "datafiles/address_file.h"
+#include "datafiles/data_folder.h"
 #include "error/error.h"
 #include "fileio/file_io.h"
 #include "measure/char_count.h"
 #include "support/sandbox.h"
 #include "support/text.h"
+
+using namespace Qt::StringLiterals;
 
 namespace kelmo {
 namespace {
@@ -149,6 +159,45 @@ TEST(scratch_file, a_temp_tmp_this_window_did_not_write_is_kept) {
   EXPECT_EQ(rig.reported.size(), 2u);
   // Whatever else stands beside it is never written.
   for (const QString& name : kept()) EXPECT_NE(testing::ReadAll(rig.dir.File(name)), "\r\nb\r\n");
+}
+
+// Started in a folder named in Shift_JIS (a disk from an older Japanese system): the
+// window's files are found by their names in it, and messages show it decoded.
+TEST(data_folder, works_in_a_folder_named_in_shift_jis) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  for (const char* locale : {"C.UTF-8", "ja_JP.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;
+    SCOPED_TRACE(locale);
+    testing::ScratchDir dir;
+    const char folder[] = "\x83\x5c\x83\x74\x83\x67";  // ソフト: a trail byte is '\\'
+    ASSERT_EQ(::mkdir(folder, 0700), 0);
+    ASSERT_EQ(::chdir(folder), 0);
+    const DataFolder files{QDir()};
+    EXPECT_TRUE(SaveAddresses(files.AddressFile(), {u"me@x.jp"_s, u"you@x.jp"_s}));
+    const Result<AddressPair> loaded = LoadAddresses(files.AddressFile());
+    ASSERT_TRUE(loaded) << loaded.error().description.toStdString();
+    EXPECT_EQ(loaded->recipient, u"you@x.jp"_s);
+    std::vector<int> reported;
+    ScratchFile scratch(
+        files.ScratchFile(), [] { return std::u16string(u"body"); },
+        [&reported](const Error& error) { reported.push_back(error.number); });
+    scratch.Write();
+    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(testing::ReadAll(u"temp.tmp"_s), "\r\nbody\r\n");
+    EXPECT_TRUE(files.AddressFile().shown.endsWith(u"/ソフト/kelmo.ini"_s))
+        << files.AddressFile().shown.toStdString();
+    ASSERT_EQ(::unlink("kelmo.ini"), 0);
+    const Result<AddressPair> missing = LoadAddresses(files.AddressFile());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().number, ENOENT);
+    EXPECT_TRUE(missing.error().description.contains(u"/ソフト/kelmo.ini "_s))
+        << missing.error().description.toStdString();
+    // Qt would decode the name to remove it: removed here as bytes.
+    ASSERT_EQ(::unlink("temp.tmp"), 0);
+    ASSERT_EQ(::chdir(".."), 0);
+    ASSERT_EQ(::rmdir(folder), 0);
+  }
+  std::setlocale(LC_ALL, previous.c_str());
 }
 
 }  // namespace
