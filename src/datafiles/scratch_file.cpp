@@ -56,7 +56,8 @@ void ScratchFile::Write() {
 
 bool ScratchFile::KeepOthersFile() {
   const std::optional<FileIdentity> there = IdentityOf(m_path);
-  if (!there || there == m_written) return true;
+  // Ours: written by this window, or left by an earlier session and not written since.
+  if (!there || there == m_written || SavedByKelmo(m_path)) return true;
   // What no save replaces (a directory, a FIFO, a read-only file) the save reports.
   if (!CheckReplaceable(m_path)) return true;
   const Result<QString> kept = KeepAside(m_path);

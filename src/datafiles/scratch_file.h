@@ -24,9 +24,10 @@ std::string ScratchFileBytes(std::u16string_view body);
 // rewrite a long body's file: a change is written within kInterval, the first change
 // starting the wait. The count never depends on the file, so a folder we cannot write to
 // costs one report until a write succeeds again, not the count or the text.
-// A temp.tmp this window did not write (the user's notes, another program's file, or one
-// left by an earlier session) is kept under a new name beside it before it is first
-// replaced, and the report says where.
+// A temp.tmp Kelmo did not write (the user's notes, another program's file, or one edited
+// since) is kept under a new name beside it before it is first replaced, and the report
+// says where. Kelmo's own is one this window wrote, or one marked by an earlier session's
+// save and not written since (where the file system keeps the mark).
 class ScratchFile {
  public:
   static constexpr std::chrono::milliseconds kInterval{300};

@@ -6,6 +6,7 @@
 
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -95,6 +96,16 @@ bool IsReadOnly(const struct stat& status, const QByteArray& name) {
   return ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
 }
 
+// Marks a file as saved by Kelmo, with the length and time it had then: a later session
+// can tell its own file from one edited since or made by someone else.
+constexpr char kSavedMark[] = "user.kelmo.saved";
+
+QByteArray SavedMarkOf(const struct stat& status) {
+  return QByteArray::number(static_cast<qlonglong>(status.st_size)) + ' ' +
+         QByteArray::number(static_cast<qlonglong>(status.st_mtim.tv_sec)) + '.' +
+         QByteArray::number(static_cast<qlonglong>(status.st_mtim.tv_nsec));
+}
+
 const QByteArray kSaveMarker = QByteArrayLiteral(".kelmo-save-");
 const QByteArray kKeptMarker = QByteArrayLiteral(".kelmo-kept-");
 constexpr int kRandomLetters = 6;  // what mkostemp puts in place of "XXXXXX"
@@ -180,6 +191,7 @@ struct ReadState {
 // truncates and writes in parts leaves it short for a moment. File times cannot tell
 // that moment: the kernel stamps them from a clock that may lag by tens of milliseconds.
 constexpr std::chrono::milliseconds kQuiet{50};
+constexpr std::chrono::milliseconds kAfterChange{10};  // before reading a changed file again
 constexpr int kReadAttempts = 8;
 
 Error NotRegularFile(const QString& path, const QString& what) {
@@ -283,8 +295,13 @@ Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes, Durability
       (durability == Durability::kSynced && ::fsync(fd) != 0)) {
     number = LastErrno();
   }
+  // Where the file system keeps extended attributes; without them a session knows only
+  // what it wrote itself.
   struct stat status {};
-  if (number == 0 && written != nullptr && ::fstat(fd, &status) != 0) number = LastErrno();
+  if (number == 0 && ::fstat(fd, &status) == 0) {
+    const QByteArray mark = SavedMarkOf(status);
+    (void)::fsetxattr(fd, kSavedMark, mark.constData(), static_cast<std::size_t>(mark.size()), 0);
+  }
   if (::close(fd) != 0 && number == 0) number = LastErrno();
   // rename() replaces the name itself: a link there is replaced, its target left alone.
   if (number == 0 && ::rename(temporary.constData(), name.constData()) != 0) number = LastErrno();
@@ -292,8 +309,17 @@ Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes, Durability
     ::unlink(temporary.constData());  // our own, made above
     return SystemError(number, QObject::tr("に保存できません"), path.shown);
   }
-  if (written != nullptr) *written = IdentityFrom(status);
+  // After the close, which on a network file system may still change the file's time.
+  if (written != nullptr && ::fstat(lock.Get(), &status) == 0) *written = IdentityFrom(status);
   return {};
+}
+
+bool SavedByKelmo(const FilePath& path) {
+  struct stat status {};
+  if (::lstat(path.native.constData(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  char mark[64] = {};
+  const ssize_t length = ::lgetxattr(path.native.constData(), kSavedMark, mark, sizeof mark - 1);
+  return length > 0 && QByteArray(mark, length) == SavedMarkOf(status);
 }
 
 int RemoveLeftoverSaves(const FilePath& path, std::chrono::seconds olderThan) {
@@ -406,7 +432,7 @@ Result<FilePrefix> ReadFilePrefix(const FilePath& path, qsizetype limit,
     const ReadState after{IdentityFrom(status), status.st_ctim};
     // Changed during the read, or a length that is not the file's: read it again.
     if (!(before == after) || (got <= limit && got != status.st_size)) {
-      std::this_thread::sleep_for(kQuiet / 5);
+      std::this_thread::sleep_for(kAfterChange);
       continue;
     }
     out.wholeFile = got <= limit;

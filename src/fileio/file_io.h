@@ -97,10 +97,15 @@ Result<> CheckReplaceable(const FilePath& path);
 // A symbolic link of that name is replaced by the file; its target is never written. The
 // file keeps the permissions and, where the system allows, the group of the one it
 // replaces. What CheckReplaceable refuses is left alone. `written`, when given, receives
-// the identity of the new file.
+// the identity of the new file. The file is marked as Kelmo's (SavedByKelmo).
 Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes,
                        Durability durability = Durability::kSynced,
                        FileIdentity* written = nullptr);
+
+// Whether the regular file at the name is as a save of Kelmo's left it: its extended
+// attribute says so and it has not been written since. False where the file system keeps
+// no extended attributes.
+bool SavedByKelmo(const FilePath& path);
 
 // The name a save of `name` writes before its rename: hidden, with a marker no user types
 // and the saver's process: ".kelmo.ini.kelmo-save-<pid>-" followed by six random letters

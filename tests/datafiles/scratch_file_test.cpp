@@ -10,6 +10,7 @@
 #include <QTest>
 #include <cerrno>
 #include <clocale>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,32 @@ TEST(scratch_file, a_temp_tmp_this_window_did_not_write_is_kept) {
   EXPECT_EQ(rig.reported.size(), 2u);
   // Whatever else stands beside it is never written.
   for (const QString& name : kept()) EXPECT_NE(testing::ReadAll(rig.dir.File(name)), "\r\nb\r\n");
+}
+
+// The next session finds the file an earlier one saved: its own, replaced without a word,
+// unless it has been written since.
+TEST(scratch_file, an_earlier_sessions_file_is_its_own_until_edited) {
+  ScratchFileRig rig;
+  const QString scratch = rig.dir.File(QStringLiteral("temp.tmp"));
+  rig.body = u"earlier session";
+  rig.file.Write();
+  if (!SavedByKelmo(scratch)) GTEST_SKIP() << "this file system keeps no extended attributes";
+  std::vector<int> reported;
+  const auto session = [&scratch, &reported] {
+    return std::make_unique<ScratchFile>(
+        scratch, [] { return std::u16string(u"next session"); },
+        [&reported](const Error& error) { reported.push_back(error.number); });
+  };
+  session()->Write();
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(testing::ReadAll(scratch), "\r\nnext session\r\n");
+  QFile edited(scratch);  // the user adds a line in place, as some editors write
+  ASSERT_TRUE(edited.open(QIODevice::Append));
+  edited.write("a note\r\n");
+  edited.close();
+  session()->Write();
+  EXPECT_EQ(reported, std::vector<int>{static_cast<int>(FileError::kKeptAside)});
+  EXPECT_EQ(QDir(rig.dir.Path()).entryList({QStringLiteral("temp.tmp.kelmo-kept-*")}).size(), 1);
 }
 
 // Started in a folder named in Shift_JIS (a disk from an older Japanese system): the
