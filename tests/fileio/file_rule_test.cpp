@@ -18,7 +18,6 @@
 #include <clocale>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -76,15 +75,13 @@ void Make(const char* name, const QByteArray& bytes, bool aged = true) {
 }
 
 // What a test holds open for the length of a row: a FIFO's writer, a lock of a save.
-std::vector<std::shared_ptr<int>> g_held;
+std::vector<int> g_held;
 
-std::shared_ptr<int> Hold(int fd) {
-  auto held = std::shared_ptr<int>(new int(fd), [](int* p) {
-    ::close(*p);
-    delete p;
-  });
-  g_held.push_back(held);
-  return held;
+void Hold(int fd) { g_held.push_back(fd); }
+
+void ReleaseHeld() {
+  for (const int fd : g_held) ::close(fd);
+  g_held.clear();
 }
 
 void RemoveAllIn(const char* folder) {
@@ -207,7 +204,7 @@ TEST(file_rule, every_operation_against_files_kelmo_did_not_make) {
     for (const Operation operation :
          {Operation::kSave, Operation::kRead, Operation::kRemoveLeftovers, Operation::kKeepAside}) {
       SCOPED_TRACE(std::string(row.name) + " × " + NameOf(operation));
-      g_held.clear();
+      ReleaseHeld();
       ScratchDir dir;
       row.arrange();
       const auto before = Snapshot();
@@ -248,11 +245,11 @@ TEST(file_rule, every_operation_against_files_kelmo_did_not_make) {
       EXPECT_EQ(after, before) << "changed though the operation was refused or had nothing to do";
       if (std::string(row.name) == "fifo_with_another_programs_data") {
         char data[8] = {};
-        EXPECT_EQ(::read(*g_held.back(), data, sizeof data), 4) << "another program's data taken";
+        EXPECT_EQ(::read(g_held.back(), data, sizeof data), 4) << "another program's data taken";
       }
     }
   }
-  g_held.clear();
+  ReleaseHeld();
 }
 
 // What a killed save left goes; what a live save may still own stays.
@@ -400,7 +397,7 @@ TEST(file_rule, a_writer_racing_the_reads) {
       std::this_thread::sleep_for(std::chrono::milliseconds(random() % 80));
     }
   });
-  int whole_reads = 0;
+  int wholeReads = 0;
   int reported = 0;
   int cut = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -409,15 +406,15 @@ TEST(file_rule, a_writer_racing_the_reads) {
     if (!read) {
       ++reported;
     } else if (read->bytes == whole) {
-      ++whole_reads;
+      ++wholeReads;
     } else {
       if (cut++ == 0) ADD_FAILURE() << "a part read as the file: " << read->bytes.toStdString();
     }
   }
   stop = true;
   writer.join();
-  EXPECT_EQ(cut, 0) << whole_reads << " whole, " << reported << " reported";
-  EXPECT_GT(whole_reads, 0);
+  EXPECT_EQ(cut, 0) << wholeReads << " whole, " << reported << " reported";
+  EXPECT_GT(wholeReads, 0);
 }
 
 }  // namespace
