@@ -1,6 +1,7 @@
 #include "datafiles/scratch_file.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <utility>
 
 #include "codec/codec.h"
@@ -70,7 +71,7 @@ bool ScratchFile::KeepOthersFile() {
     return false;
   }
   Report(Error(FileError::kKeptAside,
-               QObject::tr("%1 はこのウィンドウが書いたファイルではないため、上書きする前に "
+               QObject::tr("%1 は Kelmo が書いたままのファイルではないため、上書きする前に "
                            "%2 として残しました。")
                    .arg(m_path.shown, *kept)));
   return true;
