@@ -9,11 +9,11 @@
 //   Kelmo's without the user being told.
 //
 // How each operation keeps it:
-// - SaveFileBytes writes a new file under a name no user types (KelmoSaveName) and renames
-//   it over the target. It refuses a target that is a directory, FIFO or device (or a link
-//   to one) and a read-only file, whoever runs it. The address file is replaced only on the
-//   user's own command to save it; the scratch file's caller keeps a file it did not write
-//   aside first (KeepAside).
+// - SaveFileBytes writes a new file under a name no user types (KelmoSaveName), marks it
+//   as Kelmo's (SavedByKelmo) and renames it over the target. It refuses a target that is
+//   a directory, FIFO or device (or a link to one) and a read-only file, whoever runs it.
+//   The address file is replaced only on the user's own command to save it; the scratch
+//   file's caller first keeps aside (KeepAside) a file that is not as Kelmo left it.
 // - RemoveLeftoverSaves removes only files of that save name, owned by this user, whose
 //   save has ended (its lock is free) and whose saver is gone or long done.
 // - ReadFilePrefix reads only a regular file, and reports one that changes under the read
