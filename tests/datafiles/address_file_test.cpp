@@ -130,6 +130,8 @@ TEST(address_file, save_refuses_what_cp932_cannot_hold) {
       {"invisible_ones", u"\uFEFFme\u200B@x.jp"_s, u"\u00A0\u202Eyou@x.jp\u2066"_s,
        u"U+FEFF U+200B U+00A0 U+202E U+2066"_s},
       {"combining_mark_alone", u"e\u0301@x.jp"_s, u"you@x.jp"_s, u"U+0301"_s},
+      // Half-width katakana whose bytes are also UTF-8 ("ý@x.jp") would be refused on load.
+      {"katakana_that_reads_as_utf8", u"me@x.jp"_s, u"ﾃｽ@x.jp"_s, u"2 行目"_s},
   };
   for (const std::optional<QByteArray>& before :
        {std::optional<QByteArray>(), std::optional<QByteArray>("old@a.jp\r\nold@b.jp\r\n")}) {
