@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "fileio/file_io.h"
+#include "support/dir_snapshot.h"
 #include "support/sandbox.h"
 
 using namespace Qt::StringLiterals;
@@ -36,31 +37,7 @@ using testing::WriteAll;
 
 constexpr int kNotRegular = static_cast<int>(FileError::kNotRegularFile);
 
-// Everything in the working directory: each entry's kind, identity, times and bytes.
-std::map<std::string, std::string> Snapshot() {
-  std::map<std::string, std::string> entries;
-  DIR* dir = ::opendir(".");
-  if (dir == nullptr) return entries;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat status {};
-    if (::lstat(name.c_str(), &status) != 0) continue;
-    std::string state = std::to_string(status.st_mode) + " " + std::to_string(status.st_ino) + " " +
-                        std::to_string(status.st_size) + " " +
-                        std::to_string(status.st_mtim.tv_sec) + "." +
-                        std::to_string(status.st_mtim.tv_nsec);
-    if (S_ISREG(status.st_mode)) state += " " + ReadAll(QString::fromStdString(name)).toStdString();
-    if (S_ISLNK(status.st_mode)) {
-      char target[256] = {};
-      const ssize_t length = ::readlink(name.c_str(), target, sizeof target);
-      state += " -> " + std::string(target, static_cast<std::size_t>(std::max<ssize_t>(0, length)));
-    }
-    entries[name] = state;
-  }
-  ::closedir(dir);
-  return entries;
-}
+std::map<std::string, std::string> Snapshot() { return testing::DirSnapshot(); }
 
 void Age(const char* name) {
   QFile file(QString::fromLatin1(name));
