@@ -356,27 +356,32 @@ TEST(file_rule, a_file_rewritten_during_the_read) {
 }
 
 // A sync tool rewriting the file in place, in two parts, while it is loaded again and
-// again: a read gives the whole file or a report, never the first part.
+// again: a read gives the whole file or a report, never the first part. (A writer stalled
+// between its parts for longer than the reads' quiet time cannot be told from one that
+// is done; should the busy machine stall it so, the run proves nothing and says so.)
 TEST(file_rule, a_writer_racing_the_reads) {
   ScratchDir dir;
   const QByteArray whole = "me@example.jp\r\nsomeone.with.a.long.address@example.jp\r\n";
   Make("kelmo.ini", whole, false);
   std::atomic<bool> stop = false;
+  std::atomic<bool> stalled = false;
   std::thread writer([&] {
     std::minstd_rand random(5);
     while (!stop) {
+      const auto start = std::chrono::steady_clock::now();
       const int fd = ::open("kelmo.ini", O_WRONLY | O_TRUNC);
       if (fd < 0) return;
       (void)!::write(fd, whole.constData(), 20);
       std::this_thread::sleep_for(std::chrono::microseconds(300));
       (void)!::write(fd, whole.constData() + 20, static_cast<std::size_t>(whole.size() - 20));
+      if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(40)) stalled = true;
       ::close(fd);
       std::this_thread::sleep_for(std::chrono::milliseconds(random() % 80));
     }
   });
   int wholeReads = 0;
   int reported = 0;
-  int cut = 0;
+  std::vector<QByteArray> cut;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (std::chrono::steady_clock::now() < end) {
     const Result<FilePrefix> read = ReadFilePrefix(u"kelmo.ini"_s, 200);
@@ -385,12 +390,14 @@ TEST(file_rule, a_writer_racing_the_reads) {
     } else if (read->bytes == whole) {
       ++wholeReads;
     } else {
-      if (cut++ == 0) ADD_FAILURE() << "a part read as the file: " << read->bytes.toStdString();
+      cut.push_back(read->bytes);
     }
   }
   stop = true;
   writer.join();
-  EXPECT_EQ(cut, 0) << wholeReads << " whole, " << reported << " reported";
+  if (!cut.empty() && stalled) GTEST_SKIP() << "the writer stalled between its two parts";
+  EXPECT_TRUE(cut.empty()) << cut.size() << " cut, e.g. \"" << cut.front().toStdString() << "\"; "
+                           << wholeReads << " whole, " << reported << " reported";
   EXPECT_GT(wholeReads, 0);
 }
 
