@@ -8,11 +8,13 @@
 
 namespace {
 
-void Check(const kelmo::Expected<kelmo::AddressLines, kelmo::AddressFileError>& parsed) {
+// A field never gets a line break, more than a line holds, or a character the file does
+// not hold (what code page 932 does not define).
+void Check(const kelmo::Expected<kelmo::AddressLines, kelmo::AddressFileFault>& parsed) {
   if (!parsed) return;
   for (const std::u16string* line : {&parsed->own, &parsed->recipient}) {
     if (line->size() > kelmo::kMaxAddressLineBytes) std::abort();
-    if (line->find_first_of(u"\r\n") != std::u16string::npos) std::abort();
+    if (line->find_first_of(u"\r\n\uFFFD") != std::u16string::npos) std::abort();
   }
 }
 

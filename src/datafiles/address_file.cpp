@@ -12,15 +12,36 @@ namespace kelmo {
 namespace {
 
 constexpr unsigned char kDelete = 0x7F;
-constexpr char16_t kLastC1Control = 0x9F;
 
-// Control characters other than TAB mean the file is not text (a binary file, say). The
-// same characters in an address are not saved: the file would not load.
+// Control characters other than TAB mean the file is not text (a binary file, say).
 constexpr bool IsNotText(char32_t c) { return (c < 0x20 && c != U'\t') || c == kDelete; }
+
+// None is saved in an address: a line break would end the line, the others would load as
+// a file that is not text, or hide in the field.
+constexpr bool IsControl(char32_t c) { return c < 0x20 || c == kDelete; }
 
 bool IsText(std::string_view line) {
   return std::ranges::none_of(line,
                               [](char c) { return IsNotText(static_cast<unsigned char>(c)); });
+}
+
+// Well-formed UTF-8 with at least one character outside ASCII.
+bool IsUtf8BeyondAscii(std::string_view line) {
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+  const auto* end = p + line.size();
+  bool beyond = false;
+  while (p < end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    char32_t c = 0;
+    const int length = DecodeUtf8Sequence(p, end, c);
+    if (length <= 0) return false;
+    beyond = true;
+    p += length;
+  }
+  return beyond;
 }
 
 // Splits off one line; returns false when no line ends within `rest`.
@@ -34,14 +55,29 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
   return true;
 }
 
-// One character as the message names it: itself, or its code point when it shows nothing.
+// One character as the message names it: itself, or its code point when it shows nothing
+// by itself (controls, formatting and bidirectional marks, spaces other than the space,
+// marks that join the character before them, unassigned and private ones), so that it
+// neither hides nor rearranges the rest of the message.
 QString Shown(std::u16string_view character) {
-  const char16_t unit = character.front();
-  if (character.size() == 1 && (unit < u' ' || (unit >= kDelete && unit <= kLastC1Control) ||
-                                unit == u'\u2028' || unit == u'\u2029')) {
-    return QStringLiteral("U+%1").arg(static_cast<int>(unit), 4, 16, QLatin1Char('0')).toUpper();
+  const char32_t c = character.size() == 2 ? QChar::surrogateToUcs4(character[0], character[1])
+                                           : static_cast<char32_t>(character.front());
+  switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+      return QStringLiteral("U+%1").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
+    default:
+      return ToQString(character);
   }
-  return ToQString(character);
 }
 
 }  // namespace
@@ -51,14 +87,14 @@ std::u16string NotKeptInAddressFile(std::u16string_view text) {
   // Line breaks would end the line early; other control characters make the file one
   // the loader takes for binary. Both come back through code page 932 unchanged.
   for (const char16_t unit : text) {
-    if (IsNotText(unit) && found.find(unit) == std::u16string::npos) {
+    if (IsControl(unit) && found.find(unit) == std::u16string::npos) {
       found += unit;
     }
   }
   return found;
 }
 
-Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes, bool wholeFile) {
+Expected<AddressLines, AddressFileFault> ParseAddressFile(std::string_view bytes, bool wholeFile) {
   std::string_view rest = bytes;
   std::string_view lines[2];
   for (int i = 0; i < 2; ++i) {
@@ -68,15 +104,33 @@ Expected<AddressLines, AddressFileError> ParseAddressFile(std::string_view bytes
         lines[i] = rest;
         rest = {};
       } else {
-        if (!IsText(rest.substr(0, kMaxAddressLineBytes + 1))) return AddressFileError::kNotText;
-        if (rest.size() > kMaxAddressLineBytes) return AddressFileError::kLineTooLong;
-        return AddressFileError::kTooFewLines;
+        if (!IsText(rest.substr(0, kMaxAddressLineBytes + 1))) {
+          return AddressFileFault{AddressFileError::kNotText};
+        }
+        if (rest.size() > kMaxAddressLineBytes) {
+          return AddressFileFault{AddressFileError::kLineTooLong};
+        }
+        return AddressFileFault{AddressFileError::kTooFewLines};
       }
     }
-    if (!IsText(lines[i])) return AddressFileError::kNotText;
-    if (lines[i].size() > kMaxAddressLineBytes) return AddressFileError::kLineTooLong;
+    if (!IsText(lines[i])) return AddressFileFault{AddressFileError::kNotText};
+    if (lines[i].size() > kMaxAddressLineBytes) {
+      return AddressFileFault{AddressFileError::kLineTooLong};
+    }
   }
-  return AddressLines{DecodeCp932(lines[0]), DecodeCp932(lines[1])};
+  AddressLines out;
+  std::u16string* fields[2] = {&out.own, &out.recipient};
+  for (int i = 0; i < 2; ++i) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    const bool utf8 =
+        (i == 0 && lines[i].starts_with(kByteOrderMark)) || IsUtf8BeyondAscii(lines[i]);
+    *fields[i] = DecodeCp932(lines[i]);
+    // What code page 932 does not define would be a character the file does not hold.
+    if (utf8 || fields[i]->find(kDecodeSubstitute) != std::u16string::npos) {
+      return AddressFileFault{AddressFileError::kNotShiftJis, i + 1, utf8};
+    }
+  }
+  return out;
 }
 
 std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipient) {
@@ -87,7 +141,7 @@ std::string AddressFileBytes(std::u16string_view own, std::u16string_view recipi
   return bytes;
 }
 
-Result<> SaveAddresses(const QString& path, const AddressPair& addresses) {
+Result<> SaveAddresses(const FilePath& path, const AddressPair& addresses) {
   // What "メアド読込" would bring back as another address is not written.
   const std::u16string lost = NotKeptInAddressFile(View(addresses.own + addresses.recipient));
   if (!lost.empty()) {
@@ -101,20 +155,29 @@ Result<> SaveAddresses(const QString& path, const AddressPair& addresses) {
     return Error(AddressFileError::kNotStorable,
                  QObject::tr("%1 に保存できません: アドに Shift_JIS でそのまま書けない文字が"
                              "あります: %2 (保存しませんでした)")
-                     .arg(path, shown));
+                     .arg(path.shown, shown));
   }
   const std::string bytes = AddressFileBytes(View(addresses.own), View(addresses.recipient));
-  if (!ParseAddressFile(bytes, true)) {  // only a line too long to load is left
+  const auto parsed = ParseAddressFile(bytes, true);
+  if (!parsed && parsed.error().error == AddressFileError::kNotShiftJis) {
+    // Half-width katakana whose bytes happen to be UTF-8: the load would refuse the line.
+    return Error(AddressFileError::kNotStorable,
+                 QObject::tr("%1 に保存できません: %2 行目が UTF-8 のバイト列と同じになり、"
+                             "読み込めなくなります (保存しませんでした)")
+                     .arg(path.shown)
+                     .arg(parsed.error().line));
+  }
+  if (!parsed) {  // only a line too long to load is left
     return Error(AddressFileError::kLineTooLong,
                  QObject::tr("%1 に保存できません: アドが長すぎます (%2 バイトまで)。"
                              "(保存しませんでした)")
-                     .arg(path)
+                     .arg(path.shown)
                      .arg(kMaxAddressLineBytes));
   }
   return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-Result<AddressPair> LoadAddresses(const QString& path) {
+Result<AddressPair> LoadAddresses(const FilePath& path) {
   // Two lines of the longest length with their breaks: nothing past that is read.
   constexpr qsizetype kLimit = 2 * (kMaxAddressLineBytes + 2);
   const Result<FilePrefix> prefix = ReadFilePrefix(path, kLimit);
@@ -123,22 +186,32 @@ Result<AddressPair> LoadAddresses(const QString& path) {
       std::string_view(prefix->bytes.constData(), static_cast<std::size_t>(prefix->bytes.size())),
       prefix->wholeFile);
   if (parsed) return AddressPair{ToQString(parsed->own), ToQString(parsed->recipient)};
-  switch (parsed.error()) {
+  switch (parsed.error().error) {
     case AddressFileError::kTooFewLines:
-      return Error(parsed.error(),
+      return Error(AddressFileError::kTooFewLines,
                    QObject::tr("%1 を読み込めません: 自分のアドと相手のアドの 2 行がありません。")
-                       .arg(path));
+                       .arg(path.shown));
     case AddressFileError::kLineTooLong:
-      return Error(parsed.error(),
+      return Error(AddressFileError::kLineTooLong,
                    QObject::tr("%1 を読み込めません: 行が長すぎます (%2 バイトまで)。")
-                       .arg(path)
+                       .arg(path.shown)
                        .arg(kMaxAddressLineBytes));
+    case AddressFileError::kNotShiftJis:
+      return Error(AddressFileError::kNotShiftJis,
+                   (parsed.error().utf8
+                        ? QObject::tr("%1 を読み込めません: %2 行目が UTF-8 です。"
+                                      "Shift_JIS で保存し直してください。")
+                        : QObject::tr("%1 を読み込めません: %2 行目に Shift_JIS (コードページ "
+                                      "932) にないバイトがあります。"))
+                       .arg(path.shown)
+                       .arg(parsed.error().line));
     case AddressFileError::kNotText:
     case AddressFileError::kNotStorable:
       break;
   }
-  return Error(AddressFileError::kNotText,
-               QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path));
+  return Error(
+      AddressFileError::kNotText,
+      QObject::tr("%1 を読み込めません: テキストファイルではありません。").arg(path.shown));
 }
 
 }  // namespace kelmo

@@ -4,22 +4,19 @@
 
 #include "datafiles/address_file.h"
 #include "datafiles/scratch_file.h"
-#include "fileio/file_io.h"
 
 namespace kelmo {
 
-QString DataFolder::AddressFile() const { return File(kAddressFileName); }
+FilePath DataFolder::AddressFile() const { return FilePath::InFolder(m_folder, kAddressFileName); }
 
-QString DataFolder::ScratchFile() const { return File(kScratchFileName); }
+FilePath DataFolder::ScratchFile() const { return FilePath::InFolder(m_folder, kScratchFileName); }
 
 void DataFolder::RemoveLeftoverSaves() const {
-  constexpr std::chrono::seconds kSaveInProgress{60};  // younger ones may be another window's
+  // A save whose lock is free and whose window is gone, or which has been stalled that
+  // long, is over.
+  constexpr std::chrono::seconds kSaveInProgress{60};
   kelmo::RemoveLeftoverSaves(AddressFile(), kSaveInProgress);
   kelmo::RemoveLeftoverSaves(ScratchFile(), kSaveInProgress);
-}
-
-QString DataFolder::File(const QString& name) const {
-  return QDir::cleanPath(m_folder.absoluteFilePath(name));
 }
 
 }  // namespace kelmo

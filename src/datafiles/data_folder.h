@@ -4,22 +4,24 @@
 #include <QDir>
 #include <QString>
 
+#include "fileio/file_io.h"
+
 namespace kelmo {
 
 class DataFolder {
  public:
   explicit DataFolder(const QDir& folder) : m_folder(folder) {}
 
-  // Full paths, so that messages name the folder too.
-  QString AddressFile() const;
-  QString ScratchFile() const;
+  // The files as the system is given them (relative to the working directory when the
+  // folder is, so that a folder name that is not UTF-8 works), and as messages show them:
+  // with the folder.
+  FilePath AddressFile() const;
+  FilePath ScratchFile() const;
   // Removes what saves of the two files killed before their rename left behind, except
   // what may be another window's save in progress.
   void RemoveLeftoverSaves() const;
 
  private:
-  QString File(const QString& name) const;
-
   QDir m_folder;
 };
 

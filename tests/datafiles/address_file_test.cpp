@@ -31,6 +31,8 @@ struct ParseCase {
 constexpr int kTooFewLines = static_cast<int>(AddressFileError::kTooFewLines);
 constexpr int kLineTooLong = static_cast<int>(AddressFileError::kLineTooLong);
 constexpr int kNotText = static_cast<int>(AddressFileError::kNotText);
+constexpr int kNotShiftJis = static_cast<int>(AddressFileError::kNotShiftJis);
+constexpr int kNotRegularFile = static_cast<int>(FileError::kNotRegularFile);
 const std::string kLongest(kMaxAddressLineBytes, 'x');
 const std::u16string kLongest16(kMaxAddressLineBytes, u'x');
 
@@ -59,11 +61,22 @@ TEST(parse_address_file, reads_two_lines) {
        u""},
       {"second_line_cut_off", "a\r\n" + kLongest + "x", false, kLineTooLong, u"", u""},
       {"nul_in_line", std::string("a\0b\r\nc\r\n", 7), true, kNotText, u"", u""},
-      {"escape_in_second_line", "a\r\n\x1b[31m\r\n", true, kNotText, u"", u""}};
+      {"escape_in_second_line", "a\r\n\x1b[31m\r\n", true, kNotText, u"", u""},
+      // Not code page 932: nothing the file does not hold reaches a field.
+      {"utf8_with_byte_order_mark", "\xEF\xBB\xBFme@x.jp\r\nyou@x.jp\r\n", true, kNotShiftJis, u"",
+       u""},
+      {"utf8_without_byte_order_mark", "\xE8\x87\xAA\xE5\x88\x86@x.jp\r\nyou@x.jp\r\n", true,
+       kNotShiftJis, u"", u""},
+      {"utf8_that_is_also_valid_cp932", "me@x.jp\r\n\xE3\x81\x82\xE3\x81\x84@x.jp\r\n", true,
+       kNotShiftJis, u"", u""},
+      {"byte_cp932_does_not_define", "me\x80@x.jp\r\nyou@x.jp\r\n", true, kNotShiftJis, u"", u""},
+      {"undefined_double_byte", "me@x.jp\r\n\x86\x40@x.jp\r\n", true, kNotShiftJis, u"", u""},
+      {"lead_byte_cut_off_by_the_line_end", "me\x82\r\nyou@x.jp\r\n", true, kNotShiftJis, u"",
+       u""}};
   for (const ParseCase& c : rows) {
     SCOPED_TRACE(c.name);
     const auto parsed = ParseAddressFile(c.bytes, c.wholeFile);
-    EXPECT_EQ(parsed ? 0 : static_cast<int>(parsed.error()), c.error);
+    EXPECT_EQ(parsed ? 0 : static_cast<int>(parsed.error().error), c.error);
     if (parsed) {
       EXPECT_EQ(parsed->own, c.own);
       EXPECT_EQ(parsed->recipient, c.recipient);
@@ -111,6 +124,14 @@ TEST(address_file, save_refuses_what_cp932_cannot_hold) {
       {"second_line_inside", u"me@x\r\nevil@x"_s, u"you@x.jp"_s, u"U+000D U+000A"_s},
       {"escape", u"me@x.jp"_s, u"\x1b[31m@x.jp"_s, u"U+001B"_s},
       {"next_line_and_separator", u"a\u0085b\u2028@x.jp"_s, u"you@x.jp"_s, u"U+0085 U+2028"_s},
+      // One rule for every control character, TAB included.
+      {"tab", u"me\t@x.jp"_s, u"you@x.jp"_s, u"U+0009"_s},
+      // What shows nothing, or turns the rest of the message around, is named by number.
+      {"invisible_ones", u"\uFEFFme\u200B@x.jp"_s, u"\u00A0\u202Eyou@x.jp\u2066"_s,
+       u"U+FEFF U+200B U+00A0 U+202E U+2066"_s},
+      {"combining_mark_alone", u"e\u0301@x.jp"_s, u"you@x.jp"_s, u"U+0301"_s},
+      // Half-width katakana whose bytes are also UTF-8 ("ý@x.jp") would be refused on load.
+      {"katakana_that_reads_as_utf8", u"me@x.jp"_s, u"ﾃｽ@x.jp"_s, u"2 行目"_s},
   };
   for (const std::optional<QByteArray>& before :
        {std::optional<QByteArray>(), std::optional<QByteArray>("old@a.jp\r\nold@b.jp\r\n")}) {
@@ -124,6 +145,9 @@ TEST(address_file, save_refuses_what_cp932_cannot_hold) {
       EXPECT_TRUE(saved.error().description.contains(u"kelmo.ini"_s));
       EXPECT_TRUE(saved.error().description.contains(row.shows))
           << saved.error().description.toStdString();
+      for (const QChar c : saved.error().description) {
+        EXPECT_NE(c.category(), QChar::Other_Format) << "an invisible character shown as itself";
+      }
       EXPECT_EQ(ReadAll(u"kelmo.ini"_s), before.value_or("<missing>"));
     }
   }
@@ -150,6 +174,43 @@ TEST(address_file, what_is_saved_loads_back_exactly) {
   EXPECT_GT(saved, 10);  // the rule lets ordinary addresses through
 }
 
+// The message names the line, and says when it is UTF-8, so that the user knows what
+// to convert; files written on Windows, code page 932 with CR LF, load as they are.
+TEST(address_file, load_refuses_what_is_not_shift_jis_naming_the_line) {
+  struct Row {
+    const char* name;
+    QByteArray file;
+    int number;
+    QString says;
+  };
+  const Row rows[] = {
+      {"utf8_with_byte_order_mark", "\xEF\xBB\xBFme@x.jp\r\nyou@x.jp\r\n", kNotShiftJis,
+       u"1 行目が UTF-8"_s},
+      {"utf8_second_line", "me@x.jp\n\xE7\x9B\xB8\xE6\x89\x8B@x.jp\n", kNotShiftJis,
+       u"2 行目が UTF-8"_s},
+      {"bytes_cp932_does_not_define", "\xFD@x.jp\r\nyou@x.jp\r\n", kNotShiftJis,
+       u"1 行目に Shift_JIS"_s},
+      {"windows_cp932_crlf", "\x8e\xa9\x95\xaa\xb1@x.jp\r\n\x91\x8a\x8e\xe8@x.jp\r\n", 0, u""_s},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    WriteAll(u"kelmo.ini"_s, row.file);
+    const Result<AddressPair> loaded = LoadAddresses(u"kelmo.ini"_s);
+    if (row.number == 0) {
+      ASSERT_TRUE(loaded) << loaded.error().description.toStdString();
+      EXPECT_EQ(loaded->own, u"自分ｱ@x.jp"_s);
+      EXPECT_EQ(loaded->recipient, u"相手@x.jp"_s);
+      continue;
+    }
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().number, row.number);
+    EXPECT_TRUE(loaded.error().description.contains(row.says))
+        << loaded.error().description.toStdString();
+    EXPECT_TRUE(loaded.error().description.startsWith(u"kelmo.ini "_s));
+  }
+}
+
 TEST(address_file, an_address_too_long_to_load_is_not_saved) {
   ScratchDir dir;
   const Result<> saved =
@@ -169,7 +230,7 @@ TEST(address_file, load_reports_what_the_system_says) {
   ScratchDir dir;
   EXPECT_EQ(LoadError(u"kelmo.ini"_s), ENOENT);
   QDir().mkdir(u"kelmo.ini"_s);
-  EXPECT_EQ(LoadError(u"kelmo.ini"_s), EISDIR);
+  EXPECT_EQ(LoadError(u"kelmo.ini"_s), kNotRegularFile);
   const Result<AddressPair> loaded = LoadAddresses(u"kelmo.ini"_s);
   EXPECT_TRUE(loaded.error().description.contains(u"kelmo.ini"_s));
 }
@@ -178,14 +239,14 @@ TEST(address_file, huge_or_endless_files_are_read_only_as_far_as_needed) {
   ScratchDir dir;
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(QFile::link(u"/dev/zero"_s, u"zero.ini"_s));
-  EXPECT_EQ(LoadError(u"zero.ini"_s), kNotText);
+  EXPECT_EQ(LoadError(u"zero.ini"_s), kNotRegularFile);
   ASSERT_TRUE(QFile::link(u"/bin/sh"_s, u"program.ini"_s));
   EXPECT_EQ(LoadError(u"program.ini"_s), kNotText);
   WriteAll(u"big.ini"_s, QByteArray(32 << 20, 'a'));
   EXPECT_EQ(LoadError(u"big.ini"_s), kLineTooLong);
-  // A FIFO with no writer would block an ordinary open.
+  // A FIFO with no writer would block an ordinary open; it is refused before that.
   ASSERT_EQ(::mkfifo("fifo.ini", 0600), 0);
-  EXPECT_EQ(LoadError(u"fifo.ini"_s), kTooFewLines);
+  EXPECT_EQ(LoadError(u"fifo.ini"_s), kNotRegularFile);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 

@@ -2,16 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QTest>
+#include <cerrno>
+#include <clocale>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/codec.h"
+#include "datafiles/address_file.h"
+#include "datafiles/data_folder.h"
 #include "error/error.h"
+#include "fileio/file_io.h"
 #include "measure/char_count.h"
 #include "support/sandbox.h"
 #include "support/text.h"
+
+using namespace Qt::StringLiterals;
 
 namespace kelmo {
 namespace {
@@ -52,12 +64,16 @@ struct ScratchFileRig {
   std::u16string body;
   int reads = 0;  // how often the body was fetched: once per write
   std::vector<int> reported;
+  QString lastReport;
   ScratchFile file{dir.File(QStringLiteral("temp.tmp")),
                    [this] {
                      ++reads;
                      return body;
                    },
-                   [this](const Error& error) { reported.push_back(error.number); }};
+                   [this](const Error& error) {
+                     reported.push_back(error.number);
+                     lastReport = error.description;
+                   }};
 
   QByteArray Bytes() const {
     QFile f(dir.File(QStringLiteral("temp.tmp")));
@@ -112,6 +128,103 @@ TEST(scratch_file, failure_is_reported_once_until_a_write_succeeds) {
   ASSERT_TRUE(QDir(rig.dir.Path()).mkdir(QStringLiteral("temp.tmp")));
   rig.file.Write();
   EXPECT_EQ(rig.reported.size(), 2u);
+}
+
+// A temp.tmp this window did not write (the user's notes; one another program rewrote)
+// keeps its bytes under a new name before it is replaced, and the report says where; the
+// window's own is replaced without a word.
+TEST(scratch_file, a_temp_tmp_this_window_did_not_write_is_kept) {
+  ScratchFileRig rig;
+  const QString scratch = rig.dir.File(QStringLiteral("temp.tmp"));
+  const auto kept = [&rig] {
+    return QDir(rig.dir.Path())
+        .entryList({QStringLiteral("temp.tmp.kelmo-kept-*")}, QDir::Files, QDir::Name);
+  };
+  testing::WriteAll(scratch, "2,600 bytes of the user's notes\n");
+  rig.body = u"a";
+  rig.file.Write();
+  EXPECT_EQ(rig.Bytes(), "\r\na\r\n");
+  ASSERT_EQ(kept().size(), 1);
+  EXPECT_EQ(testing::ReadAll(rig.dir.File(kept()[0])), "2,600 bytes of the user's notes\n");
+  EXPECT_EQ(rig.reported, std::vector<int>{static_cast<int>(FileError::kKeptAside)});
+  EXPECT_TRUE(rig.lastReport.contains(rig.dir.File(kept()[0]))) << rig.lastReport.toStdString();
+  rig.body = u"b";
+  rig.file.Write();  // its own: replaced
+  EXPECT_EQ(rig.Bytes(), "\r\nb\r\n");
+  EXPECT_EQ(kept().size(), 1);
+  EXPECT_EQ(rig.reported.size(), 1u);
+  testing::WriteAll(scratch, "another program's\n");
+  rig.file.Write();
+  EXPECT_EQ(rig.Bytes(), "\r\nb\r\n");
+  ASSERT_EQ(kept().size(), 2);
+  EXPECT_EQ(rig.reported.size(), 2u);
+  // Whatever else stands beside it is never written.
+  for (const QString& name : kept()) EXPECT_NE(testing::ReadAll(rig.dir.File(name)), "\r\nb\r\n");
+}
+
+// The next session finds the file an earlier one saved: its own, replaced without a word,
+// unless it has been written since.
+TEST(scratch_file, an_earlier_sessions_file_is_its_own_until_edited) {
+  ScratchFileRig rig;
+  const QString scratch = rig.dir.File(QStringLiteral("temp.tmp"));
+  rig.body = u"earlier session";
+  rig.file.Write();
+  if (!SavedByKelmo(scratch)) GTEST_SKIP() << "this file system keeps no extended attributes";
+  std::vector<int> reported;
+  const auto session = [&scratch, &reported] {
+    return std::make_unique<ScratchFile>(
+        scratch, [] { return std::u16string(u"next session"); },
+        [&reported](const Error& error) { reported.push_back(error.number); });
+  };
+  session()->Write();
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(testing::ReadAll(scratch), "\r\nnext session\r\n");
+  QFile edited(scratch);  // the user adds a line in place, as some editors write
+  ASSERT_TRUE(edited.open(QIODevice::Append));
+  edited.write("a note\r\n");
+  edited.close();
+  session()->Write();
+  EXPECT_EQ(reported, std::vector<int>{static_cast<int>(FileError::kKeptAside)});
+  EXPECT_EQ(QDir(rig.dir.Path()).entryList({QStringLiteral("temp.tmp.kelmo-kept-*")}).size(), 1);
+}
+
+// Started in a folder named in Shift_JIS (a disk from an older Japanese system): the
+// window's files are found by their names in it, and messages show it decoded.
+TEST(data_folder, works_in_a_folder_named_in_shift_jis) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  for (const char* locale : {"C.UTF-8", "ja_JP.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;
+    SCOPED_TRACE(locale);
+    testing::ScratchDir dir;
+    const char folder[] = "\x83\x5c\x83\x74\x83\x67";  // ソフト: a trail byte is '\\'
+    ASSERT_EQ(::mkdir(folder, 0700), 0);
+    ASSERT_EQ(::chdir(folder), 0);
+    const DataFolder files{QDir()};
+    EXPECT_TRUE(SaveAddresses(files.AddressFile(), {u"me@x.jp"_s, u"you@x.jp"_s}));
+    const Result<AddressPair> loaded = LoadAddresses(files.AddressFile());
+    ASSERT_TRUE(loaded) << loaded.error().description.toStdString();
+    EXPECT_EQ(loaded->recipient, u"you@x.jp"_s);
+    std::vector<int> reported;
+    ScratchFile scratch(
+        files.ScratchFile(), [] { return std::u16string(u"body"); },
+        [&reported](const Error& error) { reported.push_back(error.number); });
+    scratch.Write();
+    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(testing::ReadAll(u"temp.tmp"_s), "\r\nbody\r\n");
+    EXPECT_TRUE(files.AddressFile().shown.endsWith(u"/ソフト/kelmo.ini"_s))
+        << files.AddressFile().shown.toStdString();
+    ASSERT_EQ(::unlink("kelmo.ini"), 0);
+    const Result<AddressPair> missing = LoadAddresses(files.AddressFile());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().number, ENOENT);
+    EXPECT_TRUE(missing.error().description.contains(u"/ソフト/kelmo.ini "_s))
+        << missing.error().description.toStdString();
+    // Qt would decode the name to remove it: removed here as bytes.
+    ASSERT_EQ(::unlink("temp.tmp"), 0);
+    ASSERT_EQ(::chdir(".."), 0);
+    ASSERT_EQ(::rmdir(folder), 0);
+  }
+  std::setlocale(LC_ALL, previous.c_str());
 }
 
 }  // namespace

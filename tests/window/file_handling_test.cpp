@@ -1,6 +1,7 @@
 // The window's files: saving and loading addresses, and the character-mode scratch file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 
 #include "datafiles/address_file.h"
+#include "fileio/file_io.h"
 #include "form_driver.h"
 
 using namespace Qt::StringLiterals;
@@ -192,6 +194,7 @@ TEST(file_handling, unwritable_scratch_file_is_reported_once_and_counting_goes_o
 }
 
 // A link named temp.tmp or kelmo.ini is replaced by the file; its target keeps its bytes.
+// The temp.tmp link, not this window's, is kept under a new name first, and said so.
 TEST(file_handling, links_in_place_of_the_files_are_replaced_not_written_through) {
   FormDriver d;
   WriteAll(d.File(u"precious.txt"_s), "keep me\n");
@@ -202,7 +205,11 @@ TEST(file_handling, links_in_place_of_the_files_are_replaced_not_written_through
   d.Form().FlushScratchFile();
   d.Type("ownAddress", u"me@example.jp"_s);
   d.Click("saveAddresses");
-  EXPECT_TRUE(d.Messages().empty());
+  ExpectOneWarning(d, static_cast<int>(FileError::kKeptAside), "temp.tmp.kelmo-kept-");
+  const QStringList kept =
+      QDir(d.Dir().Path()).entryList({u"temp.tmp.kelmo-kept-*"_s}, QDir::Files | QDir::System);
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_EQ(QFileInfo(d.File(kept.front())).symLinkTarget(), d.File(u"precious.txt"_s));
   EXPECT_EQ(ReadAll(d.File(u"precious.txt"_s)), "keep me\n");
   EXPECT_FALSE(QFileInfo(d.File(u"temp.tmp"_s)).isSymLink());
   EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nab\r\n");
@@ -346,6 +353,22 @@ TEST(file_handling, a_lost_display_tries_the_failed_write_again) {
   }
 }
 
+// Another program rewrote temp.tmp while a change of the body waited: the close keeps that
+// file under a new name, says where, writes the body and closes.
+TEST(file_handling, closing_keeps_a_temp_tmp_rewritten_meanwhile_and_says_so) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"last words"_s);
+  WriteAll(d.File(u"temp.tmp"_s), "another program's notes\n");
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  ExpectOneWarning(d, static_cast<int>(FileError::kKeptAside), "temp.tmp.kelmo-kept-");
+  EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+  const QStringList kept = QDir(d.Dir().Path()).entryList({u"temp.tmp.kelmo-kept-*"_s});
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_EQ(ReadAll(d.File(kept.front())), "another program's notes\n");
+}
+
 // Room on the disk again by the close: the body is written and the window closes.
 TEST(file_handling, closing_after_the_disk_has_room_again_writes_the_body) {
   FormDriver d;
@@ -425,20 +448,43 @@ TEST(file_handling, addresses_that_would_load_back_changed_are_not_saved) {
   }
 }
 
-// Leftovers of saves killed before their rename are removed when the window opens; a
-// recent one may be another window's save in progress and stays.
+// Leftovers of saves killed before their rename are removed when the window opens; the
+// user's own copies, whatever their names, and a save that may be in progress stay.
 TEST(file_handling, leftovers_of_killed_saves_go_at_start) {
   testing::SandboxDir folder;
-  for (const char* name : {"kelmo.ini.Ab12Cd", "temp.tmp.xY9z8W", "kelmo.ini.new123"}) {
-    WriteAll(folder.File(QString::fromLatin1(name)), "half");
-  }
-  for (const char* name : {"kelmo.ini.Ab12Cd", "temp.tmp.xY9z8W"}) {
-    QFile file(folder.File(QString::fromLatin1(name)));
+  const pid_t ended = ::fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  const QString killed = u".kelmo.ini.kelmo-save-%1-Ab12Cd"_s.arg(ended);
+  const QString running = u".temp.tmp.kelmo-save-%1-xY9z8W"_s.arg(::getppid());
+  const QStringList users = {u"kelmo.ini.backup"_s, u"kelmo.ini.2024v1"_s, u"kelmo.ini.123456"_s,
+                             u"temp.tmp.backup"_s,  u"temp.tmp.saved1"_s,  u"kelmo.ini.Ab12Cd"_s};
+  for (const QString& name : users + QStringList{killed, running}) {
+    WriteAll(folder.File(name), "half");
+    QFile file(folder.File(name));
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
+    file.setFileTime(QDateTime::currentDateTime().addSecs(name == running ? 0 : -600),
+                     QFileDevice::FileModificationTime);
   }
   MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
-  EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList({u"kelmo.ini.new123"_s}));
+  QStringList expected = users + QStringList{running};
+  expected.sort();
+  EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+// The user's own temp.tmp is kept under a new name the first time character mode would
+// replace it, and the window says where.
+TEST(file_handling, the_users_temp_tmp_is_kept_and_the_window_says_where) {
+  FormDriver d;
+  WriteAll(d.File(u"temp.tmp"_s), "the user's notes\n");
+  d.Click("byteMode");
+  ExpectOneWarning(d, static_cast<int>(FileError::kKeptAside), "temp.tmp.kelmo-kept-");
+  EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\n\r\n");
+  const QStringList kept =
+      QDir(d.Dir().Path()).entryList({u"temp.tmp.kelmo-kept-*"_s}, QDir::Files);
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_EQ(ReadAll(d.File(kept.front())), "the user's notes\n");
 }
 
 // However the mode box changes, a screen reader's or a switch device's toggle action
