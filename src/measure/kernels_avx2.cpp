@@ -1,0 +1,107 @@
+// The AVX2 kernels (with BMI1 and POPCNT): 32 code units or bytes at a time. Chosen at run
+// time, so every function here carries its target and is called only where HasAvx2().
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include "measure/kernels.h"
+
+namespace kelmo {
+
+// NOLINTBEGIN(readability-magic-numbers): bit patterns of UTF-8 and lanes of vectors
+
+#define KELMO_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+namespace {
+
+KELMO_AVX2 std::uint64_t Movemask(__m256i bytes) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
+}
+KELMO_AVX2 __m256i Set1(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+KELMO_AVX2 __m256i Equal(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
+KELMO_AVX2 __m256i Both(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+// Bytes 16 * half to 16 * half + 15 of v as sixteen 16-bit lanes.
+KELMO_AVX2 __m256i Widen(__m256i v, int half) {
+  return _mm256_cvtepu8_epi16(half == 0 ? _mm256_castsi256_si128(v)
+                                        : _mm256_extracti128_si256(v, 1));
+}
+
+// Bit k of the result for unit k of eight: the unit's bit of the bitmap. One gather
+// fetches each unit's 32-bit word; shifting the unit's bit to the top lets the sign
+// bits' mask read all eight at once.
+KELMO_AVX2 std::uint64_t DoubleByteMask8(const char16_t* p, const std::uint32_t* bits) {
+  const __m256i units = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits),
+                                               _mm256_srli_epi32(units, 5), sizeof(std::uint32_t));
+  // 31 - (u & 31), as ~u & 31.
+  const __m256i toTop = _mm256_andnot_si256(units, _mm256_set1_epi32(31));
+  return static_cast<std::uint32_t>(
+      _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_sllv_epi32(words, toTop))));
+}
+
+}  // namespace
+
+KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits) {
+  std::uint64_t mask = 0;
+  for (std::size_t k = 0; k < kMbcsBlock; k += 8) mask |= DoubleByteMask8(p + k, bits) << k;
+  return mask;
+}
+
+KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start,
+                                         const std::uint32_t* bits) {
+  constexpr std::size_t kWidth = 32;
+  const __m256i zero = _mm256_setzero_si256();
+  Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
+  alignas(32) std::uint16_t units[kWidth];
+  // The loads of the second and third byte of a lead at the block's end reach two bytes on.
+  while (size - taken.length >= kWidth + 2) {
+    const unsigned char* q = p + taken.length;
+    const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+    const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 2));
+    Utf8BlockMasks m{};
+    m.ascii = ~Movemask(b0) & 0xFFFFFFFFu;
+    if (m.ascii == 0xFFFFFFFFu) break;
+    m.cr = Movemask(Equal(b0, Set1('\r')));
+    m.lf = Movemask(Equal(b0, Set1('\n')));
+    const __m256i high = Both(b0, Set1(0xF0));
+    m.lead = Movemask(Equal(high, Set1(0xE0)));
+    m.continuation = Movemask(Equal(Both(b0, Set1(0xC0)), Set1(0x80)));
+    // The sequences the scalar code decodes itself: E0 with a second byte below A0
+    // (overlong), ED with one from A0 (a surrogate), and the editor's line breaks U+2028,
+    // U+2029 (E2 80 A8/A9), U+FDD0 and U+FDD1 (EF B7 90/91). Only leads count here.
+    const __m256i second20 = Equal(Both(b1, Set1(0x20)), zero);
+    const __m256i thirdEven = Both(b2, Set1(0xFE));
+    const __m256i special = _mm256_or_si256(
+        _mm256_or_si256(Both(Equal(b0, Set1(0xE0)), second20),
+                        _mm256_andnot_si256(second20, Equal(b0, Set1(0xED)))),
+        _mm256_or_si256(
+            Both(Both(Equal(b0, Set1(0xE2)), Equal(b1, Set1(0x80))), Equal(thirdEven, Set1(0xA8))),
+            Both(Both(Equal(b0, Set1(0xEF)), Equal(b1, Set1(0xB7))),
+                 Equal(thirdEven, Set1(0x90)))));
+    m.special = Movemask(special) & m.lead;
+    const std::size_t length = PlainLength(m, kWidth);
+    if (length == 0) break;
+    const std::uint64_t leads = m.lead & ((std::uint64_t{1} << length) - 1);
+    if (leads != 0) {
+      // Each position's code unit as if a lead stood there; only the leads' are read.
+      for (int half = 0; half < 2; ++half) {
+        const __m256i unit = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(Both(Widen(b0, half), _mm256_set1_epi16(0x0F)), 12),
+                            _mm256_slli_epi16(Both(Widen(b1, half), _mm256_set1_epi16(0x3F)), 6)),
+            Both(Widen(b2, half), _mm256_set1_epi16(0x3F)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(units + 16 * half), unit);
+      }
+    }
+    AccountPlain(m, DoubleByteLeads(units, leads, bits), length, taken);
+  }
+  return taken;
+}
+
+#undef KELMO_AVX2
+
+// NOLINTEND(readability-magic-numbers)
+
+}  // namespace kelmo
+
+#endif  // __x86_64__
