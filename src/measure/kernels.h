@@ -37,6 +37,8 @@ inline unsigned IsDoubleByteBit(const std::uint32_t* bits, unsigned unit) {
 // SSE2 has no gather, so its UTF-16 measure is the scalar one: a table look-up per unit
 // either way.
 inline constexpr std::size_t kMbcsBlock = 64;
+// The scalar one: n <= 64 units, each looked up in the width table.
+std::uint64_t DoubleByteMaskScalar(const char16_t* p, std::size_t n);
 #if defined(__x86_64__)
 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits);
 #endif
@@ -99,6 +101,18 @@ inline std::uint64_t DoubleByteLeads(const std::uint16_t* units, std::uint64_t l
   return doubles;
 }
 
+// The line breaks among the first `length` bytes of a block: a CR and a lone LF each stand
+// for a whole CR LF, so one byte more each, and two fewer for every LF that completes a
+// CR LF. Updates taken.afterCr; the extra bytes.
+inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, Utf8Blocks& taken) {
+  const std::uint64_t within = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  const std::uint64_t cr = m.cr & within;
+  const std::uint64_t lf = m.lf & within;
+  const std::uint64_t crLf = ((cr << 1) | std::uint64_t{taken.afterCr}) & lf;
+  taken.afterCr = ((cr >> (length - 1)) & 1u) != 0;
+  return std::popcount(cr) + std::popcount(lf) - 2 * std::popcount(crLf);
+}
+
 // Adds the first `length` bytes of a block (whole characters) to `taken`; bit i of
 // `doubles` is set for the lead of each double-byte character.
 inline void AccountPlain(const Utf8BlockMasks& m, std::uint64_t doubles, std::size_t length,
@@ -106,20 +120,14 @@ inline void AccountPlain(const Utf8BlockMasks& m, std::uint64_t doubles, std::si
   if (length == 0) return;
   const std::uint64_t within = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
   const std::uint64_t ascii = m.ascii & within;
-  const std::uint64_t cr = m.cr & within;
-  const std::uint64_t lf = m.lf & within;
   const std::uint64_t leads = m.lead & within;
   doubles &= within;
-  // A CR and a lone LF each stand for a whole CR LF: one byte more each, two fewer for
-  // every LF that completes a CR LF.
-  const std::uint64_t crLf = ((cr << 1) | std::uint64_t{taken.afterCr}) & lf;
-  taken.bytes += std::popcount(ascii) + std::popcount(cr) + std::popcount(lf) -
-                 2 * std::popcount(crLf) + std::popcount(leads) + std::popcount(doubles);
+  taken.bytes += std::popcount(ascii) + LineBreakBytes(m, length, taken) + std::popcount(leads) +
+                 std::popcount(doubles);
   // The character before a lead at i is a three-byte one exactly when a lead stands at
   // i - 3, so a run starts at a double-byte lead whose i - 3 holds no double-byte lead
   // (bit 0: the character before the block).
   taken.runs += std::popcount(doubles & ~((doubles << 3) | std::uint64_t{taken.endsDouble}));
-  taken.afterCr = ((cr >> (length - 1)) & 1u) != 0;
   // The last character is double-byte only if it is three bytes with its lead at length - 3.
   taken.endsDouble = length >= 3 && ((doubles >> (length - 3)) & 1u) != 0;
   taken.length += length;

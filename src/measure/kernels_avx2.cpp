@@ -4,6 +4,9 @@
 
 #include <immintrin.h>
 
+#include <bit>
+#include <cstring>
+
 #include "measure/kernels.h"
 
 namespace kelmo {
@@ -20,11 +23,6 @@ KELMO_AVX2 std::uint64_t Movemask(__m256i bytes) {
 KELMO_AVX2 __m256i Set1(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
 KELMO_AVX2 __m256i Equal(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
 KELMO_AVX2 __m256i Both(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
-// Bytes 16 * half to 16 * half + 15 of v as sixteen 16-bit lanes.
-KELMO_AVX2 __m256i Widen(__m256i v, int half) {
-  return _mm256_cvtepu8_epi16(half == 0 ? _mm256_castsi256_si128(v)
-                                        : _mm256_extracti128_si256(v, 1));
-}
 
 // Bit k of the result for unit k of eight: the unit's bit of the bitmap. One gather
 // fetches each unit's 32-bit word; shifting the unit's bit to the top lets the sign
@@ -47,12 +45,46 @@ KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32
   return mask;
 }
 
+// For each 8-bit mask, the PSHUFB pattern that moves the 16-bit lanes whose bits are set
+// to the front, in order.
+struct PackPatterns {
+  std::uint8_t pattern[256][16];
+};
+constexpr PackPatterns MakePackPatterns() {
+  PackPatterns table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    unsigned to = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if (((mask >> lane) & 1u) == 0) continue;
+      table.pattern[mask][2 * to] = static_cast<std::uint8_t>(2 * lane);
+      table.pattern[mask][2 * to + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++to;
+    }
+    for (; to < 8; ++to) table.pattern[mask][2 * to] = table.pattern[mask][2 * to + 1] = 0x80;
+  }
+  return table;
+}
+alignas(16) constexpr PackPatterns kPack = MakePackPatterns();
+
+// The UTF-8 measure transcodes as it goes: each block's characters become their UTF-16
+// code units, packed one after another, and every 64 of them are measured as the window's
+// text is, one look-up each with no branch, runs from the double-byte mask. Looking up
+// each lead where it stands would cost a branch per character, and gathers are slow.
 KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start,
-                                         const std::uint32_t* bits) {
+                                         const std::uint32_t* /*bits*/) {
   constexpr std::size_t kWidth = 32;
   const __m256i zero = _mm256_setzero_si256();
   Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
-  alignas(32) std::uint16_t units[kWidth];
+  // Code units not measured yet: fewer than 64, plus at most a block's 32.
+  alignas(32) char16_t pending[kMbcsBlock + kWidth];
+  std::size_t count = 0;
+  std::uint64_t carry = start.endsDouble ? 1 : 0;  // the unit before was double-byte
+  auto measure = [&](std::size_t n) {
+    const std::uint64_t mask = DoubleByteMaskScalar(pending, n);
+    taken.bytes += static_cast<std::int64_t>(n) + std::popcount(mask);
+    taken.runs += std::popcount(mask & ~((mask << 1) | carry));
+    carry = (mask >> (n - 1)) & 1u;
+  };
   // The loads of the second and third byte of a lead at the block's end reach two bytes on.
   while (size - taken.length >= kWidth + 2) {
     const unsigned char* q = p + taken.length;
@@ -64,37 +96,65 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
     if (m.ascii == 0xFFFFFFFFu) break;
     m.cr = Movemask(Equal(b0, Set1('\r')));
     m.lf = Movemask(Equal(b0, Set1('\n')));
-    const __m256i high = Both(b0, Set1(0xF0));
-    m.lead = Movemask(Equal(high, Set1(0xE0)));
+    m.lead = Movemask(Equal(Both(b0, Set1(0xF0)), Set1(0xE0)));
     m.continuation = Movemask(Equal(Both(b0, Set1(0xC0)), Set1(0x80)));
     // The sequences the scalar code decodes itself: E0 with a second byte below A0
     // (overlong), ED with one from A0 (a surrogate), and the editor's line breaks U+2028,
-    // U+2029 (E2 80 A8/A9), U+FDD0 and U+FDD1 (EF B7 90/91). Only leads count here.
-    const __m256i second20 = Equal(Both(b1, Set1(0x20)), zero);
-    const __m256i thirdEven = Both(b2, Set1(0xFE));
-    const __m256i special = _mm256_or_si256(
-        _mm256_or_si256(Both(Equal(b0, Set1(0xE0)), second20),
-                        _mm256_andnot_si256(second20, Equal(b0, Set1(0xED)))),
-        _mm256_or_si256(
-            Both(Both(Equal(b0, Set1(0xE2)), Equal(b1, Set1(0x80))), Equal(thirdEven, Set1(0xA8))),
-            Both(Both(Equal(b0, Set1(0xEF)), Equal(b1, Set1(0xB7))),
-                 Equal(thirdEven, Set1(0x90)))));
-    m.special = Movemask(special) & m.lead;
+    // U+2029 (E2 80 A8/A9), U+FDD0 and U+FDD1 (EF B7 90/91). Only leads count here, and
+    // only blocks with one of those four leads need the look.
+    const __m256i e0 = Equal(b0, Set1(0xE0));
+    const __m256i ed = Equal(b0, Set1(0xED));
+    const __m256i e2 = Equal(b0, Set1(0xE2));
+    const __m256i ef = Equal(b0, Set1(0xEF));
+    if (Movemask(_mm256_or_si256(_mm256_or_si256(e0, ed), _mm256_or_si256(e2, ef))) != 0) {
+      const __m256i second20 = Equal(Both(b1, Set1(0x20)), zero);
+      const __m256i thirdEven = Both(b2, Set1(0xFE));
+      const __m256i special = _mm256_or_si256(
+          _mm256_or_si256(Both(e0, second20), _mm256_andnot_si256(second20, ed)),
+          _mm256_or_si256(Both(Both(e2, Equal(b1, Set1(0x80))), Equal(thirdEven, Set1(0xA8))),
+                          Both(Both(ef, Equal(b1, Set1(0xB7))), Equal(thirdEven, Set1(0x90)))));
+      m.special = Movemask(special) & m.lead;
+    }
     const std::size_t length = PlainLength(m, kWidth);
     if (length == 0) break;
-    const std::uint64_t leads = m.lead & ((std::uint64_t{1} << length) - 1);
-    if (leads != 0) {
-      // Each position's code unit as if a lead stood there; only the leads' are read.
-      for (int half = 0; half < 2; ++half) {
-        const __m256i unit = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi16(Both(Widen(b0, half), _mm256_set1_epi16(0x0F)), 12),
-                            _mm256_slli_epi16(Both(Widen(b1, half), _mm256_set1_epi16(0x3F)), 6)),
-            Both(Widen(b2, half), _mm256_set1_epi16(0x3F)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(units + 16 * half), unit);
-      }
+    // Line breaks are counted from the bytes; in the units a CR or LF is just single-byte.
+    taken.bytes += LineBreakBytes(m, length, taken);
+    // A character starts at each ASCII byte and each lead: its unit is the byte, or the
+    // sequence decoded. Those units, packed eight lanes at a time, join the pending ones.
+    const std::uint64_t starts = (m.ascii | m.lead) & ((std::uint64_t{1} << length) - 1);
+    // Each unit's high and low byte, in byte lanes: (b0 & 0F) << 4 | b1 >> 2 & 0F and
+    // b1 << 6 | b2 & 3F for a lead, 0 and the byte itself for ASCII. (AVX2 shifts only
+    // 16-bit lanes; the masks keep each byte's own bits.)
+    const __m256i isLead = Equal(Both(b0, Set1(0xF0)), Set1(0xE0));
+    const __m256i high = Both(isLead, _mm256_or_si256(Both(_mm256_slli_epi16(b0, 4), Set1(0xF0)),
+                                                      Both(_mm256_srli_epi16(b1, 2), Set1(0x0F))));
+    const __m256i low = _mm256_blendv_epi8(
+        b0, _mm256_or_si256(Both(_mm256_slli_epi16(b1, 6), Set1(0xC0)), Both(b2, Set1(0x3F))),
+        isLead);
+    // Interleaved, units of positions 0-7 and 16-23, then 8-15 and 24-31; each eight
+    // packed to the ones that start a character and added to the pending ones.
+    const __m256i unitsLow = _mm256_unpacklo_epi8(low, high);
+    const __m256i unitsHigh = _mm256_unpackhi_epi8(low, high);
+    const __m128i eights[4] = {_mm256_castsi256_si128(unitsLow), _mm256_castsi256_si128(unitsHigh),
+                               _mm256_extracti128_si256(unitsLow, 1),
+                               _mm256_extracti128_si256(unitsHigh, 1)};
+    for (int k = 0; k < 4; ++k) {
+      const auto mask = static_cast<unsigned>((starts >> (8 * k)) & 0xFFu);
+      const __m128i packed = _mm_shuffle_epi8(
+          eights[k], _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.pattern[mask])));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pending + count), packed);
+      count += static_cast<std::size_t>(std::popcount(mask));
     }
-    AccountPlain(m, DoubleByteLeads(units, leads, bits), length, taken);
+    if (count >= kMbcsBlock) {
+      measure(kMbcsBlock);
+      count -= kMbcsBlock;
+      // Fewer than 32 are left; copying all 32 places is one fixed move.
+      std::memcpy(pending, pending + kMbcsBlock, kWidth * sizeof(char16_t));
+    }
+    taken.length += length;
   }
+  if (count > 0) measure(count);
+  taken.endsDouble = carry != 0;
   return taken;
 }
 

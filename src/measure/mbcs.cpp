@@ -59,6 +59,11 @@ std::uint64_t DoubleByteMaskTail(const Cp932Widths& widths, const char16_t* p, s
 
 }  // namespace
 
+std::uint64_t DoubleByteMaskScalar(const char16_t* p, std::size_t n) {
+  return n == kBlock ? DoubleByteMask(Cp932WidthTable(), p)
+                     : DoubleByteMaskTail(Cp932WidthTable(), p, n);
+}
+
 MbcsSize MeasureMbcs(std::u16string_view text) { return MeasureMbcs(text, FastestKernel()); }
 
 MbcsSize MeasureMbcs(std::u16string_view text, [[maybe_unused]] Kernel kernel) {
