@@ -32,7 +32,7 @@ constexpr std::size_t kChunkBytes = std::size_t{128} * 1024;
 
 constexpr std::string_view kHelp =
     "Usage: kelmo [Qt options]\n"
-    "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE]\n"
+    "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE...]\n"
     "       kelmo --help | --version\n"
     "Measures a short mail against a mobile mail service's limits.\n"
     "Without options, opens the window; it takes only Qt's own options (such as\n"
@@ -42,6 +42,11 @@ constexpr std::string_view kHelp =
     "the window shows, in UTF-8. Exit status: 0 within every limit, 1 past one, 2 on\n"
     "an error. The body comes from FILE, or standard input when FILE is absent or \"-\",\n"
     "as UTF-8; every line break in it counts as CR LF.\n"
+    "With more than one FILE, each is measured as the body of the same message: a line\n"
+    "each, the number, the title and the file's name (a backslash, a TAB, a line break\n"
+    "or another control character in it as \\\\, \\t, \\n, \\r or \\xHH). A file that\n"
+    "cannot be read gets a message and the others are measured; the exit status is then\n"
+    "2, else 1 when any is past a limit.\n"
     "\n"
     "Options:\n"
     "  -h, --help           Displays help on commandline options.\n"
@@ -51,7 +56,8 @@ constexpr std::string_view kHelp =
     "  --subject <SUBJECT>  The subject.\n"
     "\n"
     "Arguments:\n"
-    "  FILE                 The body (standard input if absent or -).\n";
+    "  FILE                 The body (standard input if absent or -); several to\n"
+    "                       measure each.\n";
 
 void PrintError(std::string_view message) {
   std::fprintf(stderr, "kelmo: %.*s\n", static_cast<int>(message.size()), message.data());
@@ -207,6 +213,59 @@ Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
   return body.LenMbcsRuns();
 }
 
+// The file's name on one line of output: a backslash, a control character (a line break,
+// a TAB) or a byte that is not UTF-8 as a C escape, so that every file takes one line and
+// its name can be told apart from the fields before it. Spaces stay as they are: the name
+// is the last field.
+std::string EscapedName(std::string_view name) {
+  std::string shown;
+  for (std::size_t i = 0; i < name.size();) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    char32_t ignored = 0;
+    const int length =
+        byte < 0x80
+            ? 1
+            : DecodeUtf8Sequence(reinterpret_cast<const unsigned char*>(name.data() + i),
+                                 reinterpret_cast<const unsigned char*>(name.data() + name.size()),
+                                 ignored);
+    if (length > 1) {
+      shown.append(name.substr(i, static_cast<std::size_t>(length)));
+      i += static_cast<std::size_t>(length);
+      continue;
+    }
+    switch (byte) {
+      case '\\':
+        shown += "\\\\";
+        break;
+      case '\t':
+        shown += "\\t";
+        break;
+      case '\n':
+        shown += "\\n";
+        break;
+      case '\r':
+        shown += "\\r";
+        break;
+      default:
+        if (byte >= 0x20 && byte < 0x7F) {
+          shown += static_cast<char>(byte);
+        } else {
+          constexpr char kHex[] = "0123456789abcdef";
+          shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        }
+    }
+    ++i;
+  }
+  return shown;
+}
+
+// The window's count and title for a body of that many bytes.
+ByteModeCount CountFor(std::int64_t bodyBytes, const Arguments& args) {
+  // The fields are measured as the window holds them: as UTF-16, on one line.
+  return CountInByteMode(bodyBytes, WithoutLineBreaks(DecodeUtf8(args.own)),
+                         WithoutLineBreaks(DecodeUtf8(args.subject)));
+}
+
 // Measures the message and prints the number and the title; the exit status.
 int Measure(const Arguments& args) {
   const Expected<std::int64_t, std::string> bodyBytes =
@@ -215,13 +274,34 @@ int Measure(const Arguments& args) {
     PrintError(bodyBytes.error());
     return kUsageError;
   }
-  // The fields are measured as the window holds them: as UTF-16, on one line.
-  const ByteModeCount count = CountInByteMode(*bodyBytes, WithoutLineBreaks(DecodeUtf8(args.own)),
-                                              WithoutLineBreaks(DecodeUtf8(args.subject)));
+  const ByteModeCount count = CountFor(*bodyBytes, args);
   if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
     return kUsageError;
   }
   return count.title == Title::kPlain ? 0 : 1;
+}
+
+// Several bodies, as wc takes several files: a line each, in the order given, with the
+// file's name; a file that cannot be measured gets a message and the others go on. The
+// exit status: 2 when any could not be measured, else 1 when any is past a limit.
+int MeasureEach(const Arguments& args) {
+  bool failed = false;
+  bool pastLimit = false;
+  for (const std::string& file : args.files) {
+    const Expected<std::int64_t, std::string> bodyBytes = MeasureBody(file);
+    if (!bodyBytes) {
+      PrintError(bodyBytes.error());
+      failed = true;
+      continue;
+    }
+    const ByteModeCount count = CountFor(*bodyBytes, args);
+    pastLimit = pastLimit || count.title != Title::kPlain;
+    if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\t' +
+               EscapedName(file) + '\n')) {
+      return kUsageError;
+    }
+  }
+  return failed ? kUsageError : pastLimit ? 1 : 0;
 }
 
 }  // namespace
@@ -282,11 +362,9 @@ int RunCommandLine(int argc, char** argv) {
   if (args->help) return Print(kHelp) ? 0 : kUsageError;
   if (args->version) return Print("Kelmo " KELMO_VERSION "\n") ? 0 : kUsageError;
   if (!args->measure) return UsageError("--own, --subject and FILE go with --measure");
-  if (args->files.size() > 1) {
-    return UsageError("one FILE at most, not " + std::to_string(args->files.size()));
-  }
   try {
-    return Measure(*args);
+    // One FILE, or none, prints what it always has, for the scripts that read it.
+    return args->files.size() > 1 ? MeasureEach(*args) : Measure(*args);
   } catch (const std::system_error&) {  // iconv could not open the conversion
     PrintError("no code page 932 converter: " + Cp932ConverterProblem());
     return kUsageError;
