@@ -87,7 +87,7 @@ void BM_Utf8MbcsCounter(benchmark::State& state) {
   SetUtf8Label(state, text.size());
 }
 
-// Each kernel on its own (0 scalar, 1 SSE2, 2 AVX2), where the CPU has it.
+// Each kernel on its own (0 scalar, 1 SSSE3, 2 AVX2), where the CPU has it.
 bool SkipUnavailable(benchmark::State& state) {
   const auto kernel = static_cast<Kernel>(state.range(1));
   const std::vector<Kernel> kernels = AvailableKernels();

@@ -10,7 +10,9 @@ namespace kelmo {
 std::vector<Kernel> AvailableKernels() {
   std::vector<Kernel> kernels = {Kernel::kScalar};
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("popcnt")) kernels.push_back(Kernel::kSse2);
+  if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")) {
+    kernels.push_back(Kernel::kSsse3);
+  }
   if (HasAvx2()) kernels.push_back(Kernel::kAvx2);
 #endif
   return kernels;
@@ -25,8 +27,8 @@ std::string_view KernelName(Kernel kernel) {
   switch (kernel) {
     case Kernel::kScalar:
       return "scalar";
-    case Kernel::kSse2:
-      return "sse2";
+    case Kernel::kSsse3:
+      return "ssse3";
     case Kernel::kAvx2:
       return "avx2";
   }

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace kelmo {
 
 enum class Kernel {
   kScalar,  // any CPU, any byte order
-  kSse2,    // x86-64 (every one has SSE2) with POPCNT
+  kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
   kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
 };
 
@@ -34,8 +35,8 @@ inline unsigned IsDoubleByteBit(const std::uint32_t* bits, unsigned unit) {
 
 // --- UTF-16: the double-byte mask of 64 code units (bit k for unit k) -------------------
 
-// SSE2 has no gather, so its UTF-16 measure is the scalar one: a table look-up per unit
-// either way.
+// SSSE3 has no gather, so its UTF-16 measure is the scalar one: a table look-up per unit
+// either way. The AVX2 one gathers each unit's word of the bitmap, eight at a time.
 inline constexpr std::size_t kMbcsBlock = 64;
 // The scalar one: n <= 64 units, each looked up in the width table.
 std::uint64_t DoubleByteMaskScalar(const char16_t* p, std::size_t n);
@@ -88,18 +89,59 @@ inline std::size_t PlainLength(const Utf8BlockMasks& m, std::size_t width) {
   return length;
 }
 
-// Bit i set for each lead at i whose character is double-byte; units[i] is the code unit
-// of the sequence at i, decoded in a vector for every position. The one look-up per
-// character.
-inline std::uint64_t DoubleByteLeads(const std::uint16_t* units, std::uint64_t leads,
-                                     const std::uint32_t* bits) {
-  std::uint64_t doubles = 0;
-  for (; leads != 0; leads &= leads - 1) {
-    const int i = std::countr_zero(leads);
-    doubles |= std::uint64_t{IsDoubleByteBit(bits, units[i])} << i;
+// The kernels transcode as they go: each block's characters become their UTF-16 code
+// units, packed one after another, and every 64 of them are measured as the window's text
+// is, a table look-up each with no branch, runs from the double-byte mask. A look-up per
+// lead where it stands cost a mispredicted branch per block, and gathers are slow.
+struct PendingUnits {
+  // Fewer than 64 not measured yet, plus at most a block's 32 new ones.
+  alignas(32) char16_t units[kMbcsBlock + 32];
+  std::size_t count = 0;
+  std::uint64_t carry = 0;  // 1 when the unit before them was double-byte
+  std::int64_t bytes = 0;
+  std::int64_t runs = 0;
+
+  void Measure(std::size_t n) {
+    const std::uint64_t mask = DoubleByteMaskScalar(units, n);
+    bytes += static_cast<std::int64_t>(n) + std::popcount(mask);
+    // A run starts at a double-byte unit whose predecessor is single-byte.
+    runs += std::popcount(mask & ~((mask << 1) | carry));
+    carry = (mask >> (n - 1)) & 1u;
   }
-  return doubles;
+  // Measures 64 once there are as many.
+  void MeasureFull() {
+    if (count < kMbcsBlock) return;
+    Measure(kMbcsBlock);
+    count -= kMbcsBlock;
+    // Fewer than 32 are left; copying all 32 places is one fixed move.
+    std::memcpy(units, units + kMbcsBlock, 32 * sizeof(char16_t));
+  }
+  void MeasureRest() {
+    if (count > 0) Measure(count);
+    count = 0;
+  }
+};
+
+// For each 8-bit mask, the PSHUFB pattern that moves the 16-bit lanes whose bits are set
+// to the front, in order.
+struct PackPatterns {
+  std::uint8_t pattern[256][16];
+};
+constexpr PackPatterns MakePackPatterns() {
+  PackPatterns table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    unsigned to = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if (((mask >> lane) & 1u) == 0) continue;
+      table.pattern[mask][2 * to] = static_cast<std::uint8_t>(2 * lane);
+      table.pattern[mask][2 * to + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++to;
+    }
+    for (; to < 8; ++to) table.pattern[mask][2 * to] = table.pattern[mask][2 * to + 1] = 0x80;
+  }
+  return table;
 }
+alignas(16) inline constexpr PackPatterns kPackPatterns = MakePackPatterns();
 
 // The line breaks among the first `length` bytes of a block: a CR and a lone LF each stand
 // for a whole CR LF, so one byte more each, and two fewer for every LF that completes a
@@ -113,35 +155,13 @@ inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, 
   return std::popcount(cr) + std::popcount(lf) - 2 * std::popcount(crLf);
 }
 
-// Adds the first `length` bytes of a block (whole characters) to `taken`; bit i of
-// `doubles` is set for the lead of each double-byte character.
-inline void AccountPlain(const Utf8BlockMasks& m, std::uint64_t doubles, std::size_t length,
-                         Utf8Blocks& taken) {
-  if (length == 0) return;
-  const std::uint64_t within = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-  const std::uint64_t ascii = m.ascii & within;
-  const std::uint64_t leads = m.lead & within;
-  doubles &= within;
-  taken.bytes += std::popcount(ascii) + LineBreakBytes(m, length, taken) + std::popcount(leads) +
-                 std::popcount(doubles);
-  // The character before a lead at i is a three-byte one exactly when a lead stands at
-  // i - 3, so a run starts at a double-byte lead whose i - 3 holds no double-byte lead
-  // (bit 0: the character before the block).
-  taken.runs += std::popcount(doubles & ~((doubles << 3) | std::uint64_t{taken.endsDouble}));
-  // The last character is double-byte only if it is three bytes with its lead at length - 3.
-  taken.endsDouble = length >= 3 && ((doubles >> (length - 3)) & 1u) != 0;
-  taken.length += length;
-}
-
 #if defined(__x86_64__)
 // Takes 16- or 32-byte blocks at p while they hold only ASCII and three-byte sequences
 // that are ordinary characters (no line break, surrogate or overlong form), stopping at
 // a block of ASCII alone (the ASCII path is faster), where such a sequence ends, or when
 // fewer than width + 2 bytes are left. `start` is the state before p.
-Utf8Blocks TakeUtf8BlocksSse2(const unsigned char* p, std::size_t size, Utf8Blocks start,
-                              const std::uint32_t* bits);
-Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start,
-                              const std::uint32_t* bits);
+Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size, Utf8Blocks start);
+Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start);
 #endif
 
 }  // namespace kelmo

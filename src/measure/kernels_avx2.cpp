@@ -45,46 +45,14 @@ KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32
   return mask;
 }
 
-// For each 8-bit mask, the PSHUFB pattern that moves the 16-bit lanes whose bits are set
-// to the front, in order.
-struct PackPatterns {
-  std::uint8_t pattern[256][16];
-};
-constexpr PackPatterns MakePackPatterns() {
-  PackPatterns table{};
-  for (unsigned mask = 0; mask < 256; ++mask) {
-    unsigned to = 0;
-    for (unsigned lane = 0; lane < 8; ++lane) {
-      if (((mask >> lane) & 1u) == 0) continue;
-      table.pattern[mask][2 * to] = static_cast<std::uint8_t>(2 * lane);
-      table.pattern[mask][2 * to + 1] = static_cast<std::uint8_t>(2 * lane + 1);
-      ++to;
-    }
-    for (; to < 8; ++to) table.pattern[mask][2 * to] = table.pattern[mask][2 * to + 1] = 0x80;
-  }
-  return table;
-}
-alignas(16) constexpr PackPatterns kPack = MakePackPatterns();
-
-// The UTF-8 measure transcodes as it goes: each block's characters become their UTF-16
-// code units, packed one after another, and every 64 of them are measured as the window's
-// text is, one look-up each with no branch, runs from the double-byte mask. Looking up
-// each lead where it stands would cost a branch per character, and gathers are slow.
-KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start,
-                                         const std::uint32_t* /*bits*/) {
+KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size,
+                                         Utf8Blocks start) {
   constexpr std::size_t kWidth = 32;
   const __m256i zero = _mm256_setzero_si256();
   Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
   // Code units not measured yet: fewer than 64, plus at most a block's 32.
-  alignas(32) char16_t pending[kMbcsBlock + kWidth];
-  std::size_t count = 0;
-  std::uint64_t carry = start.endsDouble ? 1 : 0;  // the unit before was double-byte
-  auto measure = [&](std::size_t n) {
-    const std::uint64_t mask = DoubleByteMaskScalar(pending, n);
-    taken.bytes += static_cast<std::int64_t>(n) + std::popcount(mask);
-    taken.runs += std::popcount(mask & ~((mask << 1) | carry));
-    carry = (mask >> (n - 1)) & 1u;
-  };
+  PendingUnits pending;
+  pending.carry = start.endsDouble ? 1 : 0;
   // The loads of the second and third byte of a lead at the block's end reach two bytes on.
   while (size - taken.length >= kWidth + 2) {
     const unsigned char* q = p + taken.length;
@@ -141,20 +109,17 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
     for (int k = 0; k < 4; ++k) {
       const auto mask = static_cast<unsigned>((starts >> (8 * k)) & 0xFFu);
       const __m128i packed = _mm_shuffle_epi8(
-          eights[k], _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.pattern[mask])));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(pending + count), packed);
-      count += static_cast<std::size_t>(std::popcount(mask));
+          eights[k], _mm_load_si128(reinterpret_cast<const __m128i*>(kPackPatterns.pattern[mask])));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + pending.count), packed);
+      pending.count += static_cast<std::size_t>(std::popcount(mask));
     }
-    if (count >= kMbcsBlock) {
-      measure(kMbcsBlock);
-      count -= kMbcsBlock;
-      // Fewer than 32 are left; copying all 32 places is one fixed move.
-      std::memcpy(pending, pending + kMbcsBlock, kWidth * sizeof(char16_t));
-    }
+    pending.MeasureFull();
     taken.length += length;
   }
-  if (count > 0) measure(count);
-  taken.endsDouble = carry != 0;
+  pending.MeasureRest();
+  taken.bytes += pending.bytes;
+  taken.runs = pending.runs;
+  taken.endsDouble = pending.carry != 0;
   return taken;
 }
 

@@ -71,9 +71,8 @@ struct Scan {
     if (kernel == Kernel::kScalar) return;
     const auto size = static_cast<std::size_t>(end - p);
     const Utf8Blocks before{0, 0, 0, afterCr, endsDouble != 0};
-    const Utf8Blocks taken = kernel == Kernel::kAvx2
-                                 ? TakeUtf8BlocksAvx2(p, size, before, Cp932DoubleByteBits())
-                                 : TakeUtf8BlocksSse2(p, size, before, Cp932DoubleByteBits());
+    const Utf8Blocks taken = kernel == Kernel::kAvx2 ? TakeUtf8BlocksAvx2(p, size, before)
+                                                     : TakeUtf8BlocksSsse3(p, size, before);
     if (taken.length == 0) return;
     p += taken.length;
     bytes += taken.bytes;
