@@ -72,15 +72,17 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
     // only blocks with one of those four leads need the look.
     const __m256i e0 = Equal(b0, Set1(0xE0));
     const __m256i ed = Equal(b0, Set1(0xED));
-    const __m256i e2 = Equal(b0, Set1(0xE2));
-    const __m256i ef = Equal(b0, Set1(0xEF));
+    // E2 and EF lead many ordinary characters (… ― “ ” and the full-width forms), so the
+    // look is taken only for E2 80 and EF B7, which keeps the branch predictable.
+    const __m256i e2 = Both(Equal(b0, Set1(0xE2)), Equal(b1, Set1(0x80)));
+    const __m256i ef = Both(Equal(b0, Set1(0xEF)), Equal(b1, Set1(0xB7)));
     if (Movemask(_mm256_or_si256(_mm256_or_si256(e0, ed), _mm256_or_si256(e2, ef))) != 0) {
       const __m256i second20 = Equal(Both(b1, Set1(0x20)), zero);
       const __m256i thirdEven = Both(b2, Set1(0xFE));
-      const __m256i special = _mm256_or_si256(
-          _mm256_or_si256(Both(e0, second20), _mm256_andnot_si256(second20, ed)),
-          _mm256_or_si256(Both(Both(e2, Equal(b1, Set1(0x80))), Equal(thirdEven, Set1(0xA8))),
-                          Both(Both(ef, Equal(b1, Set1(0xB7))), Equal(thirdEven, Set1(0x90)))));
+      const __m256i special =
+          _mm256_or_si256(_mm256_or_si256(Both(e0, second20), _mm256_andnot_si256(second20, ed)),
+                          _mm256_or_si256(Both(e2, Equal(thirdEven, Set1(0xA8))),
+                                          Both(ef, Equal(thirdEven, Set1(0x90)))));
       m.special = Movemask(special) & m.lead;
     }
     const std::size_t length = PlainLength(m, kWidth);

@@ -52,15 +52,14 @@ KELMO_SSSE3 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t s
     // left to the scalar code.
     const __m128i e0 = Equal(b0, Set1(0xE0));
     const __m128i ed = Equal(b0, Set1(0xED));
-    const __m128i e2 = Equal(b0, Set1(0xE2));
-    const __m128i ef = Equal(b0, Set1(0xEF));
+    const __m128i e2 = Both(Equal(b0, Set1(0xE2)), Equal(b1, Set1(0x80)));
+    const __m128i ef = Both(Equal(b0, Set1(0xEF)), Equal(b1, Set1(0xB7)));
     if (Movemask(Either(Either(e0, ed), Either(e2, ef))) != 0) {
       const __m128i second20 = Equal(Both(b1, Set1(0x20)), zero);
       const __m128i thirdEven = Both(b2, Set1(0xFE));
-      const __m128i special =
-          Either(Either(Both(e0, second20), _mm_andnot_si128(second20, ed)),
-                 Either(Both(Both(e2, Equal(b1, Set1(0x80))), Equal(thirdEven, Set1(0xA8))),
-                        Both(Both(ef, Equal(b1, Set1(0xB7))), Equal(thirdEven, Set1(0x90)))));
+      const __m128i special = Either(
+          Either(Both(e0, second20), _mm_andnot_si128(second20, ed)),
+          Either(Both(e2, Equal(thirdEven, Set1(0xA8))), Both(ef, Equal(thirdEven, Set1(0x90)))));
       m.special = Movemask(special) & m.lead;
     }
     const std::size_t length = PlainLength(m, kWidth);
