@@ -35,6 +35,7 @@ std::string_view KernelName(Kernel kernel) {
   return "?";
 }
 
+// NOLINTBEGIN(readability-magic-numbers): a bit per code unit, 32 to a word
 const std::uint32_t* Cp932DoubleByteBits() {
   static const auto kBits = [] {
     const Cp932Widths& widths = Cp932WidthTable();
@@ -47,5 +48,6 @@ const std::uint32_t* Cp932DoubleByteBits() {
   }();
   return kBits.data();
 }
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

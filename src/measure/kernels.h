@@ -12,6 +12,8 @@
 
 namespace kelmo {
 
+// NOLINTBEGIN(readability-magic-numbers): bit positions, byte patterns and lane counts
+
 enum class Kernel {
   kScalar,  // any CPU, any byte order
   kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
@@ -129,9 +131,9 @@ struct PackPatterns {
 };
 constexpr PackPatterns MakePackPatterns() {
   PackPatterns table{};
-  for (unsigned mask = 0; mask < 256; ++mask) {
-    unsigned to = 0;
-    for (unsigned lane = 0; lane < 8; ++lane) {
+  for (std::size_t mask = 0; mask < 256; ++mask) {
+    std::size_t to = 0;
+    for (std::size_t lane = 0; lane < 8; ++lane) {
       if (((mask >> lane) & 1u) == 0) continue;
       table.pattern[mask][2 * to] = static_cast<std::uint8_t>(2 * lane);
       table.pattern[mask][2 * to + 1] = static_cast<std::uint8_t>(2 * lane + 1);
@@ -163,5 +165,7 @@ inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, 
 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size, Utf8Blocks start);
 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start);
 #endif
+
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace kelmo

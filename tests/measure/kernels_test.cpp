@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,6 +110,12 @@ Outcome Measure(Kernel kernel, const std::vector<std::string_view>& chunks, bool
   return {valid, counter.Size(), counter.ErrorOffset()};
 }
 
+std::string Join(std::initializer_list<std::string_view> pieces) {
+  std::string joined;
+  for (const std::string_view piece : pieces) joined += piece;
+  return joined;
+}
+
 // Every character of the plane as UTF-8 (a surrogate as the three bytes that would encode
 // it, which are not UTF-8), in a stretch of kana long enough for whole blocks, at every
 // alignment to them.
@@ -123,7 +130,8 @@ TEST(kernels_utf8, whole_bmp_and_encoded_surrogates) {
         encoded = {static_cast<char>(0xED), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
                    static_cast<char>(0x80 | (c & 0x3F))};
         for (const std::size_t before : {0u, 1u, 2u, 17u, 33u}) {
-          const std::string text = kana.substr(0, before) + kana + encoded + kana;
+          const std::string text =
+              Join({std::string_view(kana).substr(0, before), kana, encoded, kana});
           ASSERT_EQ(Measure(kernel, {text}), Measure(Kernel::kScalar, {text}))
               << std::hex << c << std::dec << " after " << before;
         }
@@ -131,7 +139,7 @@ TEST(kernels_utf8, whole_bmp_and_encoded_surrogates) {
       }
       encoded = EncodeUtf8(std::u16string(1, static_cast<char16_t>(c)));
       // Each character twice among kana, then the whole plane as one text.
-      const std::string text = kana + encoded + kana + encoded + encoded + kana;
+      const std::string text = Join({kana, encoded, kana, encoded, encoded, kana});
       ASSERT_EQ(Measure(kernel, {text}), Measure(Kernel::kScalar, {text})) << std::hex << c;
       valid += encoded;
     }
