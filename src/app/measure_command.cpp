@@ -218,6 +218,7 @@ Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
 // its name can be told apart from the fields before it. Spaces stay as they are: the name
 // is the last field.
 std::string EscapedName(std::string_view name) {
+  constexpr unsigned char kDelete = 0x7F;
   std::string shown;
   for (std::size_t i = 0; i < name.size();) {
     const auto byte = static_cast<unsigned char>(name[i]);
@@ -247,11 +248,12 @@ std::string EscapedName(std::string_view name) {
         shown += "\\r";
         break;
       default:
-        if (byte >= 0x20 && byte < 0x7F) {
+        if (byte >= ' ' && byte < kDelete) {
           shown += static_cast<char>(byte);
         } else {
-          constexpr char kHex[] = "0123456789abcdef";
-          shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+          char escaped[sizeof "\\xff"];
+          std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+          shown += escaped;
         }
     }
     ++i;
