@@ -10,6 +10,7 @@
 #include "codec/line_breaks.h"
 #include "codec/utf8.h"
 #include "inputs.h"
+#include "measure/kernels.h"
 #include "measure/mbcs.h"
 #include "measure/utf8_counter.h"
 
@@ -86,6 +87,40 @@ void BM_Utf8MbcsCounter(benchmark::State& state) {
   SetUtf8Label(state, text.size());
 }
 
+// Each kernel on its own (0 scalar, 1 SSSE3, 2 AVX2), where the CPU has it.
+bool SkipUnavailable(benchmark::State& state) {
+  const auto kernel = static_cast<Kernel>(state.range(1));
+  const std::vector<Kernel> kernels = AvailableKernels();
+  if (std::find(kernels.begin(), kernels.end(), kernel) != kernels.end()) return false;
+  state.SkipWithError("this CPU does not have the kernel");
+  return true;
+}
+
+void BM_LenMbcsRunsKernel(benchmark::State& state) {
+  if (SkipUnavailable(state)) return;
+  const std::u16string text = Input(static_cast<int>(state.range(0)));
+  const auto kernel = static_cast<Kernel>(state.range(1));
+  (void)Cp932DoubleByteBits();
+  for (auto _ : state) benchmark::DoNotOptimize(LenMbcsRuns(MeasureMbcs(text, kernel)));
+  SetLabel(state);
+}
+
+void BM_Utf8MbcsCounterKernel(benchmark::State& state) {
+  if (SkipUnavailable(state)) return;
+  const std::string text = Utf8Input(static_cast<int>(state.range(0)));
+  const auto kernel = static_cast<Kernel>(state.range(1));
+  (void)Cp932DoubleByteBits();
+  for (auto _ : state) {
+    Utf8MbcsCounter counter(false, kernel);
+    for (std::size_t at = 0; at < text.size(); at += kChunk) {
+      counter.Add(std::string_view(text).substr(at, kChunk));
+    }
+    benchmark::DoNotOptimize(counter.Finish());
+    benchmark::DoNotOptimize(counter.LenMbcsRuns());
+  }
+  SetUtf8Label(state, text.size());
+}
+
 // What `kelmo --measure` did before: UTF-16 first, line breaks made CR LF, then measured.
 void BM_DecodeThenLenMbcsRuns(benchmark::State& state) {
   const std::string text = Utf8Input(static_cast<int>(state.range(0)));
@@ -116,6 +151,10 @@ BENCHMARK(BM_LenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvWholeText)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadOnlyPass)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8MbcsCounter)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LenMbcsRunsKernel)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Utf8MbcsCounterKernel)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeThenLenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvUtf8ToCp932)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 

@@ -1,6 +1,7 @@
 // The byte measure against its definition: arbitrary UTF-16 (lone surrogates included)
 // measured as a whole and per paragraph, against a conversion of one code unit at a time
-// made directly with glibc iconv, apart from Kelmo's codec.
+// made directly with glibc iconv, apart from Kelmo's codec; and every kernel against the
+// scalar one.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "measure/kernels.h"
 #include "measure/mbcs.h"
 #include "message/body_tally.h"
 #include "support/text.h"
@@ -31,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(kelmo::LenMbcs(text) == bytes);
   Check(kelmo::LenMbcsRuns(text) == kelmo::testing::ReferenceLenMbcsRuns(text));
   Check(static_cast<std::int64_t>(kelmo::EncodeCp932(text).size()) == bytes);
+  // Every kernel this CPU has, not only the one chosen, gives what the scalar code gives.
+  const kelmo::MbcsSize scalar = kelmo::MeasureMbcs(text, kelmo::Kernel::kScalar);
+  for (const kelmo::Kernel kernel : kelmo::AvailableKernels()) {
+    Check(kelmo::MeasureMbcs(text, kernel) == scalar);
+  }
 
   // The window's way: the editor's paragraphs (split at U+2029), measured one by one,
   // then one paragraph split in two as by Enter.

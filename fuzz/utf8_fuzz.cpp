@@ -1,6 +1,7 @@
 // The UTF-8 measure against its definition: arbitrary bytes fed in random chunks,
 // against glibc iconv's decode to UTF-16 (independent of Kelmo's decoder) measured with
-// the UTF-16 measure after every line break has become CR LF. Both must agree on whether
+// the UTF-16 measure after every line break has become CR LF, with every kernel the CPU
+// has. Both must agree on whether
 // the input is UTF-8 and, when it is not, on where it stops being so.
 #include <iconv.h>
 
@@ -16,6 +17,7 @@
 
 #include "codec/line_breaks.h"
 #include "codec/utf8.h"
+#include "measure/kernels.h"
 #include "measure/mbcs.h"
 #include "measure/utf8_counter.h"
 
@@ -57,31 +59,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   const Decoded reference = ReferenceDecode(bytes);
 
-  for (const bool skipBom : {false, true}) {
-    kelmo::Utf8MbcsCounter counter(skipBom);
-    bool valid = true;
-    for (std::size_t at = 0; valid && at < bytes.size();) {
-      seed = seed * 1103515245u + 12345u;
-      const std::size_t n = 1 + (seed >> 16) % (seed & 0x100 ? 200 : 5);
-      valid = counter.Add(bytes.substr(at, n));
-      at += n;
+  // Every kernel this CPU has, not only the one chosen, with the same chunks.
+  const std::uint32_t firstSeed = seed;
+  for (const kelmo::Kernel kernel : kelmo::AvailableKernels()) {
+    seed = firstSeed;
+    for (const bool skipBom : {false, true}) {
+      kelmo::Utf8MbcsCounter counter(skipBom, kernel);
+      bool valid = true;
+      for (std::size_t at = 0; valid && at < bytes.size();) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t n = 1 + (seed >> 16) % (seed & 0x100 ? 200 : 5);
+        valid = counter.Add(bytes.substr(at, n));
+        at += n;
+      }
+      valid = valid && counter.Finish();
+      Check(valid == !reference.errorOffset);
+      if (!valid) {
+        Check(counter.ErrorOffset() == reference.errorOffset);
+        continue;
+      }
+      std::u16string text = reference.text;
+      if (skipBom && !text.empty() && text.front() == u'\uFEFF') text.erase(0, 1);
+      // The editor's own line breaks count as line breaks of their own, as in the window.
+      std::u16string lines;
+      for (const char16_t unit : text) {
+        const bool editorBreak =
+            unit == u'\u2028' || unit == u'\u2029' || unit == u'\uFDD0' || unit == u'\uFDD1';
+        lines += editorBreak ? std::u16string(u"\r\n") : std::u16string(1, unit);
+      }
+      Check(counter.Size() == kelmo::MeasureMbcs(kelmo::WithCrLf(lines), kelmo::Kernel::kScalar));
     }
-    valid = valid && counter.Finish();
-    Check(valid == !reference.errorOffset);
-    if (!valid) {
-      Check(counter.ErrorOffset() == reference.errorOffset);
-      continue;
-    }
-    std::u16string text = reference.text;
-    if (skipBom && !text.empty() && text.front() == u'\uFEFF') text.erase(0, 1);
-    // The editor's own line breaks count as line breaks of their own, as in the window.
-    std::u16string lines;
-    for (const char16_t unit : text) {
-      const bool editorBreak =
-          unit == u'\u2028' || unit == u'\u2029' || unit == u'\uFDD0' || unit == u'\uFDD1';
-      lines += editorBreak ? std::u16string(u"\r\n") : std::u16string(1, unit);
-    }
-    Check(counter.Size() == kelmo::MeasureMbcs(kelmo::WithCrLf(lines)));
   }
   if (!reference.errorOffset) {
     Check(kelmo::DecodeUtf8(bytes) == reference.text);

@@ -33,7 +33,7 @@ constexpr std::size_t kChunkBytes = std::size_t{128} * 1024;
 
 constexpr std::string_view kHelp =
     "Usage: kelmo [Qt options]\n"
-    "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE]\n"
+    "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE...]\n"
     "       kelmo --help | --version\n"
     "Measures a short mail against a mobile mail service's limits.\n"
     "Without options, opens the window; it takes only Qt's own options (such as\n"
@@ -43,6 +43,11 @@ constexpr std::string_view kHelp =
     "the window shows, in UTF-8. Exit status: 0 within every limit, 1 past one, 2 on\n"
     "an error. The body comes from FILE, or standard input when FILE is absent or \"-\",\n"
     "as UTF-8; every line break in it counts as CR LF.\n"
+    "With more than one FILE, each is measured as the body of the same message: a line\n"
+    "each, the number, the title and the file's name (a backslash, a TAB, a line break\n"
+    "or another control character in it as \\\\, \\t, \\n, \\r or \\xHH). A file that\n"
+    "cannot be read gets a message and the others are measured; the exit status is then\n"
+    "2, else 1 when any is past a limit.\n"
     "\n"
     "Options:\n"
     "  -h, --help           Show the options and exit.\n"
@@ -52,7 +57,8 @@ constexpr std::string_view kHelp =
     "  --subject <SUBJECT>  The subject.\n"
     "\n"
     "Arguments:\n"
-    "  FILE                 The body (standard input if absent or -).\n";
+    "  FILE                 The body (standard input if absent or -); several to\n"
+    "                       measure each.\n";
 
 // What a terminal takes as a command rather than a character (C0, DEL, C1), and the
 // bidirectional formatting characters, which reorder the rest of the line as displayed.
@@ -274,6 +280,13 @@ Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
   return body.LenMbcsRuns();
 }
 
+// The window's count and title for a body of that many bytes.
+ByteModeCount CountFor(std::int64_t bodyBytes, const Arguments& args) {
+  // The fields are measured as the window holds them: as UTF-16, on one line.
+  return CountInByteMode(bodyBytes, WithoutLineBreaks(DecodeUtf8(args.own)),
+                         WithoutLineBreaks(DecodeUtf8(args.subject)));
+}
+
 // Measures the message and prints the number and the title; the exit status.
 int Measure(const Arguments& args) {
   const Expected<std::int64_t, std::string> bodyBytes =
@@ -282,13 +295,34 @@ int Measure(const Arguments& args) {
     PrintError(bodyBytes.error());
     return kUsageError;
   }
-  // The fields are measured as the window holds them: as UTF-16, on one line.
-  const ByteModeCount count = CountInByteMode(*bodyBytes, WithoutLineBreaks(DecodeUtf8(args.own)),
-                                              WithoutLineBreaks(DecodeUtf8(args.subject)));
+  const ByteModeCount count = CountFor(*bodyBytes, args);
   if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\n')) {
     return kUsageError;
   }
   return count.title == Title::kPlain ? 0 : 1;
+}
+
+// Several bodies, as wc takes several files: a line each, in the order given, with the
+// file's name; a file that cannot be measured gets a message and the others go on. The
+// exit status: 2 when any could not be measured, else 1 when any is past a limit.
+int MeasureEach(const Arguments& args) {
+  bool failed = false;
+  bool pastLimit = false;
+  for (const std::string& file : args.files) {
+    const Expected<std::int64_t, std::string> bodyBytes = MeasureBody(file);
+    if (!bodyBytes) {
+      PrintError(bodyBytes.error());
+      failed = true;
+      continue;
+    }
+    const ByteModeCount count = CountFor(*bodyBytes, args);
+    pastLimit = pastLimit || count.title != Title::kPlain;
+    if (!Print(std::to_string(count.total) + '\t' + EncodeUtf8(TitleText(count.title)) + '\t' +
+               Shown(file) + '\n')) {
+      return kUsageError;
+    }
+  }
+  return failed ? kUsageError : pastLimit ? 1 : 0;
 }
 
 }  // namespace
@@ -346,9 +380,6 @@ int RunCommandLine(int argc, char** argv) {
   if (args->help) return Print(kHelp) ? 0 : kUsageError;
   if (args->version) return Print("Kelmo " KELMO_VERSION "\n") ? 0 : kUsageError;
   if (!args->measure) return UsageError("--own, --subject and FILE go with --measure");
-  if (args->files.size() > 1) {
-    return UsageError("one FILE at most, not " + std::to_string(args->files.size()));
-  }
   // The same rule as for the body: text that is not UTF-8 is refused, not guessed at.
   const std::pair<const char*, const std::string*> fields[] = {{"--own", &args->own},
                                                                {"--subject", &args->subject}};
@@ -359,7 +390,8 @@ int RunCommandLine(int argc, char** argv) {
     }
   }
   try {
-    return Measure(*args);
+    // One FILE, or none, prints what it always has, for the scripts that read it.
+    return args->files.size() > 1 ? MeasureEach(*args) : Measure(*args);
   } catch (const std::system_error&) {  // iconv could not open the conversion
     PrintError("no code page 932 converter: " + Cp932ConverterProblem());
     return kUsageError;

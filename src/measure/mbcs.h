@@ -14,8 +14,12 @@ struct MbcsSize {
   friend bool operator==(const MbcsSize&, const MbcsSize&) = default;
 };
 
+enum class Kernel;
+
 // Bytes and double-byte runs in one pass; no conversion is run.
 MbcsSize MeasureMbcs(std::u16string_view text);
+// The same with the kernel given (measure/kernels.h), for holding each one to the others.
+MbcsSize MeasureMbcs(std::u16string_view text, Kernel kernel);
 
 // Bytes the text takes in code page 932.
 inline std::int64_t LenMbcs(std::u16string_view text) { return MeasureMbcs(text).bytes; }

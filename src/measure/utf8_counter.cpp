@@ -8,12 +8,17 @@
 #include "codec/line_breaks.h"
 #include "codec/utf8.h"
 #include "measure/ascii_blocks.h"
+#include "measure/kernels.h"
 
 namespace kelmo {
 
 // NOLINTBEGIN(readability-magic-numbers): the bit patterns of UTF-8 and UTF-16 are the data here
 
-Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom) : m_skipBom(skipInitialBom) {}
+Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom)
+    : Utf8MbcsCounter(skipInitialBom, FastestKernel()) {}
+
+Utf8MbcsCounter::Utf8MbcsCounter(bool skipInitialBom, Kernel kernel)
+    : m_kernel(kernel), m_skipBom(skipInitialBom) {}
 
 // Takes bytes of p to complete the sequence begun in the last chunk; returns how many.
 // Sets `completed` to its code point once complete, unless it is a BOM to skip.
@@ -52,9 +57,29 @@ struct Scan {
   bool afterCr;               // the last character was a CR, so an LF now adds nothing
   unsigned endsDouble;        // the last code unit was double-byte (0 or 1)
   const Cp932Widths* widths;  // built on the first character that is not ASCII
+  Kernel kernel;
 
   void NeedWidths() {
     if (widths == nullptr) widths = &Cp932WidthTable();
+  }
+
+  // Japanese text as it mostly is, kana and kanji with ASCII between them, a vector block
+  // at a time where the CPU has a kernel for it; whatever else comes is left to the
+  // stages below.
+  void TakeVectorBlocks() {
+#if defined(__x86_64__)
+    if (kernel == Kernel::kScalar) return;
+    const auto size = static_cast<std::size_t>(end - p);
+    const Utf8Blocks before{0, 0, 0, afterCr, endsDouble != 0};
+    const Utf8Blocks taken = kernel == Kernel::kAvx2 ? TakeUtf8BlocksAvx2(p, size, before)
+                                                     : TakeUtf8BlocksSsse3(p, size, before);
+    if (taken.length == 0) return;
+    p += taken.length;
+    bytes += taken.bytes;
+    runs += taken.runs;
+    afterCr = taken.afterCr;
+    endsDouble = taken.endsDouble ? 1 : 0;
+#endif
   }
 
   void AddUnit(char16_t unit) {
@@ -155,7 +180,7 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
   if (m_error) return false;
   const auto* const begin = reinterpret_cast<const unsigned char*>(chunk.data());
   Scan scan{begin,           begin + chunk.size(), m_tally.bytes, m_tally.runs,
-            m_tally.afterCr, m_tally.endsDouble,   m_widths};
+            m_tally.afterCr, m_tally.endsDouble,   m_widths,      m_kernel};
   auto save = [&] {
     m_tally = {scan.bytes, scan.runs, scan.afterCr, scan.endsDouble != 0};
     m_widths = scan.widths;
@@ -175,6 +200,10 @@ bool Utf8MbcsCounter::Add(std::string_view chunk) {
       continue;
     }
     scan.NeedWidths();
+    scan.afterCr = false;
+    scan.TakeVectorBlocks();
+    if (scan.p == scan.end || *scan.p < 0x80) continue;
+    // The blocks may have ended on a CR; an LF no longer follows it.
     scan.afterCr = false;
     scan.TakeThreeByteSequences();
     if (scan.p == scan.end || *scan.p < 0x80) continue;

@@ -13,6 +13,7 @@
 namespace kelmo {
 
 class Cp932Widths;
+enum class Kernel;
 
 // MeasureMbcs of the UTF-16 form of UTF-8 text fed in chunks of any size (a sequence may
 // be split between chunks), every line break taken as CR LF as the window's body has it:
@@ -22,6 +23,8 @@ class Utf8MbcsCounter {
   // With skipInitialBom, a U+FEFF at the very start is not part of the text, as text
   // decoders treat it.
   explicit Utf8MbcsCounter(bool skipInitialBom = false);
+  // The same with the kernel given (measure/kernels.h), for holding each one to the others.
+  Utf8MbcsCounter(bool skipInitialBom, Kernel kernel);
 
   // Measures the next chunk; false once the input so far is not UTF-8.
   bool Add(std::string_view chunk);
@@ -47,6 +50,7 @@ class Utf8MbcsCounter {
                               std::optional<char32_t>& completed);
 
   const Cp932Widths* m_widths = nullptr;  // built on the first character that is not ASCII
+  Kernel m_kernel;
   Tally m_tally;
   std::uint64_t m_offset = 0;                // bytes taken before the current chunk
   std::array<unsigned char, 4> m_pending{};  // a sequence cut off by the chunk's end

@@ -1,0 +1,171 @@
+// The ways of measuring code page 932 widths: the portable scalar code, which is the
+// reference, and vector kernels for the CPUs that have them. Every kernel gives exactly
+// what the scalar code gives; the tests and fuzzers hold each one to it.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace kelmo {
+
+// NOLINTBEGIN(readability-magic-numbers): bit positions, byte patterns and lane counts
+
+enum class Kernel {
+  kScalar,  // any CPU, any byte order
+  kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
+  kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
+};
+
+// The scalar kernel first, then every vector kernel this CPU can run.
+std::vector<Kernel> AvailableKernels();
+// The one MeasureMbcs and Utf8MbcsCounter use unless told otherwise.
+Kernel FastestKernel();
+std::string_view KernelName(Kernel kernel);
+
+// Bit (u & 31) of word (u >> 5) is set when code page 932 has the UTF-16 code unit u as a
+// double-byte character: 8 KiB, so it stays in the first-level cache beside the text.
+// Built once from the width table, and so from the same iconv conversion.
+const std::uint32_t* Cp932DoubleByteBits();
+
+inline unsigned IsDoubleByteBit(const std::uint32_t* bits, unsigned unit) {
+  return (bits[unit >> 5] >> (unit & 31u)) & 1u;
+}
+
+// --- UTF-16: the double-byte mask of 64 code units (bit k for unit k) -------------------
+
+// SSSE3 has no gather, so its UTF-16 measure is the scalar one: a table look-up per unit
+// either way. The AVX2 one gathers each unit's word of the bitmap, eight at a time.
+inline constexpr std::size_t kMbcsBlock = 64;
+// The scalar one: n <= 64 units, each looked up in the width table.
+std::uint64_t DoubleByteMaskScalar(const char16_t* p, std::size_t n);
+#if defined(__x86_64__)
+std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits);
+#endif
+
+// --- UTF-8: runs of one-byte and three-byte characters, a block at a time ----------------
+
+// The measure of the characters a kernel took, and the state the next character needs.
+struct Utf8Blocks {
+  std::size_t length = 0;   // bytes taken, always whole characters
+  std::int64_t bytes = 0;   // code page 932 bytes, every line break as CR LF
+  std::int64_t runs = 0;    // double-byte runs that start in them
+  bool afterCr = false;     // the last character taken was a CR
+  bool endsDouble = false;  // the last character taken was double-byte
+};
+
+// What one block of w bytes at p looks like, bit i for byte i: ASCII bytes, CRs and LFs,
+// the leads of three-byte sequences, the first byte that stops the block (a lead of
+// another length, a misplaced continuation byte, a sequence that is a line break,
+// a surrogate or overlong), and each lead's code unit (units[i] for a lead at i).
+struct Utf8BlockMasks {
+  std::uint64_t ascii;
+  std::uint64_t cr;
+  std::uint64_t lf;
+  std::uint64_t lead;
+  std::uint64_t continuation;
+  std::uint64_t special;  // leads of sequences the scalar code must see
+};
+
+// Whole characters in the first `length` bytes of a block: `length` cut back where the block
+// stops being plain, then back to before a sequence the block's end cuts off.
+inline std::size_t PlainLength(const Utf8BlockMasks& m, std::size_t width) {
+  const std::uint64_t all = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
+  // A lead claims the two bytes after it; every claimed byte must be a continuation byte
+  // and every continuation byte claimed. Past the first byte that breaks that, or that is
+  // neither ASCII, nor a three-byte lead, nor a continuation, nothing is taken.
+  const std::uint64_t claimed = (m.lead << 1) | (m.lead << 2);
+  const std::uint64_t stop =
+      ((claimed ^ m.continuation) | ~(m.ascii | m.lead | m.continuation) | m.special) & all;
+  std::size_t length = stop == 0 ? width : static_cast<std::size_t>(std::countr_zero(stop));
+  // Every byte before `length` is consistent, so at most one lead there lacks bytes: at
+  // length - 2 or length - 1.
+  if (length >= 2 && ((m.lead >> (length - 2)) & 1u) != 0) {
+    length -= 2;
+  } else if (length >= 1 && ((m.lead >> (length - 1)) & 1u) != 0) {
+    length -= 1;
+  }
+  return length;
+}
+
+// The kernels transcode as they go: each block's characters become their UTF-16 code
+// units, packed one after another, and every 64 of them are measured as the window's text
+// is, a table look-up each with no branch, runs from the double-byte mask. A look-up per
+// lead where it stands cost a mispredicted branch per block, and gathers are slow.
+struct PendingUnits {
+  // Fewer than 64 not measured yet, plus at most a block's 32 new ones.
+  alignas(32) char16_t units[kMbcsBlock + 32];
+  std::size_t count = 0;
+  std::uint64_t carry = 0;  // 1 when the unit before them was double-byte
+  std::int64_t bytes = 0;
+  std::int64_t runs = 0;
+
+  void Measure(std::size_t n) {
+    const std::uint64_t mask = DoubleByteMaskScalar(units, n);
+    bytes += static_cast<std::int64_t>(n) + std::popcount(mask);
+    // A run starts at a double-byte unit whose predecessor is single-byte.
+    runs += std::popcount(mask & ~((mask << 1) | carry));
+    carry = (mask >> (n - 1)) & 1u;
+  }
+  // Measures 64 once there are as many.
+  void MeasureFull() {
+    if (count < kMbcsBlock) return;
+    Measure(kMbcsBlock);
+    count -= kMbcsBlock;
+    // Fewer than 32 are left; copying all 32 places is one fixed move.
+    std::memcpy(units, units + kMbcsBlock, 32 * sizeof(char16_t));
+  }
+  void MeasureRest() {
+    if (count > 0) Measure(count);
+    count = 0;
+  }
+};
+
+// For each 8-bit mask, the PSHUFB pattern that moves the 16-bit lanes whose bits are set
+// to the front, in order.
+struct PackPatterns {
+  std::uint8_t pattern[256][16];
+};
+constexpr PackPatterns MakePackPatterns() {
+  PackPatterns table{};
+  for (std::size_t mask = 0; mask < 256; ++mask) {
+    std::size_t to = 0;
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+      if (((mask >> lane) & 1u) == 0) continue;
+      table.pattern[mask][2 * to] = static_cast<std::uint8_t>(2 * lane);
+      table.pattern[mask][2 * to + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+      ++to;
+    }
+    for (; to < 8; ++to) table.pattern[mask][2 * to] = table.pattern[mask][2 * to + 1] = 0x80;
+  }
+  return table;
+}
+alignas(16) inline constexpr PackPatterns kPackPatterns = MakePackPatterns();
+
+// The line breaks among the first `length` bytes of a block: a CR and a lone LF each stand
+// for a whole CR LF, so one byte more each, and two fewer for every LF that completes a
+// CR LF. Updates taken.afterCr; the extra bytes.
+inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, Utf8Blocks& taken) {
+  const std::uint64_t within = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  const std::uint64_t cr = m.cr & within;
+  const std::uint64_t lf = m.lf & within;
+  const std::uint64_t crLf = ((cr << 1) | std::uint64_t{taken.afterCr}) & lf;
+  taken.afterCr = ((cr >> (length - 1)) & 1u) != 0;
+  return std::popcount(cr) + std::popcount(lf) - 2 * std::popcount(crLf);
+}
+
+#if defined(__x86_64__)
+// Takes 16- or 32-byte blocks at p while they hold only ASCII and three-byte sequences
+// that are ordinary characters (no line break, surrogate or overlong form), stopping at
+// a block of ASCII alone (the ASCII path is faster), where such a sequence ends, or when
+// fewer than width + 2 bytes are left. `start` is the state before p.
+Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size, Utf8Blocks start);
+Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start);
+#endif
+
+// NOLINTEND(readability-magic-numbers)
+
+}  // namespace kelmo

@@ -1,0 +1,187 @@
+// The AVX2 kernels (with BMI1 and POPCNT): 32 code units or bytes at a time. Chosen at run
+// time, so every function here carries its target and is called only where HasAvx2().
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include <bit>
+#include <cstring>
+
+#include "measure/kernels.h"
+
+namespace kelmo {
+
+// NOLINTBEGIN(readability-magic-numbers): bit patterns of UTF-8 and lanes of vectors
+
+#define KELMO_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+namespace {
+
+KELMO_AVX2 std::uint64_t Movemask(__m256i bytes) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
+}
+KELMO_AVX2 __m256i Set1(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+KELMO_AVX2 __m256i Equal(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
+KELMO_AVX2 __m256i Both(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+
+// Bit k of the result for unit k of eight: the unit's bit of the bitmap. One gather
+// fetches each unit's 32-bit word; shifting the unit's bit to the top lets the sign
+// bits' mask read all eight at once.
+KELMO_AVX2 std::uint64_t DoubleByteMask8(const char16_t* p, const std::uint32_t* bits) {
+  const __m256i units = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits),
+                                               _mm256_srli_epi32(units, 5), sizeof(std::uint32_t));
+  // 31 - (u & 31), as ~u & 31.
+  const __m256i toTop = _mm256_andnot_si256(units, _mm256_set1_epi32(31));
+  return static_cast<std::uint32_t>(
+      _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_sllv_epi32(words, toTop))));
+}
+
+}  // namespace
+
+KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits) {
+  std::uint64_t mask = 0;
+  for (std::size_t k = 0; k < kMbcsBlock; k += 8) mask |= DoubleByteMask8(p + k, bits) << k;
+  return mask;
+}
+
+// Blocks at a fixed stride of 32 bytes, so that where the next block starts never waits
+// for this one's masks: a character that a block's end cuts (a lead at byte 30 or 31) is
+// decoded with it, but added with the next block, once that one shows the bytes it
+// claims are continuation bytes. If they are not, the blocks end at that lead.
+KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size,
+                                         Utf8Blocks start) {
+  constexpr std::size_t kWidth = 32;
+  constexpr std::uint64_t kAll = 0xFFFFFFFFu;
+  const __m256i zero = _mm256_setzero_si256();
+  Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
+  PendingUnits pending;
+  pending.carry = start.endsDouble ? 1 : 0;
+  std::size_t at = 0;           // where this block starts
+  std::uint64_t claimedIn = 0;  // bytes 0 and 1 that a lead in the last block claims
+  char16_t carriedUnit = 0;     // that lead's code unit
+  std::size_t carriedLead = 0;  // and where it stands
+  std::size_t end = 0;          // where the characters taken end; set on leaving
+  bool stopped = false;
+  // The loads of the second and third byte of a lead at the block's end reach two bytes on.
+  while (size - at >= kWidth + 2) {
+    const unsigned char* q = p + at;
+    const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+    const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 2));
+    Utf8BlockMasks m{};
+    m.ascii = ~Movemask(b0) & kAll;
+    if (m.ascii == kAll && claimedIn == 0) break;
+    m.cr = Movemask(Equal(b0, Set1('\r')));
+    m.lf = Movemask(Equal(b0, Set1('\n')));
+    m.lead = Movemask(Equal(Both(b0, Set1(0xF0)), Set1(0xE0)));
+    m.continuation = Movemask(Equal(Both(b0, Set1(0xC0)), Set1(0x80)));
+    // The sequences the scalar code decodes itself: E0 with a second byte below A0
+    // (overlong), ED with one from A0 (a surrogate), and the editor's line breaks U+2028,
+    // U+2029 (E2 80 A8/A9), U+FDD0 and U+FDD1 (EF B7 90/91). Only leads count here, and
+    // only blocks with one of those four leads need the look.
+    const __m256i e0 = Equal(b0, Set1(0xE0));
+    const __m256i ed = Equal(b0, Set1(0xED));
+    // E2 and EF lead many ordinary characters (… ― “ ” and the full-width forms), so the
+    // look is taken only for E2 80 and EF B7, which keeps the branch predictable.
+    const __m256i e2 = Both(Equal(b0, Set1(0xE2)), Equal(b1, Set1(0x80)));
+    const __m256i ef = Both(Equal(b0, Set1(0xEF)), Equal(b1, Set1(0xB7)));
+    if (Movemask(_mm256_or_si256(_mm256_or_si256(e0, ed), _mm256_or_si256(e2, ef))) != 0) {
+      const __m256i second20 = Equal(Both(b1, Set1(0x20)), zero);
+      const __m256i thirdEven = Both(b2, Set1(0xFE));
+      const __m256i special =
+          _mm256_or_si256(_mm256_or_si256(Both(e0, second20), _mm256_andnot_si256(second20, ed)),
+                          _mm256_or_si256(Both(e2, Equal(thirdEven, Set1(0xA8))),
+                                          Both(ef, Equal(thirdEven, Set1(0x90)))));
+      m.special = Movemask(special) & m.lead;
+    }
+    // A lead claims the two bytes after it (those past byte 31 in the next block); every
+    // claimed byte must be a continuation byte and every continuation byte claimed. At
+    // the first byte that breaks that, or that is neither ASCII, nor a three-byte lead, nor
+    // a continuation, the blocks end.
+    const std::uint64_t claimed = ((m.lead << 1) | (m.lead << 2) | claimedIn) & kAll;
+    const std::uint64_t stop =
+        ((claimed ^ m.continuation) | ~(m.ascii | m.lead | m.continuation) | m.special) & kAll;
+    std::size_t length = kWidth;  // bytes of this block whose characters are taken
+    std::uint64_t cut = 0;        // a lead at 30 or 31 whose character the next block ends
+    if (stop == 0) {
+      cut = m.lead & ~(kAll >> 2);
+    } else {
+      length = static_cast<std::size_t>(std::countr_zero(stop));
+      if ((claimedIn >> length) != 0) {
+        // The character carried from the last block is not whole.
+        end = carriedLead;
+        stopped = true;
+        break;
+      }
+      // Every byte before `length` is consistent, so at most one lead there lacks bytes.
+      if (length >= 2 && ((m.lead >> (length - 2)) & 1u) != 0) {
+        length -= 2;
+      } else if (length >= 1 && ((m.lead >> (length - 1)) & 1u) != 0) {
+        length -= 1;
+      }
+    }
+    if (claimedIn != 0) pending.units[pending.count++] = carriedUnit;
+    if (length > 0) {
+      // Line breaks are counted from the bytes; in the units a CR or LF is single-byte.
+      taken.bytes += LineBreakBytes(m, length, taken);
+      // A character starts at each ASCII byte and each lead: its unit is the byte, or the
+      // sequence decoded, in byte lanes: (b0 & 0F) << 4 | b1 >> 2 & 0F and b1 << 6 | b2 &
+      // 3F for a lead, 0 and the byte itself for ASCII. (AVX2 shifts only 16-bit lanes;
+      // the masks keep each byte's own bits.) The cut one waits for the next block.
+      const std::uint64_t starts = (m.ascii | m.lead) & ((std::uint64_t{1} << length) - 1) & ~cut;
+      const __m256i isLead = Equal(Both(b0, Set1(0xF0)), Set1(0xE0));
+      const __m256i high =
+          Both(isLead, _mm256_or_si256(Both(_mm256_slli_epi16(b0, 4), Set1(0xF0)),
+                                       Both(_mm256_srli_epi16(b1, 2), Set1(0x0F))));
+      const __m256i low = _mm256_blendv_epi8(
+          b0, _mm256_or_si256(Both(_mm256_slli_epi16(b1, 6), Set1(0xC0)), Both(b2, Set1(0x3F))),
+          isLead);
+      // Interleaved, units of positions 0-7 and 16-23, then 8-15 and 24-31; each eight
+      // packed to the ones that start a character and added to the pending ones.
+      const __m256i unitsLow = _mm256_unpacklo_epi8(low, high);
+      const __m256i unitsHigh = _mm256_unpackhi_epi8(low, high);
+      const __m128i eights[4] = {
+          _mm256_castsi256_si128(unitsLow), _mm256_castsi256_si128(unitsHigh),
+          _mm256_extracti128_si256(unitsLow, 1), _mm256_extracti128_si256(unitsHigh, 1)};
+      for (int k = 0; k < 4; ++k) {
+        const auto mask = static_cast<unsigned>((starts >> (8 * k)) & 0xFFu);
+        const __m128i packed = _mm_shuffle_epi8(
+            eights[k],
+            _mm_load_si128(reinterpret_cast<const __m128i*>(kPackPatterns.pattern[mask])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + pending.count), packed);
+        pending.count += static_cast<std::size_t>(std::popcount(mask));
+      }
+    }
+    pending.MeasureFull();
+    if (stop != 0) {
+      end = at + length;
+      stopped = true;
+      break;
+    }
+    claimedIn = (((m.lead << 1) | (m.lead << 2)) >> kWidth) & 3u;
+    if (cut != 0) {
+      carriedLead = static_cast<std::size_t>(std::countr_zero(cut));
+      carriedUnit =
+          static_cast<char16_t>(((q[carriedLead] & 0x0Fu) << 12) |
+                                ((q[carriedLead + 1] & 0x3Fu) << 6) | (q[carriedLead + 2] & 0x3Fu));
+      carriedLead += at;
+    }
+    at += kWidth;
+  }
+  if (!stopped) end = claimedIn != 0 ? carriedLead : at;
+  pending.MeasureRest();
+  taken.length = end;
+  taken.bytes += pending.bytes;
+  taken.runs = pending.runs;
+  taken.endsDouble = pending.carry != 0;
+  return taken;
+}
+
+#undef KELMO_AVX2
+
+// NOLINTEND(readability-magic-numbers)
+
+}  // namespace kelmo
+
+#endif  // __x86_64__

@@ -1,0 +1,202 @@
+// Every kernel this CPU can run against the scalar one, which is the reference: the whole
+// Basic Multilingual Plane, surrogates, and random texts fed in every split into chunks.
+#include "measure/kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "codec/utf8.h"
+#include "measure/mbcs.h"
+#include "measure/utf8_counter.h"
+#include "support/text.h"
+
+namespace kelmo {
+namespace {
+
+// The vector kernels only: each is compared with Kernel::kScalar.
+std::vector<Kernel> VectorKernels() {
+  std::vector<Kernel> kernels = AvailableKernels();
+  kernels.erase(kernels.begin());
+  return kernels;
+}
+
+TEST(kernels, scalar_first_and_the_fastest_among_them) {
+  const std::vector<Kernel> kernels = AvailableKernels();
+  ASSERT_FALSE(kernels.empty());
+  EXPECT_EQ(kernels.front(), Kernel::kScalar);
+  EXPECT_NE(std::find(kernels.begin(), kernels.end(), FastestKernel()), kernels.end());
+  for (const Kernel kernel : kernels) std::cout << "kernel: " << KernelName(kernel) << '\n';
+#if defined(__x86_64__)
+  if (kernels.size() < 2) GTEST_SKIP() << "this x86-64 CPU has no POPCNT: only the scalar code";
+#endif
+}
+
+TEST(kernels, bitmap_is_the_width_table) {
+  const Cp932Widths& widths = Cp932WidthTable();
+  const std::uint32_t* bits = Cp932DoubleByteBits();
+  for (unsigned unit = 0; unit < 65536; ++unit) {
+    ASSERT_EQ(IsDoubleByteBit(bits, unit), widths.IsDoubleByte(static_cast<char16_t>(unit)))
+        << std::hex << unit;
+  }
+}
+
+// --- UTF-16 -------------------------------------------------------------------------------
+
+// Every code unit, surrogate halves included, in order and between ASCII or kana, at every
+// alignment to the 64-unit blocks.
+TEST(kernels_utf16, whole_bmp_at_every_alignment) {
+  std::u16string inOrder;
+  std::u16string betweenAscii;
+  std::u16string betweenKana;
+  for (unsigned unit = 0; unit < 65536; ++unit) {
+    const auto c = static_cast<char16_t>(unit);
+    inOrder += c;
+    betweenAscii += {c, u'a'};
+    betweenKana += {c, c, u'あ'};
+  }
+  for (const Kernel kernel : VectorKernels()) {
+    SCOPED_TRACE(KernelName(kernel));
+    for (const std::u16string* text : {&inOrder, &betweenAscii, &betweenKana}) {
+      for (std::size_t offset = 0; offset < kMbcsBlock; ++offset) {
+        const std::u16string_view view = std::u16string_view(*text).substr(offset);
+        ASSERT_EQ(MeasureMbcs(view, kernel), MeasureMbcs(view, Kernel::kScalar))
+            << "offset " << offset;
+      }
+    }
+  }
+}
+
+TEST(kernels_utf16, random_texts_with_surrogates) {
+  // Pairs, lone halves, and the characters around them.
+  const std::u16string alphabet = u"a\r\nあ漢ｱé〜\U0001F600\U00020BB7" +
+                                  std::u16string{u'\xD800', u'\xDBFF', u'\xDC00', u'\xDFFF'};
+  testing::RandomText random(16);
+  for (int round = 0; round < 3000; ++round) {
+    const std::u16string text = random.From(alphabet, random.Upto(300));
+    for (const Kernel kernel : VectorKernels()) {
+      ASSERT_EQ(MeasureMbcs(text, kernel), MeasureMbcs(text, Kernel::kScalar))
+          << KernelName(kernel) << " round " << round;
+    }
+  }
+}
+
+// --- UTF-8 --------------------------------------------------------------------------------
+
+struct Outcome {
+  bool valid;
+  MbcsSize size;
+  std::optional<std::uint64_t> errorOffset;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  os << (o.valid ? "valid" : "invalid") << " bytes=" << o.size.bytes << " runs=" << o.size.runs;
+  if (o.errorOffset) os << " error at " << *o.errorOffset;
+  return os;
+}
+
+Outcome Measure(Kernel kernel, const std::vector<std::string_view>& chunks, bool skipBom = false) {
+  Utf8MbcsCounter counter(skipBom, kernel);
+  bool valid = true;
+  for (const std::string_view chunk : chunks) {
+    if (!(valid = counter.Add(chunk))) break;
+  }
+  valid = valid && counter.Finish();
+  return {valid, counter.Size(), counter.ErrorOffset()};
+}
+
+std::string Join(std::initializer_list<std::string_view> pieces) {
+  std::string joined;
+  for (const std::string_view piece : pieces) joined += piece;
+  return joined;
+}
+
+// Every character of the plane as UTF-8 (a surrogate as the three bytes that would encode
+// it, which are not UTF-8), in a stretch of kana long enough for whole blocks, at every
+// alignment to them.
+TEST(kernels_utf8, whole_bmp_and_encoded_surrogates) {
+  const std::string kana = EncodeUtf8(u"あいうえお漢字ｱa\r\n");
+  for (const Kernel kernel : VectorKernels()) {
+    SCOPED_TRACE(KernelName(kernel));
+    std::string valid;
+    for (unsigned c = 0; c < 65536; ++c) {
+      std::string encoded;
+      if (IsSurrogate(c)) {
+        encoded = {static_cast<char>(0xED), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                   static_cast<char>(0x80 | (c & 0x3F))};
+        for (const std::size_t before : {0u, 1u, 2u, 17u, 33u}) {
+          const std::string text =
+              Join({std::string_view(kana).substr(0, before), kana, encoded, kana});
+          ASSERT_EQ(Measure(kernel, {text}), Measure(Kernel::kScalar, {text}))
+              << std::hex << c << std::dec << " after " << before;
+        }
+        continue;
+      }
+      encoded = EncodeUtf8(std::u16string(1, static_cast<char16_t>(c)));
+      // Each character twice among kana, then the whole plane as one text.
+      const std::string text = Join({kana, encoded, kana, encoded, encoded, kana});
+      ASSERT_EQ(Measure(kernel, {text}), Measure(Kernel::kScalar, {text})) << std::hex << c;
+      valid += encoded;
+    }
+    for (std::size_t before = 0; before < 40; ++before) {
+      const std::string text = std::string(before, 'x') + valid;
+      ASSERT_EQ(Measure(kernel, {text}), Measure(Kernel::kScalar, {text})) << "after " << before;
+    }
+  }
+}
+
+// Random texts of every kind of character and of bytes that are not UTF-8, mostly kana and
+// kanji so that whole blocks are taken, split in two at every byte and cut into random
+// chunks: the same measure, validity and error offset as the scalar code.
+TEST(kernels_utf8, random_texts_every_split) {
+  const std::vector<std::string> pieces = {
+      "a", "xyz", "\r", "\n", "\r\n", "\t", std::string(1, '\0'), EncodeUtf8(u"あ"),
+      EncodeUtf8(u"漢"), EncodeUtf8(u"字"), EncodeUtf8(u"ア"), EncodeUtf8(u"。"), EncodeUtf8(u"（"),
+      EncodeUtf8(u"ｱ"), EncodeUtf8(u"é"), EncodeUtf8(u"§"), EncodeUtf8(u"〜"), EncodeUtf8(u"①"),
+      EncodeUtf8(u"\uFEFF"), EncodeUtf8(u"\U0001F600"), EncodeUtf8(u"\u0800"),
+      EncodeUtf8(u"\u0FFF"), EncodeUtf8(u"\uD7FF"), EncodeUtf8(u"\uD000"), EncodeUtf8(u"\uE000"),
+      EncodeUtf8(u"\u2028"), EncodeUtf8(u"\u2029"), EncodeUtf8(u"\u2027"), EncodeUtf8(u"\uFDD0"),
+      EncodeUtf8(u"\uFDD1"), EncodeUtf8(u"\uFDCF"), EncodeUtf8(u"\uFFFF"),
+      EncodeUtf8(u"丂"),  // a CJK ideograph code page 932 lacks
+      // Not UTF-8: a lone continuation byte, an overlong form, an encoded surrogate, a cut-off
+      // sequence before ASCII, bytes that start nothing.
+      "\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xE3\x81", "\xC0", "\xFF"};
+  testing::RandomText random(29);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    // Two in three texts are valid UTF-8, so that the measure is compared, not just the stop.
+    const bool invalid = random.Upto(2) == 0;
+    const std::size_t kinds = pieces.size() - (invalid ? 0 : 6);
+    for (std::size_t n = random.Upto(round < 2000 ? 60 : 200); n > 0; --n) {
+      // Mostly kana and kanji (pieces 7 to 11), as Japanese text is.
+      text += random.Upto(2) != 0 ? pieces[7 + random.Upto(4)] : pieces[random.Upto(kinds - 1)];
+    }
+    const bool skipBom = random.Upto(1) != 0;
+    const Outcome expected = Measure(Kernel::kScalar, {text}, skipBom);
+    ASSERT_EQ(expected.valid, !expected.errorOffset);
+    for (const Kernel kernel : VectorKernels()) {
+      SCOPED_TRACE(KernelName(kernel));
+      const std::string_view view = text;
+      for (std::size_t at = 0; at <= text.size(); ++at) {
+        ASSERT_EQ(Measure(kernel, {view.substr(0, at), view.substr(at)}, skipBom), expected)
+            << "round " << round << " split at " << at << " text "
+            << ::testing::PrintToString(text);
+      }
+      std::vector<std::string_view> chunks;
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = 1 + random.Upto(40);
+        chunks.push_back(view.substr(at, n));
+        at += n;
+      }
+      ASSERT_EQ(Measure(kernel, chunks, skipBom), expected) << "round " << round;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelmo
