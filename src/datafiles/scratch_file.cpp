@@ -50,8 +50,9 @@ void ScratchFile::Write() {
   m_failing = !saved;
   if (saved) {
     m_written = written;
-  } else if (!reported) {
-    Report(saved.error());
+  } else {
+    m_lastError = saved.error();
+    if (!reported && !m_settling) Report(saved.error());
   }
 }
 
@@ -63,11 +64,9 @@ bool ScratchFile::KeepOthersFile() {
   if (!CheckReplaceable(m_path)) return true;
   const Result<QString> kept = KeepAside(m_path);
   if (!kept) {
-    if (!m_failing) {
-      Error error = kept.error();
-      error.description += QObject::tr(" 上書きしませんでした。");
-      Report(error);
-    }
+    m_lastError = kept.error();
+    m_lastError.description += QObject::tr(" 上書きしませんでした。");
+    if (!m_failing && !m_settling) Report(m_lastError);
     return false;
   }
   Report(Error(FileError::kKeptAside,
@@ -79,6 +78,15 @@ bool ScratchFile::KeepOthersFile() {
 
 void ScratchFile::Report(const Error& error) {
   if (m_reporting) m_report(error);
+}
+
+Result<> ScratchFile::Settle() {
+  if (!m_timer.isActive() && !m_failing) return {};
+  m_settling = true;
+  Write();
+  m_settling = false;
+  if (m_failing) return m_lastError;
+  return {};
 }
 
 }  // namespace kelmo

@@ -9,11 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "error/error.h"
 #include "fileio/file_io.h"
 
 namespace kelmo {
-
-struct Error;
 
 inline const QString kScratchFileName = QStringLiteral("temp.tmp");
 
@@ -45,6 +44,10 @@ class ScratchFile {
   void Flush();
   // Writes the body now.
   void Write();
+  // Writes the body now unless the file already holds it (no change waits and the last
+  // write worked): for a window about to close, which must know. A failure is returned,
+  // not reported; where a file we did not write was kept still is.
+  Result<> Settle();
   // Failures from now on are not reported: nothing is left to show them in.
   void StopReporting() { m_reporting = false; }
 
@@ -60,6 +63,8 @@ class ScratchFile {
   QTimer m_timer;           // runs while a change waits to be written
   bool m_failing = false;   // reported once until a write succeeds again
   bool m_reporting = true;  // false once nothing is left to show a failure in
+  bool m_settling = false;  // a failure is returned by Settle rather than reported
+  Error m_lastError;        // why the last write failed, while m_failing
 };
 
 }  // namespace kelmo

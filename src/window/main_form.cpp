@@ -128,6 +128,12 @@ QString CrossingText(const Crossing& crossing) {
   return MainForm::tr("アドが制限内に戻りました");
 }
 
+// A write of the scratch file that failed as the window goes: what failed, and what it
+// means for the body.
+Error BodyNotKept(const Error& failed, const QString& meaning) {
+  return Error(failed.number, failed.description + QLatin1Char('\n') + meaning);
+}
+
 void SetDescription(QWidget* widget, const QString& text) {
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
@@ -172,7 +178,10 @@ MainForm::~MainForm() {
 // Closing during a send would stop the mail program and drop the mail: the window says
 // it is finishing and closes when the send is over (within the send's time limit).
 void MainForm::closeEvent(QCloseEvent* event) {
-  FlushScratchFile();
+  if (!BodyKeptForClose()) {
+    event->ignore();
+    return;
+  }
   if (m_sending) {
     m_closeWhenSent = true;
     m_closingNotice->show();
@@ -182,6 +191,20 @@ void MainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
+}
+
+// In character mode the scratch file is to hold the body when the window closes. When it
+// cannot (a full disk), the window says so and stays open, so that the body can be
+// copied elsewhere. Closed again with the body as it was, it closes: the user has been
+// told, and a disk that stays full must not keep the window (or a logout) waiting.
+bool MainForm::BodyKeptForClose() {
+  if (m_model.ByteMode()) return true;
+  const Result<> settled = m_scratchFile.Settle();
+  if (settled || m_bodyEdits == m_bodyEditsUnkept) return true;
+  m_bodyEditsUnkept = m_bodyEdits;
+  ShowError(BodyNotKept(settled.error(),
+                        tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
+  return false;
 }
 
 // A line edit entered by Tab selects its text, moving the caret before Qt reports the
@@ -344,6 +367,7 @@ std::u16string MainForm::BodyCrLf() const { return WithCrLf(View(m_body->toPlain
 // run from the block holding `position` to the one holding its end; they replace as
 // many old paragraphs as keep the block count right.
 void MainForm::BodyEdited(int position, int /*charsRemoved*/, int charsAdded) {
+  ++m_bodyEdits;
   if (m_clearing) return;
   const QTextDocument* document = m_body->document();
   QTextBlock first = document->findBlock(position);
@@ -493,8 +517,23 @@ void MainForm::ShowModel() {
   setWindowTitle(title);
   ShowFieldRoom(m_ownAddress, m_model.AddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
-  ShowSpill();
+  ScheduleSpill();
   AnnounceCrossings();
+}
+
+// The body reports an edit while its layout is still being rebuilt, and the editor reads
+// that layout to place a tint: the tint moves once the edit is over, when the event loop
+// next turns, and a burst of edits (a paste, a held key) moves it once.
+void MainForm::ScheduleSpill() {
+  if (m_spillScheduled) return;
+  m_spillScheduled = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_spillScheduled = false;
+        ShowSpill();
+      },
+      Qt::QueuedConnection);
 }
 
 // Once per crossing, not on every keystroke past a limit.
@@ -561,9 +600,15 @@ void MainForm::ShowSpill() {
 
 void MainForm::FlushScratchFile() { m_scratchFile.Flush(); }
 
+// Qt ends the program right after this. In character mode the body is written unless the
+// file holds it already (a failed write is tried again), and a failure is said, again,
+// on standard error.
 void MainForm::FlushScratchFileWithoutDisplay() {
   m_displayGone = true;
-  m_scratchFile.Flush();
+  if (m_model.ByteMode()) return;
+  if (const Result<> settled = m_scratchFile.Settle(); !settled) {
+    ShowError(BodyNotKept(settled.error(), tr("本文は保存されていません。")));
+  }
 }
 
 // The error number, a CR, then the description; exclamation icon, OK only.

@@ -40,8 +40,8 @@ class MainForm : public QWidget {
   QString BodyText() const;
   // Writes a pending change of the body to the scratch file now rather than shortly.
   void FlushScratchFile();
-  // The same when the display is gone: a failure is said on standard error, as no window
-  // is left to show it in.
+  // The same when the display is gone, a failed write tried again: a failure is said on
+  // standard error, as no window is left to show it in.
   void FlushScratchFileWithoutDisplay();
 
  protected:
@@ -69,6 +69,9 @@ class MainForm : public QWidget {
   std::u16string BodyCrLf() const;
   void ResyncBody();
   void ShowModel();
+  // Whether the body is where it is to be kept once the window closes; says so when not.
+  bool BodyKeptForClose();
+  void ScheduleSpill();
   void ShowSpill();
   void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
   void ShowError(const Error& error);
@@ -97,8 +100,9 @@ class MainForm : public QWidget {
   PastLimits m_pastAnnounced;         // the limits past as last announced
 
   MessageModel m_model;
-  bool m_clearing = false;    // the fields' own change reports wait for the clear
-  bool m_spillShown = false;  // the body's tint past the limit is on
+  bool m_clearing = false;        // the fields' own change reports wait for the clear
+  bool m_spillShown = false;      // the body's tint past the limit is on
+  bool m_spillScheduled = false;  // the tint is to follow the model when the edit is over
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
@@ -108,6 +112,8 @@ class MainForm : public QWidget {
   bool m_focusParked = false;    // the send took the keyboard off its button, to the body
   int m_bodyRevisionAtPark = 0;  // the body as it was then: untouched, the keyboard goes back
   bool m_displayGone = false;    // errors go to standard error
+  std::int64_t m_bodyEdits = 0;  // edits of the body so far, CLS and undo included
+  std::int64_t m_bodyEditsUnkept = -1;  // m_bodyEdits when a close could not keep the body
   std::unique_ptr<MailTransport> m_mail;
   DataFolder m_files;
   ScratchFile m_scratchFile;

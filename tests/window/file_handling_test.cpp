@@ -21,6 +21,7 @@ using namespace Qt::StringLiterals;
 namespace kelmo {
 namespace {
 
+using testing::FileSizeLimit;
 using testing::FormDriver;
 using testing::kAddressWarning;
 using testing::kPlain;
@@ -223,6 +224,165 @@ TEST(file_handling, closing_writes_the_last_body) {
   d.Type("body", u"last words"_s);
   d.Click("exit");
   EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+}
+
+// A full disk when the window closes in character mode: the body cannot reach the
+// scratch file. The window says so, naming the file and the error, and stays open with
+// the body in it; closed again with the body as it was, it closes. Whether the disk was
+// already full while typing (reported once then) or fills at the close, the same.
+TEST(file_handling, closing_on_a_full_disk_keeps_the_window_open_once) {
+  struct Row {
+    const char* name;
+    bool fullWhileTyping;  // the write after typing failed and was reported already
+    bool typeAfterMessage;
+    std::size_t boxes;  // shown in all
+  };
+  const Row rows[] = {
+      {"full_at_the_close", false, false, 1},
+      {"full_while_typing", true, false, 2},
+      {"typed_after_the_message", false, true, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.Click("byteMode");  // "\r\n\r\n", within the limit below
+    d.Type("body", u"last words"_s);
+    {
+      FileSizeLimit full(8);
+      if (row.fullWhileTyping) {
+        d.Form().FlushScratchFile();
+        ASSERT_EQ(d.Messages().size(), 1u);
+      }
+      d.Click("exit");
+      EXPECT_TRUE(d.Form().isVisible());
+      ASSERT_EQ(d.Messages().size(), row.fullWhileTyping ? 2u : 1u);
+      const QString text = d.Messages().back().text;
+      EXPECT_TRUE(text.startsWith(QString::number(EFBIG) + u'\r')) << text.toStdString();
+      EXPECT_TRUE(text.contains(u"temp.tmp"_s)) << text.toStdString();
+      EXPECT_TRUE(text.contains(u"本文は保存されていません"_s)) << text.toStdString();
+      EXPECT_EQ(d.BodyText(), u"last words"_s);
+      if (row.typeAfterMessage) {
+        d.Type("body", u"!"_s);
+        d.Click("exit");
+        EXPECT_TRUE(d.Form().isVisible());
+      }
+      d.Click("exit");
+      EXPECT_FALSE(d.Form().isVisible());
+      EXPECT_EQ(d.Messages().size(), row.boxes);
+    }
+    EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\n\r\n");  // the old file, whole
+  }
+}
+
+// Closes the form once, as soon as a message box shows: a second close while the message
+// is still up.
+class CloseUnderMessage : public QObject {
+ public:
+  explicit CloseUnderMessage(QWidget& form) : m_form(form) { qApp->installEventFilter(this); }
+  ~CloseUnderMessage() override { qApp->removeEventFilter(this); }
+  std::optional<bool> closed;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && !closed && qobject_cast<QMessageBox*>(watched)) {
+      closed = m_form.close();
+    }
+    return false;
+  }
+
+ private:
+  QWidget& m_form;
+};
+
+// A second close while the message is still up (a second SIGTERM at a logout) does not
+// close the window under it: Qt starts no close inside another. Once the message is
+// answered, the next close closes.
+TEST(file_handling, a_close_during_the_full_disk_message_waits_for_it) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"last words"_s);
+  FileSizeLimit full(8);
+  CloseUnderMessage second(d.Form());
+  d.Click("exit");
+  ASSERT_TRUE(second.closed.has_value());
+  EXPECT_TRUE(d.Form().isVisible());
+  EXPECT_EQ(d.BodyText(), u"last words"_s);
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  EXPECT_EQ(d.Messages().size(), 1u);
+}
+
+// The display gone (Qt ends the program next) after a write failed and was reported: the
+// body is written if it can be now, and otherwise standard error says it is not kept. (A
+// folder it cannot write to, not a full disk: standard error is caught in a file here.)
+TEST(file_handling, a_lost_display_tries_the_failed_write_again) {
+  struct Row {
+    const char* name;
+    bool stillFailing;
+  };
+  for (const Row row : {Row{"still_failing", true}, Row{"writable_again", false}}) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.Click("byteMode");
+    d.Type("body", u"last words"_s);
+    QFile::remove(d.File(u"temp.tmp"_s));
+    d.Dir().SetWritable(false);
+    {
+      Unprivileged nobody;
+      d.Form().FlushScratchFile();
+    }
+    ASSERT_EQ(d.Messages().size(), 1u);
+    d.Dir().SetWritable(!row.stillFailing);
+    std::string said;
+    {
+      Unprivileged nobody;
+      ::testing::internal::CaptureStderr();
+      d.Form().FlushScratchFileWithoutDisplay();
+      said = ::testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(d.Messages().size(), 1u);  // no box without a display
+    if (row.stillFailing) {
+      EXPECT_NE(said.find(std::to_string(EACCES) + ": "), std::string::npos) << said;
+      EXPECT_NE(said.find("temp.tmp"), std::string::npos) << said;
+      EXPECT_NE(said.find("本文は保存されていません"), std::string::npos) << said;
+      EXPECT_FALSE(QFile::exists(d.File(u"temp.tmp"_s)));
+    } else {
+      EXPECT_EQ(said, "");
+      EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+    }
+  }
+}
+
+// Another program rewrote temp.tmp while a change of the body waited: the close keeps that
+// file under a new name, says where, writes the body and closes.
+TEST(file_handling, closing_keeps_a_temp_tmp_rewritten_meanwhile_and_says_so) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"last words"_s);
+  WriteAll(d.File(u"temp.tmp"_s), "another program's notes\n");
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  ExpectOneWarning(d, static_cast<int>(FileError::kKeptAside), "temp.tmp.kelmo-kept-");
+  EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nlast words\r\n");
+  const QStringList kept = QDir(d.Dir().Path()).entryList({u"temp.tmp.kelmo-kept-*"_s});
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_EQ(ReadAll(d.File(kept.front())), "another program's notes\n");
+}
+
+// Room on the disk again by the close: the body is written and the window closes.
+TEST(file_handling, closing_after_the_disk_has_room_again_writes_the_body) {
+  FormDriver d;
+  d.Click("byteMode");
+  d.Type("body", u"abcdef"_s);
+  {
+    FileSizeLimit full(8);
+    d.Form().FlushScratchFile();
+  }
+  ASSERT_EQ(d.Messages().size(), 1u);
+  d.Click("exit");
+  EXPECT_FALSE(d.Form().isVisible());
+  EXPECT_EQ(d.Messages().size(), 1u);
+  EXPECT_EQ(ReadAll(d.File(u"temp.tmp"_s)), "\r\nabcdef\r\n");
 }
 
 // Pasted with the line break a spreadsheet cell or a terminal adds, or with one inside,

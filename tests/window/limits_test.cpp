@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTextEdit>
 
 #include "form_driver.h"
@@ -19,8 +21,10 @@ QString Description(QWidget* w) {
   return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description);
 }
 
-// The tinted range of the body as [start, end) in the document, or {-1, -1}.
+// The tinted range of the body as [start, end) in the document, or {-1, -1}: once the
+// event loop has turned, as a user sees it.
 std::pair<int, int> Tint(FormDriver& d) {
+  QCoreApplication::processEvents();
   const auto selections = d.Body()->extraSelections();
   if (selections.isEmpty()) return {-1, -1};
   EXPECT_EQ(selections.size(), 1);
@@ -122,6 +126,38 @@ TEST(limits, body_is_tinted_from_where_it_passes_384_to_its_end) {
 
   d.Click("clear");
   EXPECT_EQ(Tint(d), std::make_pair(-1, -1));
+}
+
+// A body past the limit replaced whole, by a paste or a keystroke over a selection of all
+// of it: the tint follows the new text (it once read the old layout's freed lines).
+TEST(limits, replacing_a_body_past_the_limit_moves_the_tint_with_it) {
+  struct Row {
+    const char* name;
+    int kanji;            // the body before: that many 漢
+    QString replacement;  // pasted over all of it ("" types one 'z' instead)
+    std::pair<int, int> tint;
+  };
+  const Row rows[] = {
+      {"paste_shorter_past", 1000, QString(400, QLatin1Char('x')), {333, 400}},
+      {"paste_within", 1000, u"abc"_s, {-1, -1}},
+      {"type_over", 1000, u""_s, {-1, -1}},
+      {"paste_kanji_over_kanji", 1000, QString(600, QChar(u'字')), {163, 600}},
+      {"paste_over_50000", 50000, QString(500, QLatin1Char('y')), {333, 500}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    d.Paste("body", QString(row.kanji, QChar(u'漢')));
+    EXPECT_EQ(Tint(d), std::make_pair(163, row.kanji));
+    QTest::keyClick(d.Body(), Qt::Key_A, Qt::ControlModifier);
+    if (row.replacement.isEmpty()) {
+      d.Type("body", u"z"_s);
+    } else {
+      QGuiApplication::clipboard()->setText(row.replacement);
+      QTest::keyClick(d.Body(), Qt::Key_V, Qt::ControlModifier);
+    }
+    EXPECT_EQ(Tint(d), row.tint);
+  }
 }
 
 TEST(limits, loading_a_long_own_address_moves_the_tint) {
