@@ -34,13 +34,17 @@ void ScratchFile::Flush() {
 }
 
 // A new file renamed over the old one: never seen half-written, and never written through
-// a link. Whole or absent after a crash is enough for a scratch file.
+// a link. Whole or absent after a crash is enough for a scratch file. What is to be said is
+// said only once the state is settled: a message box runs the event loop, where a close, a
+// signal or the display's end may ask whether the body is written.
 void ScratchFile::Write() {
   m_timer.stop();
   const std::string bytes = ScratchFileBytes(m_body());
   const bool reported = m_failing;
-  if (!KeepOthersFile()) {
+  std::optional<Error> notice;
+  if (!KeepOthersFile(notice)) {
     m_failing = true;
+    if (!reported && !m_settling) Report(m_lastError);
     return;
   }
   FileIdentity written;
@@ -52,27 +56,29 @@ void ScratchFile::Write() {
     m_written = written;
   } else {
     m_lastError = saved.error();
-    if (!reported && !m_settling) Report(saved.error());
   }
+  if (notice) Report(*notice);
+  if (!saved && !reported && !m_settling) Report(saved.error());
 }
 
-bool ScratchFile::KeepOthersFile() {
+bool ScratchFile::KeepOthersFile(std::optional<Error>& notice) {
   const std::optional<FileIdentity> there = IdentityOf(m_path);
   // Ours: written by this window, or left by an earlier session and not written since.
-  if (!there || there == m_written || SavedByKelmo(m_path)) return true;
+  // One already kept aside (a save after it failed) is not kept a second time.
+  if (!there || there == m_written || there == m_keptAside || SavedByKelmo(m_path)) return true;
   // What no save replaces (a directory, a FIFO, a read-only file) the save reports.
   if (!CheckReplaceable(m_path)) return true;
   const Result<QString> kept = KeepAside(m_path);
   if (!kept) {
     m_lastError = kept.error();
     m_lastError.description += QObject::tr(" 上書きしませんでした。");
-    if (!m_failing && !m_settling) Report(m_lastError);
     return false;
   }
-  Report(Error(FileError::kKeptAside,
-               QObject::tr("%1 は Kelmo が書いたままのファイルではないため、上書きする前に "
-                           "%2 として残しました。")
-                   .arg(m_path.shown, *kept)));
+  m_keptAside = there;
+  notice = Error(FileError::kKeptAside,
+                 QObject::tr("%1 は Kelmo が書いたままのファイルではないため、上書きする前に "
+                             "%2 として残しました。")
+                     .arg(m_path.shown, *kept));
   return true;
 }
 
@@ -81,7 +87,10 @@ void ScratchFile::Report(const Error& error) {
 }
 
 Result<> ScratchFile::Settle() {
-  if (!m_timer.isActive() && !m_failing) return {};
+  // Written and still there as written: not replaced by another window or program since.
+  if (!m_timer.isActive() && !m_failing && m_written && IdentityOf(m_path) == m_written) {
+    return {};
+  }
   m_settling = true;
   Write();
   m_settling = false;

@@ -44,20 +44,23 @@ class ScratchFile {
   void Flush();
   // Writes the body now.
   void Write();
-  // Writes the body now unless the file already holds it (no change waits and the last
-  // write worked): for a window about to close, which must know. A failure is returned,
+  // Writes the body now unless the file already holds it (no change waits, the last write
+  // worked and the file is still the one written): for a window about to close, which
+  // must know. A failure is returned,
   // not reported; where a file we did not write was kept still is.
   Result<> Settle();
   // Failures from now on are not reported: nothing is left to show them in.
   void StopReporting() { m_reporting = false; }
 
  private:
-  // Whether the file at the name may be replaced: keeps one this window did not write.
-  bool KeepOthersFile();
+  // Whether the file at the name may be replaced: keeps one this window did not write,
+  // and gives the notice that says where.
+  bool KeepOthersFile(std::optional<Error>& notice);
   void Report(const Error& error);
 
   FilePath m_path;
-  std::optional<FileIdentity> m_written;  // what the last write of this window left
+  std::optional<FileIdentity> m_written;    // what the last write of this window left
+  std::optional<FileIdentity> m_keptAside;  // the file this window last kept aside
   std::function<std::u16string()> m_body;
   std::function<void(const Error&)> m_report;
   QTimer m_timer;           // runs while a change waits to be written

@@ -96,14 +96,33 @@ bool IsReadOnly(const struct stat& status, const QByteArray& name) {
   return ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
 }
 
-// Marks a file as saved by Kelmo, with the length and time it had then: a later session
-// can tell its own file from one edited since or made by someone else.
+// Marks a file as saved by Kelmo, with which file it was (device and inode), whose, and
+// the length and time it had then: a later session can tell its own file from one edited
+// since, made by someone else, or copied with its attributes (cp -a, a restore), which is
+// another file.
 constexpr char kSavedMark[] = "user.kelmo.saved";
+// Marks a save's new file as Kelmo's from its creation, by its device and inode: the
+// clean-up of killed saves removes only a file so marked, never one that merely has the
+// name (copied from elsewhere, or the user's own).
+constexpr char kSaveMark[] = "user.kelmo.save";
+
+QByteArray FileMarkOf(const struct stat& status) {
+  return QByteArray::number(static_cast<qulonglong>(status.st_dev)) + ' ' +
+         QByteArray::number(static_cast<qulonglong>(status.st_ino));
+}
 
 QByteArray SavedMarkOf(const struct stat& status) {
-  return QByteArray::number(static_cast<qlonglong>(status.st_size)) + ' ' +
+  return FileMarkOf(status) + ' ' + QByteArray::number(static_cast<qulonglong>(status.st_uid)) +
+         ' ' + QByteArray::number(static_cast<qlonglong>(status.st_size)) + ' ' +
          QByteArray::number(static_cast<qlonglong>(status.st_mtim.tv_sec)) + '.' +
          QByteArray::number(static_cast<qlonglong>(status.st_mtim.tv_nsec));
+}
+
+// Whether the descriptor's file carries `mark` under `attribute`.
+bool HasMark(int fd, const char* attribute, const QByteArray& mark) {
+  char stored[128] = {};
+  const ssize_t length = ::fgetxattr(fd, attribute, stored, sizeof stored - 1);
+  return length > 0 && QByteArray(stored, length) == mark;
 }
 
 const QByteArray kSaveMarker = QByteArrayLiteral(".kelmo-save-");
@@ -266,6 +285,14 @@ Result<> CheckReplaceable(const FilePath& path) {
   return {};
 }
 
+bool MarkAsSave(int fd) {
+  struct stat created {};
+  if (::fstat(fd, &created) != 0) return false;
+  const QByteArray mark = FileMarkOf(created);
+  return ::fsetxattr(fd, kSaveMark, mark.constData(), static_cast<std::size_t>(mark.size()), 0) ==
+         0;
+}
+
 QByteArray KelmoSaveName(const QByteArray& name, pid_t process) {
   const auto [folder, file] = Split(name);
   return folder + '.' + file + kSaveMarker + QByteArray::number(process) + '-' +
@@ -287,6 +314,7 @@ Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes, Durability
   (void)::flock(fd, LOCK_EX);
   const Descriptor lock(::dup(fd));
   int number = 0;
+  (void)MarkAsSave(fd);
   // The group where the system lets us keep it (a group we are a member of); the mode
   // after it, since a change of owner may clear the set-group-ID bit.
   if (inherited.group != static_cast<gid_t>(-1))
@@ -315,11 +343,14 @@ Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes, Durability
 }
 
 bool SavedByKelmo(const FilePath& path) {
+  const Descriptor file(
+      ::open(path.native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
   struct stat status {};
-  if (::lstat(path.native.constData(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  char mark[64] = {};
-  const ssize_t length = ::lgetxattr(path.native.constData(), kSavedMark, mark, sizeof mark - 1);
-  return length > 0 && QByteArray(mark, length) == SavedMarkOf(status);
+  if (!file.Valid() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_uid != ::geteuid()) {
+    return false;
+  }
+  return HasMark(file.Get(), kSavedMark, SavedMarkOf(status));
 }
 
 int RemoveLeftoverSaves(const FilePath& path, std::chrono::seconds olderThan) {
@@ -347,6 +378,8 @@ int RemoveLeftoverSaves(const FilePath& path, std::chrono::seconds olderThan) {
         status.st_uid != ::geteuid()) {
       continue;
     }
+    // Made by a save as this very file, not merely named like one.
+    if (!HasMark(leftover.Get(), kSaveMark, FileMarkOf(status))) continue;
     // A save in progress holds the lock; one killed lost it with its process.
     if (::flock(leftover.Get(), LOCK_EX | LOCK_NB) != 0) continue;
     if (Runs(saver) && status.st_mtime > before) continue;

@@ -14,8 +14,9 @@
 //   a directory, FIFO or device (or a link to one) and a read-only file, whoever runs it.
 //   The address file is replaced only on the user's own command to save it; the scratch
 //   file's caller first keeps aside (KeepAside) a file that is not as Kelmo left it.
-// - RemoveLeftoverSaves removes only files of that save name, owned by this user, whose
-//   save has ended (its lock is free) and whose saver is gone or long done.
+// - RemoveLeftoverSaves removes only files of that save name, owned by this user, marked
+//   by the save that made them as that very file (MarkAsSave: a copy or a look-alike is
+//   not), whose save has ended (its lock is free) and whose saver is gone or long done.
 // - ReadFilePrefix reads only a regular file, and reports one that changes under the read
 //   rather than handing back part of it.
 // - KeepAside never overwrites: it makes a new name for the existing file.
@@ -112,10 +113,16 @@ bool SavedByKelmo(const FilePath& path);
 // and digits (the last six "X" here).
 QByteArray KelmoSaveName(const QByteArray& name, pid_t process);
 
+// Marks a save's new file, as it is made, as that file of Kelmo's (its device and inode in
+// an extended attribute). False where the file system keeps no extended attributes: such
+// a leftover is then never removed, which costs a hidden file, not the user's data.
+bool MarkAsSave(int fd);
+
 // Removes what saves of `path` that never finished (the program killed between writing
-// and renaming) left behind: only names KelmoSaveName makes, regular files of this user,
-// whose save holds no lock on them any more, and whose saver is gone or which are older
-// than `olderThan`. A save in progress in another window holds its lock. Returns how many.
+// and renaming) left behind: only names KelmoSaveName makes, regular files of this user
+// marked by MarkAsSave as themselves, whose save holds no lock on them any more, and whose saver is
+// gone or which are older than `olderThan`. A save in progress in another window holds its lock.
+// Returns how many.
 int RemoveLeftoverSaves(const FilePath& path, std::chrono::seconds olderThan);
 
 // Gives the file at `path` (a link: the link itself) a second name beside it that did
