@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <chrono>
 #include <optional>
@@ -238,45 +239,53 @@ TEST(address_file, load_reports_what_the_system_says) {
 
 // Another user's kelmo.ini (one left in /tmp, say) is neither loaded as the user's nor
 // replaced, for root too, and the message says whose it is rather than "read-only". A
-// link of the user's own is replaced by a save, its target left alone.
+// link of the user's own to another's file is replaced by a save, its target left alone;
+// another's link is theirs too.
 TEST(address_file, another_users_file_is_not_loaded_or_replaced) {
   constexpr int kNotOwned = static_cast<int>(FileError::kNotOwned);
   constexpr uid_t kNobody = 65534;
   struct Row {
     const char* name;
     bool othersFile;  // kelmo.ini (or what the link leads to) belongs to another user
-    bool viaLink;     // kelmo.ini is the user's own link to the file
+    enum { kNoLink, kOwnLink, kOthersLink } link;  // kelmo.ini is a link to the file
     mode_t mode;
     bool save;
     int error;
   };
   const Row rows[] = {
-      {"own file loads", false, false, 0644, false, 0},
-      {"own file is saved", false, false, 0644, true, 0},
-      {"another's file is not loaded", true, false, 0644, false, kNotOwned},
-      {"another's file is not replaced", true, false, 0644, true, kNotOwned},
-      {"another's file anyone may write is not replaced", true, false, 0666, true, kNotOwned},
-      {"own link to another's file is not loaded", true, true, 0644, false, kNotOwned},
-      {"own link to another's file is replaced, not the file", true, true, 0644, true, 0},
+      {"own file loads", false, Row::kNoLink, 0644, false, 0},
+      {"own file is saved", false, Row::kNoLink, 0644, true, 0},
+      {"another's file is not loaded", true, Row::kNoLink, 0644, false, kNotOwned},
+      {"another's file is not replaced", true, Row::kNoLink, 0644, true, kNotOwned},
+      {"another's file anyone may write is not replaced", true, Row::kNoLink, 0666, true,
+       kNotOwned},
+      {"own link to another's file is not loaded", true, Row::kOwnLink, 0644, false, kNotOwned},
+      {"own link to another's file is replaced, not the file", true, Row::kOwnLink, 0644, true, 0},
+      {"another's link to own file is not loaded", false, Row::kOthersLink, 0644, false, kNotOwned},
+      {"another's link to own file is not replaced", false, Row::kOthersLink, 0644, true,
+       kNotOwned},
   };
   QStringList skipped;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.othersFile && ::geteuid() != 0) {
+    if ((row.othersFile || row.link == Row::kOthersLink) && ::geteuid() != 0) {
       skipped << QString::fromLatin1(row.name);
       continue;
     }
     ScratchDir dir;
     const QByteArray original = "other@x.jp\r\nswapped@evil.example\r\n";
-    const QString file = row.viaLink ? u"target.ini"_s : u"kelmo.ini"_s;
+    const QString file = row.link != Row::kNoLink ? u"target.ini"_s : u"kelmo.ini"_s;
     WriteAll(file, original);
     const QByteArray native = QFile::encodeName(file);
     ASSERT_EQ(::chmod(native.constData(), row.mode), 0);
     if (row.othersFile) {
       ASSERT_EQ(::chown(native.constData(), kNobody, kNobody), 0);
     }
-    if (row.viaLink) {
+    if (row.link != Row::kNoLink) {
       ASSERT_TRUE(QFile::link(file, u"kelmo.ini"_s));
+    }
+    if (row.link == Row::kOthersLink) {
+      ASSERT_EQ(::lchown("kelmo.ini", kNobody, kNobody), 0);
     }
     const FilePath path = FilePath::InFolder(QDir(), u"kelmo.ini"_s);
     Error error;
@@ -296,7 +305,10 @@ TEST(address_file, another_users_file_is_not_loaded_or_replaced) {
       EXPECT_TRUE(error.description.contains(u"他のユーザー"_s));
       EXPECT_FALSE(error.description.contains(u"読み取り専用"_s));
     }
-    if (row.othersFile) {
+    if (row.link == Row::kOthersLink) {
+      EXPECT_TRUE(QFileInfo(u"kelmo.ini"_s).isSymLink());  // not replaced
+    }
+    if (row.othersFile || row.link == Row::kOthersLink) {
       EXPECT_EQ(ReadAll(file), original);  // never written
     }
   }
