@@ -174,14 +174,27 @@ Result<> SaveAddresses(const FilePath& path, const AddressPair& addresses) {
                      .arg(path.shown)
                      .arg(kMaxAddressLineBytes));
   }
+  // Before SaveFileBytes, whose check would call another user's file read-only.
+  if (Result<> owned = CheckOwnedByUser(path, QObject::tr("に保存できません"), Ownership::kName);
+      !owned) {
+    return owned;
+  }
   return SaveFileBytes(path, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 Result<AddressPair> LoadAddresses(const FilePath& path) {
   // Two lines of the longest length with their breaks: nothing past that is read.
   constexpr qsizetype kLimit = 2 * (kMaxAddressLineBytes + 2);
+  // Another user's kelmo.ini (one left in a shared folder such as /tmp) would put their
+  // recipient in the window. Checked again after the read: a file swapped in during it
+  // is refused too, wherever the folder lets the name change hands at all.
+  const auto owned = [&path] {
+    return CheckOwnedByUser(path, QObject::tr("を読み込めません"), Ownership::kNameAndTarget);
+  };
+  if (Result<> before = owned(); !before) return before.error();
   const Result<FilePrefix> prefix = ReadFilePrefix(path, kLimit);
   if (!prefix) return prefix.error();
+  if (Result<> after = owned(); !after) return after.error();
   const auto parsed = ParseAddressFile(
       std::string_view(prefix->bytes.constData(), static_cast<std::size_t>(prefix->bytes.size())),
       prefix->wholeFile);

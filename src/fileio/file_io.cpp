@@ -491,4 +491,30 @@ QString SystemErrorText(int number) {
   return QString::fromStdString(LocaleToUtf8(::strerror_r(number, buffer, sizeof buffer)));
 }
 
+// ---- Whose file it is ----
+
+Result<> CheckOwnedByUser(const FilePath& path, const QString& what, Ownership check) {
+  // Not faccessat: root may read and write anyone's file, and another user's file that
+  // lets others write it passes a check of permissions, yet neither is the user's own.
+  // A directory, FIFO or device is left to the checks that refuse it as such.
+  const auto othersOwner = [&path](bool followLink) -> std::optional<uid_t> {
+    struct stat status {};
+    const int got = followLink ? ::stat(path.native.constData(), &status)
+                               : ::lstat(path.native.constData(), &status);
+    if (got != 0 || !(S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) ||
+        status.st_uid == ::geteuid()) {
+      return std::nullopt;
+    }
+    return status.st_uid;
+  };
+  std::optional<uid_t> found = othersOwner(false);
+  if (!found && check == Ownership::kNameAndTarget) found = othersOwner(true);
+  if (!found) return {};
+  return Error(FileError::kNotOwned,
+               QObject::tr("%1 %2: 他のユーザー (uid %3) のファイルです。自分のファイルとしては"
+                           "扱いません。そのままにしました。")
+                   .arg(path.shown, what)
+                   .arg(static_cast<qulonglong>(*found)));
+}
+
 }  // namespace kelmo

@@ -43,6 +43,7 @@ enum class FileError : int {
   kNotRegularFile = 1005,    // a directory, FIFO or device where a file is to be read or saved
   kChangedWhileRead = 1006,  // the file was rewritten while it was read, again and again
   kKeptAside = 1008,         // not a failure: a file we did not write was kept under a new name
+  kNotOwned = 1009,          // another user's file, to be read or replaced as if it were ours
 };
 
 // A file as the system is given it and as messages name it.
@@ -144,6 +145,15 @@ struct FilePrefix {
 // is checked.
 Result<FilePrefix> ReadFilePrefix(const FilePath& path, qsizetype limit,
                                   const std::function<void()>& afterRead = {});
+
+// Whether the file at the name belongs to the effective user: `kName`, what stands at the
+// name itself (a save replaces that, a link too); `kNameAndTarget`, that and, for a link,
+// the file it leads to (a load reads that). Another user's regular file or link is refused
+// with kNotOwned, for root too: a file someone else left in a shared folder (/tmp) is
+// still theirs. Nothing at the name, or a directory, FIFO or device, passes: the caller's
+// other checks report those.
+enum class Ownership { kName, kNameAndTarget };
+Result<> CheckOwnedByUser(const FilePath& path, const QString& what, Ownership check);
 
 // The system's text for an errno in the user's language, as glibc has it; Qt's own
 // file error texts are English only.

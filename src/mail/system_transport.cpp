@@ -224,6 +224,21 @@ class SystemMailTransport::Job {
       ::prctl(PR_SET_CHILD_SUBREAPER, 1);  // kept across exec
     });
   }
+  // Starts the program, and so what it starts, with Ctrl+C and Ctrl+\ from Kelmo's
+  // terminal ignored (an ignored signal stays ignored across exec): a mail client the
+  // launcher starts keeps its compose window and what was typed there when Kelmo is
+  // interrupted. Not a process group of its own, as for sendmail: a launcher that opens a
+  // client in this terminal (mutt) must stay in its foreground group to read it, and would
+  // be stopped by SIGTTIN elsewhere. A client that installs its own handler still gets the
+  // signal, as it asked.
+  void IgnoreTerminalInterrupts() {
+    m_process.setChildProcessModifier([] {
+      struct sigaction ignore {};  // sigaction: safe between fork and exec
+      ignore.sa_handler = SIG_IGN;
+      ::sigaction(SIGINT, &ignore, nullptr);
+      ::sigaction(SIGQUIT, &ignore, nullptr);
+    });
+  }
   // Kills the program, and everything it started when it owns its process tree, and
   // reaps it. Returns what could not be stopped.
   std::vector<pid_t> Stop() {
@@ -362,6 +377,7 @@ void SystemMailTransport::OpenComposeWindow(const Recipient& recipient, const Ou
                   .arg(kMaxArgumentBytes)));
   }
   Job& job = NewJob(std::move(done));
+  job.IgnoreTerminalInterrupts();
   job.Start(program, {url}, QProcess::ForwardedChannels);
   // Some clients keep their launcher until the compose window closes: by then it is open,
   // and the window may go on. A failure it reports later is still reported.

@@ -1,7 +1,9 @@
 #include "mail/system_transport.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -9,6 +11,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <optional>
 
 #include "support/fake_programs.h"
@@ -264,6 +268,93 @@ TEST(system_transport, hanging_sendmail_is_stopped_with_its_children) {
     EXPECT_TRUE(goneAtReport);
     ASSERT_FALSE(fake.Recorded("child.pid").trimmed().isEmpty());
     EXPECT_TRUE(childGoneAtReport);
+  }
+}
+
+// Whether no other process shares this one's process group: one that does (a pipe's
+// other end when the tests run in a shell pipeline) would take a signal sent to it.
+bool AloneInProcessGroup() {
+  const pid_t group = ::getpgrp();
+  for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+    bool isPid = false;
+    const int pid = entry.toInt(&isPid);
+    if (!isPid || pid == ::getpid()) continue;
+    QFile stat(u"/proc/%1/stat"_s.arg(entry));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    const QByteArray fields = stat.readAll();
+    // After "pid (name) ": the state, the parent and the group.
+    const QList<QByteArray> rest = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+    if (rest.size() > 2 && rest[2].toInt() == group) return false;
+  }
+  return true;
+}
+
+// For the scope of this object the test process leads a process group of its own, as
+// Kelmo started from a shell does, so that a signal sent to the group reaches no program
+// that started the tests.
+class OwnProcessGroup {
+ public:
+  OwnProcessGroup() : m_previous(::getpgrp()) {
+    if (m_previous != ::getpid()) m_ok = ::setpgid(0, 0) == 0;
+  }
+  ~OwnProcessGroup() {
+    if (m_previous != ::getpid()) (void)::setpgid(0, m_previous);
+  }
+  OwnProcessGroup(const OwnProcessGroup&) = delete;
+  OwnProcessGroup& operator=(const OwnProcessGroup&) = delete;
+  bool Ok() const { return m_ok && AloneInProcessGroup(); }
+
+ private:
+  pid_t m_previous;
+  bool m_ok = true;
+};
+
+volatile std::sig_atomic_t g_caught = 0;
+
+// Catches `signal` for the scope of this object, as Kelmo's window does: a handler, which
+// exec resets to the default in a child, unlike an ignored signal.
+class CaughtSignal {
+ public:
+  explicit CaughtSignal(int signal) : m_signal(signal) {
+    g_caught = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_caught = 1; };
+    action.sa_flags = SA_RESTART;
+    ::sigaction(m_signal, &action, &m_saved);
+  }
+  ~CaughtSignal() { ::sigaction(m_signal, &m_saved, nullptr); }
+  CaughtSignal(const CaughtSignal&) = delete;
+  CaughtSignal& operator=(const CaughtSignal&) = delete;
+
+ private:
+  int m_signal;
+  struct sigaction m_saved {};
+};
+
+// Ctrl+C or Ctrl+\ in the terminal that started Kelmo goes to its process group while the
+// launcher for 送信確認 runs: the launcher, and the mail client it would start with the
+// compose window, carry on, and the send is reported as done.
+TEST(system_transport, terminal_interrupt_leaves_the_launcher_running) {
+  for (const int signal : {SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(::strsignal(signal));
+    OwnProcessGroup group;
+    if (!group.Ok()) GTEST_SKIP() << "another program shares this process group";
+    const CaughtSignal caught(signal);
+    FakeMailPrograms fake;
+    fake.SetSleep("1");
+    SystemMailTransport transport(Patient());
+    bool arrived = false;
+    std::optional<Error> outcome;
+    transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
+      arrived = true;
+      if (!sent) outcome = sent.error();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fake.Recorded("xdg-email.pid").isEmpty(); }, 5000));
+    ASSERT_EQ(::kill(-::getpgrp(), signal), 0);  // as the terminal sends it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return arrived; }, 10000));
+    EXPECT_EQ(g_caught, 1);
+    EXPECT_FALSE(outcome) << outcome->description.toStdString();
+    EXPECT_EQ(fake.Recorded("xdg-email.exit").trimmed(), "0");  // it ran to its end
   }
 }
 

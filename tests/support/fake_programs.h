@@ -1,6 +1,6 @@
 // Stand-ins for sendmail and xdg-email, first on PATH: they record their arguments and
-// input and exit as told (FAKE_EXIT, FAKE_STDERR, FAKE_HANG, FAKE_SLEEP), or misbehave as
-// told (FAKE_MISBEHAVE).
+// input (xdg-email also its pid and, when it gets there, its exit) and exit as told (FAKE_EXIT,
+// FAKE_STDERR, FAKE_HANG, FAKE_SLEEP), or misbehave as told (FAKE_MISBEHAVE).
 #pragma once
 
 #include <QDir>
@@ -40,9 +40,11 @@ class FakeMailPrograms {
           "exit \"${FAKE_EXIT:-0}\"\n");
     Write("xdg-email",
           "#!/bin/sh\n"
+          "echo $$ > \"$FAKE_DIR/xdg-email.pid\"\n"
           "printf '%s\\n' \"$#\" \"$@\" > \"$FAKE_DIR/xdg-email.argv\"\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
           "[ -n \"$FAKE_SLEEP\" ] && /bin/sleep \"$FAKE_SLEEP\"\n"
+          "echo \"${FAKE_EXIT:-0}\" > \"$FAKE_DIR/xdg-email.exit\"\n"
           "exit \"${FAKE_EXIT:-0}\"\n");
     qputenv("FAKE_DIR", m_dir.path().toLocal8Bit());
     qputenv("PATH", m_dir.path().toLocal8Bit());  // nothing real is found
