@@ -343,10 +343,13 @@ Result<> SaveFileBytes(const FilePath& path, const QByteArray& bytes, Durability
 }
 
 bool SavedByKelmo(const FilePath& path) {
+  // Looked at before it is opened: opening a device may do something.
+  struct stat named {};
+  if (::lstat(path.native.constData(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
   const Descriptor file(
       ::open(path.native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
   struct stat status {};
-  if (!file.Valid() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+  if (!file.Valid() || ::fstat(file.Get(), &status) != 0 || !SameFile(status, named) ||
       status.st_uid != ::geteuid()) {
     return false;
   }
