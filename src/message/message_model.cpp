@@ -31,8 +31,8 @@ void MessageModel::SubjectChanged(std::u16string_view text) {
   ShowTotal();
 }
 
-// Only the body's count is specified for ticking; recounting the address and subject
-// too keeps edits made in character mode from leaving a stale share in the total.
+// Ticking needs only the body's count; recounting the address and subject too keeps
+// edits made in character mode from leaving a stale share in the total.
 void MessageModel::ByteModeTicked() {
   m_byteMode = true;
   RecountAll();

@@ -326,7 +326,7 @@ void MainForm::PlaceControls() {
       {m_saveButton, {5280, 1440, 975, 255}},
       {m_loadButton, {5280, 1800, 975, 255}},
       {m_sendButton, {5280, 2160, 975, 495}},
-      {m_showCompose, {5280, 2760, 1095, 255}},  // past the right edge, as designed
+      {m_showCompose, {5280, 2760, 1095, 255}},  // reaches past the right edge
       {m_exitButton, {5280, 3120, 975, 495}},
       {m_closingNotice, {0, 2940, 5175, 675}},  // over the body's foot, while it shows
   };

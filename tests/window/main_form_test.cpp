@@ -227,7 +227,7 @@ TEST(main_form, controls_fit_the_client_area_without_overlapping) {
   ASSERT_EQ(controls.size(), 15);
   const QRect client(QPoint(0, 0), d.Form().size());
   for (QWidget* a : controls) {
-    // Only the compose box runs past the right edge, as designed.
+    // Only the compose box runs past the right edge.
     if (a->objectName() != u"showCompose"_s) {
       EXPECT_TRUE(client.contains(a->geometry())) << a->objectName().toStdString();
     }
