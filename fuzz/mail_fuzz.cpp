@@ -18,7 +18,7 @@
 #include "codec/line_breaks.h"
 #include "mail/mail_transport.h"
 #include "mail/mime_message.h"
-#include "mail/system_transport.h"
+#include "mail/compose_transport.h"
 #include "utf16/utf16.h"
 
 using namespace Qt::StringLiterals;

@@ -27,10 +27,11 @@ enum class MailError : int {
 struct OutgoingMail {
   QString recipient;
   QString subject;
-  QString body;              // line breaks as CR LF
-  bool showCompose = false;  // open the mail client's compose window instead of sending
+  QString body;  // line breaks as CR LF
 };
 
+// One way of handing a message on: sendmail, a compose window… The window is given the
+// ways it chooses from.
 class MailTransport {
  public:
   // Receives the outcome of one send: success, or the error.

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "mail/system_transport.h"
+#include "mail/compose_transport.h"
 #include "support/sandbox.h"
 
 using namespace Qt::StringLiterals;
@@ -127,9 +127,9 @@ TEST(recipient, real_xdg_email_hands_the_client_one_address) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     QFile::remove(record);
-    SystemMailTransport transport({std::chrono::seconds(10), std::chrono::seconds(10)});
+    ComposeTransport transport(std::chrono::seconds(10));
     std::optional<Result<>> outcome;
-    transport.Send({row.recipient, u"s"_s, u"b"_s, true},
+    transport.Send({row.recipient, u"s"_s, u"b"_s},
                    [&](const Result<>& sent) { outcome = sent; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 15000));
     if (row.commandLine.isEmpty()) {

@@ -1,4 +1,5 @@
-#include "mail/system_transport.h"
+#include "mail/compose_transport.h"
+#include "mail/sendmail_transport.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -37,11 +38,38 @@ constexpr int kProgramMissing = static_cast<int>(MailError::kProgramMissing);
 constexpr int kTimedOut = static_cast<int>(MailError::kTimedOut);
 constexpr int kTransportFailed = static_cast<int>(MailError::kTransportFailed);
 
+// The Linux mail system's two ways, as the window chooses between them by its 送信確認
+// box: the compose window's launcher and sendmail, each with its time limit.
+struct Timeouts {
+  std::chrono::milliseconds launcher = ComposeTransport::kLauncherTimeout;
+  std::chrono::milliseconds transport = SendmailTransport::kTimeout;
+};
+struct TestMail {
+  QString recipient;
+  QString subject;
+  QString body;
+  bool compose = false;
+};
+class SystemMail {
+ public:
+  SystemMail() : SystemMail(Timeouts{}) {}
+  explicit SystemMail(Timeouts timeouts)
+      : m_compose(timeouts.launcher), m_sendmail(timeouts.transport) {}
+  void Send(const TestMail& mail, MailTransport::Done done) {
+    MailTransport& way = mail.compose ? static_cast<MailTransport&>(m_compose) : m_sendmail;
+    way.Send({mail.recipient, mail.subject, mail.body}, std::move(done));
+  }
+
+ private:
+  ComposeTransport m_compose;
+  SendmailTransport m_sendmail;
+};
+
 // For stand-ins that hang: the limits are what the test waits for.
-SystemMailTransport::Timeouts Short() { return {300ms, 500ms}; }
+Timeouts Short() { return {300ms, 500ms}; }
 // For stand-ins that exit at once: limits far above a loaded machine's start-up time, so an
 // exit status is never mistaken for a launcher left running or a sendmail that hung.
-SystemMailTransport::Timeouts Patient() { return {5s, 10s}; }
+Timeouts Patient() { return {5s, 10s}; }
 
 // Whether the process `pid` (decimal) has ended: gone, or killed and a zombie until whoever
 // inherited it reaps it.
@@ -54,7 +82,7 @@ bool Ended(const QByteArray& pid) {
 }
 
 // Sends and runs the event loop until the outcome arrives: nothing, or the error.
-std::optional<Error> Send(MailTransport& t, const QString& to, const QString& subject,
+std::optional<Error> Send(SystemMail& t, const QString& to, const QString& subject,
                           const QString& body, bool compose) {
   bool arrived = false;
   std::optional<Error> outcome;
@@ -79,7 +107,7 @@ std::optional<Error> Send(MailTransport& t, const QString& to, const QString& su
   return outcome;
 }
 
-Error SendError(MailTransport& t, bool compose, const QString& body = u"body"_s) {
+Error SendError(SystemMail& t, bool compose, const QString& body = u"body"_s) {
   if (auto error = Send(t, u"you@example.jp"_s, u"subject"_s, body, compose)) return *error;
   ADD_FAILURE() << "no error";
   return {};
@@ -87,7 +115,7 @@ Error SendError(MailTransport& t, bool compose, const QString& body = u"body"_s)
 
 TEST(system_transport, direct_send_pipes_the_message_to_sendmail) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"件名"_s, u"一行目\r\n二行目"_s, false),
             std::nullopt);
   EXPECT_EQ(fake.Recorded("sendmail.argv"), "-t\n-i\n");
@@ -110,7 +138,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
     FakeMailPrograms fake;
     fake.SetExit(row.code);
     fake.SetStderr("msmtp: cannot connect to smtp.example.jp");
-    SystemMailTransport transport(Patient());
+    SystemMail transport(Patient());
     const Error error = SendError(transport, false);
     // Our own number, never the exit status, which could read as an errno.
     EXPECT_EQ(error.number, kTransportFailed);
@@ -123,7 +151,7 @@ TEST(system_transport, sendmail_failures_carry_status_meaning_and_stderr) {
 TEST(system_transport, hanging_sendmail_is_stopped_and_reported) {
   FakeMailPrograms fake;
   fake.SetHang(true);
-  SystemMailTransport transport(Short());
+  SystemMail transport(Short());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SendError(transport, false).number, kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -153,7 +181,7 @@ TEST(system_transport, misbehaving_sendmail) {
     fake.SetMisbehaviour(row.misbehaviour);
     fake.SetExit(row.exitCode);
     // The product's own time limit: 300 MB take a while on a loaded machine.
-    SystemMailTransport transport({5s, 30s});
+    SystemMail transport({5s, 30s});
     const long peakBefore = testing::ProcessMemoryKiB("VmHWM");
     QElapsedTimer clock;
     clock.start();
@@ -177,7 +205,7 @@ TEST(system_transport, misbehaving_sendmail) {
 
 TEST(system_transport, dialog_send_passes_one_mailto_url_to_xdg_email) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   const QString body = u"1行目 a&b=c+d%e\\f\r\n\r\n.\r\n最後"_s;
   EXPECT_EQ(Send(transport, u"you+tag@example.jp"_s, u"件名 & more"_s, body, true), std::nullopt);
   const QList<QByteArray> argv = fake.Recorded("xdg-email.argv").split('\n');
@@ -201,21 +229,21 @@ TEST(system_transport, xdg_email_exit_codes_become_clear_errors) {
   for (int code = 1; code <= 5; ++code) {
     FakeMailPrograms fake;
     fake.SetExit(code);
-    SystemMailTransport transport(Patient());
+    SystemMail transport(Patient());
     const Error error = SendError(transport, true);
     EXPECT_EQ(error.number, kComposeFailed);
     EXPECT_TRUE(error.description.contains(QStringLiteral("(終了コード %1)").arg(code)));
   }
   FakeMailPrograms fake;
   fake.SetExit(3);
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   EXPECT_TRUE(SendError(transport, true).description.contains(u"メールソフトが見つかりません"_s));
 }
 
 TEST(system_transport, launcher_that_stays_with_its_client_counts_as_opened) {
   FakeMailPrograms fake;
   fake.SetHang(true);
-  SystemMailTransport transport(Short());
+  SystemMail transport(Short());
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, true), std::nullopt);
 }
 
@@ -227,7 +255,7 @@ TEST(system_transport, launcher_failing_after_it_was_taken_as_opened_is_reported
     FakeMailPrograms fake;
     fake.SetSleep("1");
     fake.SetExit(code);
-    SystemMailTransport transport({300ms, 10s});
+    SystemMail transport({300ms, 10s});
     std::vector<std::optional<int>> reports;  // each report: the number, or nothing on success
     transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
       reports.push_back(sent ? std::nullopt : std::optional<int>(sent.error().number));
@@ -252,7 +280,7 @@ TEST(system_transport, hanging_sendmail_is_stopped_with_its_children) {
     SCOPED_TRACE(misbehaviour);
     FakeMailPrograms fake;
     fake.SetMisbehaviour(misbehaviour);
-    SystemMailTransport transport(Short());
+    SystemMail transport(Short());
     // By the time the timeout is reported (a message box may then wait), sendmail and what
     // it started are gone.
     bool goneAtReport = false;
@@ -342,7 +370,7 @@ TEST(system_transport, terminal_interrupt_leaves_the_launcher_running) {
     const CaughtSignal caught(signal);
     FakeMailPrograms fake;
     fake.SetSleep("1");
-    SystemMailTransport transport(Patient());
+    SystemMail transport(Patient());
     bool arrived = false;
     std::optional<Error> outcome;
     transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, true}, [&](const Result<>& sent) {
@@ -360,7 +388,7 @@ TEST(system_transport, terminal_interrupt_leaves_the_launcher_running) {
 
 TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_running) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   const Error error = SendError(transport, true, QString(20000, QChar(u'あ')));
   EXPECT_EQ(error.number, kCommandLineTooLong);
   EXPECT_FALSE(fake.Ran("xdg-email"));
@@ -369,7 +397,7 @@ TEST(system_transport, body_too_long_for_a_command_line_is_refused_before_runnin
 TEST(system_transport, missing_programs_are_reported) {
   FakeMailPrograms fake;
   fake.Remove("xdg-email");
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   EXPECT_EQ(SendError(transport, true).number, kProgramMissing);
   EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, false),
             std::nullopt);  // sendmail still there
@@ -381,10 +409,30 @@ TEST(system_transport, missing_programs_are_reported) {
   EXPECT_EQ(SendError(transport, false).number, kNoMailSystem);
 }
 
+// Each way runs its own program and never the other's: the window's choice is the way
+// it picks, nothing inside a transport.
+TEST(system_transport, each_way_runs_only_its_program) {
+  const struct {
+    const char* name;
+    bool compose;
+    const char* runs;
+    const char* never;
+  } rows[] = {{"sendmail", false, "sendmail", "xdg-email"},
+              {"compose", true, "xdg-email", "sendmail"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeMailPrograms fake;
+    SystemMail transport(Patient());
+    EXPECT_EQ(Send(transport, u"you@example.jp"_s, u"s"_s, u"b"_s, row.compose), std::nullopt);
+    EXPECT_TRUE(fake.Ran(row.runs));
+    EXPECT_FALSE(fake.Ran(row.never));
+  }
+}
+
 TEST(system_transport, sending_does_not_block_the_event_loop) {
   FakeMailPrograms fake;
   fake.SetHang(true);
-  SystemMailTransport transport({300ms, 1500ms});
+  SystemMail transport({300ms, 1500ms});
   testing::TickCounter ticks;
   QElapsedTimer clock;
   clock.start();
@@ -402,7 +450,7 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
   fake.SetHang(true);
   bool reported = false;
   {
-    SystemMailTransport transport;
+    SystemMail transport;
     transport.Send({u"you@example.jp"_s, u"s"_s, u"b"_s, false},
                    [&](const auto&) { reported = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.Ran("sendmail"); }, 10000));
@@ -416,7 +464,7 @@ TEST(system_transport, destroying_the_transport_stops_the_program_and_reports_no
 
 TEST(system_transport, unusable_recipients_are_refused_before_anything_runs) {
   FakeMailPrograms fake;
-  SystemMailTransport transport(Patient());
+  SystemMail transport(Patient());
   for (const QString& recipient :
        {QString(), u"   "_s, u"you@x.jp\r\nBcc: evil@x.jp"_s, u"あなた@x.jp"_s}) {
     const auto error = Send(transport, recipient, u"s"_s, u"b"_s, false);
@@ -457,7 +505,7 @@ TEST(system_transport, hostile_fields_add_no_header_parameter_or_option) {
     for (const bool compose : {false, true}) {
       SCOPED_TRACE(std::string(row.name) + (compose ? " (compose)" : " (sendmail)"));
       FakeMailPrograms fake;
-      SystemMailTransport transport(Patient());
+      SystemMail transport(Patient());
       const auto outcome = Send(transport, row.recipient, row.subject, u"body"_s, compose);
       if (row.refused) {
         ASSERT_TRUE(outcome.has_value());
