@@ -15,14 +15,17 @@
 #include <vector>
 
 #include "inputs.h"
-#include "mail/system_transport.h"
+#include "mail/compose_transport.h"
+#include "mail/sendmail_transport.h"
 #include "window/main_form.h"
 
 namespace kelmo::bench {
 namespace {
 
 // Nothing is sent here.
-std::unique_ptr<MailTransport> Mail() { return std::make_unique<SystemMailTransport>(); }
+SendWays Mail() {
+  return {std::make_unique<SendmailTransport>(), std::make_unique<ComposeTransport>()};
+}
 
 enum Where { kEnd = 0, kMiddle = 1 };
 

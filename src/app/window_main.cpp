@@ -6,11 +6,13 @@
 
 #include "app/application.h"
 #include "codec/codec.h"
-#include "mail/system_transport.h"
+#include "datafiles/data_folder.h"
+#include "mail/compose_transport.h"
+#include "mail/sendmail_transport.h"
 #include "window/main_form.h"
 
-// The window sends through the Linux mail system and keeps its files in the directory it
-// was started in.
+// The window sends through the Linux mail system, straight through sendmail or into the
+// mail client's compose window, and keeps its files in the directory it was started in.
 int main(int argc, char* argv[]) {
   kelmo::Application app(argc, argv);
   // Every count goes through code page 932: without its converter there is nothing right
@@ -23,7 +25,12 @@ int main(int argc, char* argv[]) {
     QMessageBox::critical(nullptr, QStringLiteral("Kelmo"), kelmo::ErrorBoxText(error));
     return 2;
   }
-  kelmo::MainForm form(std::make_unique<kelmo::SystemMailTransport>(), QDir());
+  const QDir dataFolder;
+  // What saves killed before their rename left there goes before the window can start one.
+  kelmo::DataFolder(dataFolder).RemoveLeftoverSaves();
+  kelmo::MainForm form({.direct = std::make_unique<kelmo::SendmailTransport>(),
+                        .compose = std::make_unique<kelmo::ComposeTransport>()},
+                       dataFolder);
   kelmo::CloseOnTerminationSignals(form);
   kelmo::BeforeDisplayLoss([&form] { form.FlushScratchFileWithoutDisplay(); });
   form.show();

@@ -25,7 +25,7 @@ struct Error {
 template <typename T = void>
 using Result = Expected<T, Error>;
 
-// The text of the message box: the number, a CR, then the description.
+// The text of the message box: the number and a full stop (。), a CR, then the description.
 QString ErrorBoxText(const Error& error);
 
 }  // namespace kelmo

@@ -7,7 +7,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -23,8 +22,8 @@
 #include "datafiles/address_file.h"
 #include "datafiles/scratch_file.h"
 #include "error/error.h"
-#include "mail/mail_transport.h"
 #include "utf16/utf16.h"
+#include "window/error_box.h"
 
 namespace kelmo {
 namespace {
@@ -141,9 +140,8 @@ void SetDescription(QWidget* widget, const QString& text) {
 
 }  // namespace
 
-MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent)
+MainForm::MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent)
     : QWidget(parent),
-      m_mail(std::move(mail)),
       m_files(dataFolder),
       m_scratchFile(
           m_files.ScratchFile(), [this] { return BodyCrLf(); },
@@ -162,15 +160,15 @@ MainForm::MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, 
   PlaceControls();
   SetTabOrder();
   ConnectHandlers();
+  ConnectSend(std::move(ways));
   ShowModel();
   setFixedSize(kClientSize);
   m_body->setFocus();
-  m_files.RemoveLeftoverSaves();
 }
 
-// The mail transport goes first, while the window it reports to still stands.
+// The send goes first, while the window it reports to still stands.
 MainForm::~MainForm() {
-  m_mail.reset();
+  m_send.reset();
   m_scratchFile.StopReporting();
   m_scratchFile.Flush();
 }
@@ -182,8 +180,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (m_sending) {
-    m_closeWhenSent = true;
+  if (m_send->HoldClose()) {
     m_closingNotice->show();
     m_closingNotice->raise();
     Announce(m_closingNotice->text());
@@ -356,7 +353,6 @@ void MainForm::ConnectHandlers() {
   connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);  // the only window
   connect(m_saveButton, &QPushButton::clicked, this, &MainForm::SaveAddressFile);
   connect(m_loadButton, &QPushButton::clicked, this, &MainForm::LoadAddressFile);
-  connect(m_sendButton, &QPushButton::clicked, this, &MainForm::SendMail);
 }
 
 QString MainForm::BodyText() const { return ToQString(BodyCrLf()); }
@@ -459,47 +455,22 @@ void MainForm::LoadAddressFile() {
   Announce(tr("読み込みました"));
 }
 
-// Hands the message over as it stands now and lets the window go on: edits made while
-// the mail program runs do not change what is sent. One send at a time. The transport
-// checks the recipient and reports what is wrong with it like any other failure.
-void MainForm::SendMail() {
-  // Disabling the button that has the keyboard would move it on in the tab order to the
-  // recipient, which selects its text: the next key would replace it. It waits in the
-  // body instead.
-  if (focusWidget() == m_sendButton) {
-    m_body->setFocus(Qt::OtherFocusReason);
-    m_focusParked = true;
-    m_bodyRevisionAtPark = m_body->document()->revision();
-  }
-  m_sending = true;
-  m_sendButton->setEnabled(false);
-  QApplication::setOverrideCursor(Qt::BusyCursor);
-  m_mail->Send({m_recipient->text(), m_subject->text(), BodyText(), m_showCompose->isChecked()},
-               [this, send = ++m_sendsStarted](const Result<>& sent) { SendOver(send, sent); });
+void MainForm::ConnectSend(SendWays ways) {
+  m_send = std::make_unique<SendSession>(std::move(ways), m_sendButton);
+  connect(m_sendButton, &QPushButton::clicked, this, &MainForm::SendMail);
+  connect(m_send.get(), &SendSession::Failed, this, &MainForm::ShowError);
+  // Said to a screen reader, which cannot see the busy state end.
+  connect(m_send.get(), &SendSession::Sent, this, [this](bool compose) {
+    Announce(compose ? tr("メールソフトに渡しました") : tr("送信しました"));
+  });
+  connect(m_send.get(), &SendSession::CloseDue, this, &QWidget::close);
 }
 
-// The send's outcome, or a failure a mail client's launcher reports after it was taken
-// as opened.
-void MainForm::SendOver(int send, const Result<>& sent) {
-  // A late failure may come from an earlier send while a later one runs.
-  const bool reportedBefore = !m_sending || send != m_sendsStarted;
-  if (!reportedBefore) {
-    m_sending = false;
-    QApplication::restoreOverrideCursor();
-    m_sendButton->setEnabled(true);
-    // Back to the button, unless the user has typed in the body or gone elsewhere.
-    if (m_focusParked && focusWidget() == m_body &&
-        m_body->document()->revision() == m_bodyRevisionAtPark) {
-      m_sendButton->setFocus(Qt::OtherFocusReason);
-    }
-    m_focusParked = false;
-  }
-  if (!sent) {
-    ShowError(sent.error());
-  } else if (!reportedBefore) {
-    Announce(m_showCompose->isChecked() ? tr("メールソフトに渡しました") : tr("送信しました"));
-  }
-  if (m_closeWhenSent && !m_sending) close();
+// Hands the message over as it stands now; the session lets the window go on. The
+// transport checks the recipient and reports what is wrong with it like any other failure.
+void MainForm::SendMail() {
+  if (m_send->Busy()) return;  // one send at a time: the button is inert meanwhile
+  m_send->Start({m_recipient->text(), m_subject->text(), BodyText()}, m_showCompose->isChecked());
 }
 
 void MainForm::ShowModel() {
@@ -617,11 +588,7 @@ void MainForm::ShowError(const Error& error) {
     std::fprintf(stderr, "kelmo: %d: %s\n", error.number, qPrintable(error.description));
     return;
   }
-  // A send in progress shows a busy cursor; the box must not.
-  const bool busy = QApplication::overrideCursor() != nullptr;
-  if (busy) QApplication::restoreOverrideCursor();
-  QMessageBox::warning(this, QStringLiteral("Kelmo"), ErrorBoxText(error));
-  if (busy) QApplication::setOverrideCursor(Qt::BusyCursor);
+  ShowErrorBox(this, error);
 }
 
 }  // namespace kelmo

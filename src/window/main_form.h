@@ -15,6 +15,7 @@
 #include "datafiles/scratch_file.h"
 #include "error/error.h"
 #include "message/message_model.h"
+#include "window/send_session.h"
 
 class QCheckBox;
 class QLabel;
@@ -24,15 +25,15 @@ class QPushButton;
 
 namespace kelmo {
 
-class MailTransport;
 struct Error;
 
 class MainForm : public QWidget {
   Q_OBJECT
 
  public:
-  // Sends through `mail`; keeps the address file and the scratch file in `dataFolder`.
-  MainForm(std::unique_ptr<MailTransport> mail, const QDir& dataFolder, QWidget* parent = nullptr);
+  // Sends through one of `ways`, as the 送信確認 box picks; keeps the address file and the
+  // scratch file in `dataFolder`.
+  MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent = nullptr);
   ~MainForm() override;
 
   const MessageModel& Model() const { return m_model; }
@@ -53,6 +54,7 @@ class MainForm : public QWidget {
   void PlaceControls();
   void SetTabOrder();
   void ConnectHandlers();
+  void ConnectSend(SendWays ways);
 
   // What the user did.
   void BodyEdited(int position, int charsRemoved, int charsAdded);
@@ -63,7 +65,6 @@ class MainForm : public QWidget {
   void SaveAddressFile();
   void LoadAddressFile();
   void SendMail();
-  void SendOver(int send, const Result<>& sent);
 
   // BodyText() before it becomes a QString: what the scratch file encodes.
   std::u16string BodyCrLf() const;
@@ -106,15 +107,10 @@ class MainForm : public QWidget {
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
-  bool m_sending = false;        // a mail program has the message and has not answered
-  int m_sendsStarted = 0;        // numbers each send, to tell its outcome from a late report
-  bool m_closeWhenSent = false;  // the window was closed during a send
-  bool m_focusParked = false;    // the send took the keyboard off its button, to the body
-  int m_bodyRevisionAtPark = 0;  // the body as it was then: untouched, the keyboard goes back
-  bool m_displayGone = false;    // errors go to standard error
-  std::int64_t m_bodyEdits = 0;  // edits of the body so far, CLS and undo included
+  bool m_displayGone = false;           // errors go to standard error
+  std::int64_t m_bodyEdits = 0;         // edits of the body so far, CLS and undo included
   std::int64_t m_bodyEditsUnkept = -1;  // m_bodyEdits when a close could not keep the body
-  std::unique_ptr<MailTransport> m_mail;
+  std::unique_ptr<SendSession> m_send;
   DataFolder m_files;
   ScratchFile m_scratchFile;
 };

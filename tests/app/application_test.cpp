@@ -1,9 +1,11 @@
 #include "app/application.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
@@ -22,9 +24,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "mail/system_transport.h"
+#include "fileio/file_io.h"
 #include "support/fake_programs.h"
 #include "support/sandbox.h"
+#include "support/send_ways.h"
 #include "window/main_form.h"
 
 using namespace Qt::StringLiterals;
@@ -88,7 +91,7 @@ TEST(application, termination_signals_close_the_window) {
   for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
     SCOPED_TRACE(signal);
     testing::SandboxDir folder;
-    MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
+    MainForm form(testing::SystemSendWays(), QDir(folder.Path()));
     CloseOnTerminationSignals(form);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -111,7 +114,7 @@ TEST(application, ctrl_c_during_a_send_waits_for_its_outcome) {
     fake.SetSleep("1");
     fake.SetExit(status);
     testing::SandboxDir folder;
-    MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
+    MainForm form(testing::SystemSendWays(), QDir(folder.Path()));
     CloseOnTerminationSignals(form);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -151,9 +154,11 @@ struct WindowRun {
   QByteArray err;
 };
 
-// Starts the window program through `kelmo` with only the display variables given, and
-// stops it with SIGTERM if it is still running after `patience` ms.
-WindowRun StartWindow(const QStringList& arguments, const QStringList& variables, int patience) {
+// Starts the window program through `kelmo` with only the display variables given, in
+// `folder` (its data folder) or an empty one, and stops it with SIGTERM if it is still
+// running after `patience` ms.
+WindowRun StartWindow(const QStringList& arguments, const QStringList& variables, int patience,
+                      const QString& folder = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const QString& name : environment.keys()) {
     if (name.startsWith(QLatin1String("QT_")) || name == QLatin1String("DISPLAY") ||
@@ -169,7 +174,7 @@ WindowRun StartWindow(const QStringList& arguments, const QStringList& variables
   }
   QProcess process;
   process.setProcessEnvironment(environment);
-  process.setWorkingDirectory(runtime.Path());
+  process.setWorkingDirectory(folder.isEmpty() ? runtime.Path() : folder);
   process.start(QStringLiteral(KELMO_BINARY), arguments);
   WindowRun run;
   if (!process.waitForFinished(patience)) {
@@ -239,6 +244,43 @@ TEST(application, unreachable_display_is_one_line_and_exit_3) {
     EXPECT_TRUE(run.err.contains(row.mentions)) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains('\x1b')) << run.err.toStdString();
   }
+}
+
+// Leftovers of saves killed before their rename are removed as the program starts, before
+// its window; the user's own copies, whatever their names, and a save that may be in
+// progress stay.
+TEST(application, leftovers_of_killed_saves_go_at_start) {
+  testing::SandboxDir folder;
+  const pid_t ended = ::fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  const QString killed = u".kelmo.ini.kelmo-save-%1-Ab12Cd"_s.arg(ended);
+  const QString running = u".temp.tmp.kelmo-save-%1-xY9z8W"_s.arg(::getpid());
+  // A save's name on a file no save made: copied from another machine, say.
+  const QString copied = u".kelmo.ini.kelmo-save-%1-Ef34Gh"_s.arg(ended);
+  const QStringList users = {u"kelmo.ini.backup"_s,
+                             u"kelmo.ini.2024v1"_s,
+                             u"kelmo.ini.123456"_s,
+                             u"temp.tmp.backup"_s,
+                             u"temp.tmp.saved1"_s,
+                             u"kelmo.ini.Ab12Cd"_s,
+                             copied};
+  for (const QString& name : users + QStringList{killed, running}) {
+    testing::WriteAll(folder.File(name), "half");
+    QFile file(folder.File(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.setFileTime(QDateTime::currentDateTime().addSecs(name == running ? 0 : -600),
+                     QFileDevice::FileModificationTime);
+    if ((name == killed || name == running) && !MarkAsSave(file.handle())) {
+      GTEST_SKIP() << "this file system keeps no extended attributes";
+    }
+  }
+  const WindowRun run = StartWindow({u"-platform"_s, u"offscreen"_s}, {}, 3000, folder.Path());
+  EXPECT_EQ(run.status, -1) << run.err.toStdString();  // it ran until it was stopped
+  QStringList expected = users + QStringList{running};
+  expected.sort();
+  EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }
 
 }  // namespace

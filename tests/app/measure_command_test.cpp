@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "mail/system_transport.h"
+#include "support/send_ways.h"
 #include "message/limits.h"
 #include "support/sandbox.h"
 #include "utf16/utf16.h"
@@ -58,7 +58,7 @@ Outcome Kelmo(const QStringList& arguments, const QByteArray& input = {},
 // What the window shows for the same fields: counter and title.
 QByteArray WindowSays(const QString& own, const QString& subject, const QString& body) {
   const testing::SandboxDir folder;
-  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
+  MainForm form(testing::SystemSendWays(), QDir(folder.Path()));
   form.findChild<QLineEdit*>(u"ownAddress"_s)->setText(own);
   form.findChild<QLineEdit*>(u"subject"_s)->setText(subject);
   form.findChild<QPlainTextEdit*>(u"body"_s)->setPlainText(body);

@@ -129,8 +129,7 @@ TEST(recipient, real_xdg_email_hands_the_client_one_address) {
     QFile::remove(record);
     ComposeTransport transport(std::chrono::seconds(10));
     std::optional<Result<>> outcome;
-    transport.Send({row.recipient, u"s"_s, u"b"_s},
-                   [&](const Result<>& sent) { outcome = sent; });
+    transport.Send({row.recipient, u"s"_s, u"b"_s}, [&](const Result<>& sent) { outcome = sent; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 15000));
     if (row.commandLine.isEmpty()) {
       ASSERT_FALSE(*outcome);

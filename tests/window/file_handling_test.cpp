@@ -35,7 +35,7 @@ void ExpectOneWarning(FormDriver& d, int number, const char* mentions) {
   EXPECT_EQ(box.title, kPlain);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
-  EXPECT_TRUE(box.text.startsWith(QString::number(number) + QLatin1Char('\r')))
+  EXPECT_TRUE(box.text.startsWith(QString::number(number) + u"。\r"_s))
       << box.text.toStdString();
   EXPECT_TRUE(box.text.contains(QLatin1String(mentions))) << box.text.toStdString();
   // The folder too: it is the current directory, wherever that was.
@@ -261,7 +261,7 @@ TEST(file_handling, closing_on_a_full_disk_keeps_the_window_open_once) {
       EXPECT_TRUE(d.Form().isVisible());
       ASSERT_EQ(d.Messages().size(), row.fullWhileTyping ? 2u : 1u);
       const QString text = d.Messages().back().text;
-      EXPECT_TRUE(text.startsWith(QString::number(EFBIG) + u'\r')) << text.toStdString();
+      EXPECT_TRUE(text.startsWith(QString::number(EFBIG) + u"。\r"_s)) << text.toStdString();
       EXPECT_TRUE(text.contains(u"temp.tmp"_s)) << text.toStdString();
       EXPECT_TRUE(text.contains(u"本文は保存されていません"_s)) << text.toStdString();
       EXPECT_EQ(d.BodyText(), u"last words"_s);
@@ -450,41 +450,6 @@ TEST(file_handling, addresses_that_would_load_back_changed_are_not_saved) {
     EXPECT_EQ(d.LineText("ownAddress"), row.own);
     EXPECT_EQ(d.LineText("recipient"), row.recipient);
   }
-}
-
-// Leftovers of saves killed before their rename are removed when the window opens; the
-// user's own copies, whatever their names, and a save that may be in progress stay.
-TEST(file_handling, leftovers_of_killed_saves_go_at_start) {
-  testing::SandboxDir folder;
-  const pid_t ended = ::fork();
-  ASSERT_GE(ended, 0);
-  if (ended == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
-  const QString killed = u".kelmo.ini.kelmo-save-%1-Ab12Cd"_s.arg(ended);
-  const QString running = u".temp.tmp.kelmo-save-%1-xY9z8W"_s.arg(::getppid());
-  // A save's name on a file no save made: copied from another machine, say.
-  const QString copied = u".kelmo.ini.kelmo-save-%1-Ef34Gh"_s.arg(ended);
-  const QStringList users = {u"kelmo.ini.backup"_s,
-                             u"kelmo.ini.2024v1"_s,
-                             u"kelmo.ini.123456"_s,
-                             u"temp.tmp.backup"_s,
-                             u"temp.tmp.saved1"_s,
-                             u"kelmo.ini.Ab12Cd"_s,
-                             copied};
-  for (const QString& name : users + QStringList{killed, running}) {
-    WriteAll(folder.File(name), "half");
-    QFile file(folder.File(name));
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.setFileTime(QDateTime::currentDateTime().addSecs(name == running ? 0 : -600),
-                     QFileDevice::FileModificationTime);
-    if ((name == killed || name == running) && !MarkAsSave(file.handle())) {
-      GTEST_SKIP() << "this file system keeps no extended attributes";
-    }
-  }
-  MainForm form(std::make_unique<SystemMailTransport>(), QDir(folder.Path()));
-  QStringList expected = users + QStringList{running};
-  expected.sort();
-  EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }
 
 // The user's own temp.tmp is kept under a new name the first time character mode would

@@ -15,7 +15,7 @@
 #include "support/sandbox.h"
 
 #include "mail/mail_transport.h"
-#include "mail/system_transport.h"
+#include "support/send_ways.h"
 #include "message/limits.h"
 #include "utf16/utf16.h"
 #include "window/main_form.h"
@@ -52,11 +52,10 @@ class MessageBoxWatcher {
 
 class FormDriver {
  public:
-  // Sends through `mail`, or through the Linux mail system when none is given; the
-  // window's files go into a directory of its own.
-  explicit FormDriver(std::unique_ptr<MailTransport> mail = nullptr)
-      : m_form(std::make_unique<MainForm>(
-            mail ? std::move(mail) : std::make_unique<SystemMailTransport>(), QDir(m_dir.Path()))) {
+  // Sends through `ways`, the Linux mail system's unless others are given; the window's
+  // files go into a directory of its own.
+  explicit FormDriver(SendWays ways = SystemSendWays())
+      : m_form(std::make_unique<MainForm>(std::move(ways), QDir(m_dir.Path()))) {
     m_form->show();
     m_form->activateWindow();
     (void)QTest::qWaitForWindowActive(m_form.get());

@@ -2,6 +2,7 @@
 // when the test says so; and through the Linux transport with a slow stand-in sendmail.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <memory>
 
@@ -17,24 +18,36 @@ using testing::FormDriver;
 
 struct Journal {
   std::vector<OutgoingMail> sent;
+  std::vector<bool> composed;   // for each, whether it went the compose way
   MailTransport::Done pending;  // the outcome of the last send, not yet reported
 };
 
+// One of the window's two ways, writing into the journal both share.
 class RecordingTransport : public MailTransport {
  public:
-  explicit RecordingTransport(std::shared_ptr<Journal> journal) : m_journal(std::move(journal)) {}
+  RecordingTransport(std::shared_ptr<Journal> journal, bool compose)
+      : m_journal(std::move(journal)), m_compose(compose) {}
   void Send(const OutgoingMail& mail, Done done) override {
     m_journal->sent.push_back(mail);
+    m_journal->composed.push_back(m_compose);
     m_journal->pending = std::move(done);
   }
 
  private:
   std::shared_ptr<Journal> m_journal;
+  bool m_compose;
 };
+
+// What assistive technology is told of the send button: that a send runs, or nothing.
+bool BusyExposed(FormDriver& d) {
+  QAccessibleInterface* button = QAccessible::queryAccessibleInterface(d.Control("send"));
+  return button && button->text(QAccessible::Description) == SendSession::BusyText();
+}
 
 struct Sender {
   std::shared_ptr<Journal> journal = std::make_shared<Journal>();
-  FormDriver d{std::make_unique<RecordingTransport>(journal)};
+  FormDriver d{{std::make_unique<RecordingTransport>(journal, false),
+                std::make_unique<RecordingTransport>(journal, true)}};
 
   void Fill() {
     d.Type("body", u"一行目\n二行目"_s);
@@ -59,7 +72,7 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
     EXPECT_EQ(mail.recipient, u"you@example.jp"_s);
     EXPECT_EQ(mail.subject, u"件名"_s);
     EXPECT_EQ(mail.body, u"一行目\r\n二行目"_s);
-    EXPECT_EQ(mail.showCompose, compose);
+    EXPECT_EQ(s.journal->composed.front(), compose);
 
     // Edits while the mail program runs change the window, not the message on its way.
     s.d.Type("body", u"x"_s);
@@ -74,20 +87,29 @@ TEST(send, hands_over_the_fields_as_they_stand_at_the_click) {
   }
 }
 
+// During a send the button stays where it is and as it is, but does nothing: a click,
+// Space or Return on it starts no second send. The busy state is shown by the cursor and
+// told to assistive technology.
 TEST(send, one_send_at_a_time) {
   Sender s;
   s.Fill();
+  QWidget* send = s.d.Control("send");
+  EXPECT_FALSE(BusyExposed(s.d));
   s.d.Click("send");
-  EXPECT_FALSE(s.d.Control("send")->isEnabled());
+  EXPECT_TRUE(BusyExposed(s.d));
   EXPECT_NE(QApplication::overrideCursor(), nullptr);
-  s.d.Click("send");  // a disabled button starts nothing
+  s.d.Click("send");
+  send->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(send, Qt::Key_Space);
+  QTest::keyClick(send, Qt::Key_Return);
   EXPECT_EQ(s.journal->sent.size(), 1u);
   s.Answer({});
-  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_FALSE(BusyExposed(s.d));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   s.d.Click("send");
   EXPECT_EQ(s.journal->sent.size(), 2u);
   s.Answer({});
+  EXPECT_FALSE(BusyExposed(s.d));
 }
 
 TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
@@ -98,12 +120,13 @@ TEST(send, a_failure_is_shown_and_the_window_and_text_stay) {
   s.Answer(Error(MailError::kTransportFailed, u"sendmail: failed"_s));
   ASSERT_EQ(s.d.Messages().size(), 1u);
   const auto& box = s.d.Messages().front();
-  EXPECT_EQ(box.text, u"2010\rsendmail: failed"_s);
+  // The number a sentence of its own, so that a screen reader pauses after it.
+  EXPECT_EQ(box.text, u"2010。\rsendmail: failed"_s);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
   EXPECT_EQ(box.title, u"Kelmo"_s);
   EXPECT_TRUE(s.d.Form().isVisible());
-  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_FALSE(BusyExposed(s.d));
   EXPECT_EQ(s.d.BodyText(), u"一行目\n二行目"_s);
   EXPECT_EQ(s.d.Counter(), counter);
 }
@@ -130,10 +153,10 @@ TEST(send, window_answers_while_a_slow_sendmail_runs) {
   clock.start();
   d.Click("send");
   EXPECT_LT(clock.elapsed(), 1000);  // the click returns before sendmail ends
-  EXPECT_FALSE(d.Control("send")->isEnabled());
+  EXPECT_TRUE(BusyExposed(d));
   d.Type("body", u" world"_s);  // editing goes on meanwhile
   d.Click("send");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return d.Control("send")->isEnabled(); }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !BusyExposed(d); }, 10000));
   EXPECT_GE(ticks.Ticks(), 15);
   EXPECT_TRUE(d.Messages().empty());
   EXPECT_EQ(fake.Recorded("sendmail.runs"), "run\n");  // the second click started nothing
@@ -143,8 +166,9 @@ TEST(send, window_answers_while_a_slow_sendmail_runs) {
   EXPECT_EQ(d.BodyText(), u"hello world"_s);
 }
 
-// After a send, successful or not, the keyboard is where it was: no address is selected
-// and the next keys go where they went before the click.
+// During a send and after it, successful or not, the keyboard is where it was: no
+// address is selected, and the next keys go where they went before the click. Keys typed
+// on the button during the send go nowhere, the body included.
 TEST(send, the_keyboard_stays_where_it_was) {
   for (const bool keyboard : {false, true}) {
     for (const bool success : {true, false}) {
@@ -161,19 +185,24 @@ TEST(send, the_keyboard_stays_where_it_was) {
         s.d.Click("send");
       }
       ASSERT_EQ(s.journal->sent.size(), 1u);
-      // While the button is disabled the keyboard waits in the body, never in an address.
-      EXPECT_EQ(QApplication::focusWidget(), s.d.Body());
+      QWidget* const before = keyboard ? send : s.d.Body();
+      EXPECT_EQ(QApplication::focusWidget(), before);
+      QTest::keyClicks(QApplication::focusWidget(), u"during"_s);
+      EXPECT_EQ(QApplication::focusWidget(), before);
+      const QString body = keyboard ? u"一行目\n二行目"_s : u"一行目\n二行目during"_s;
+      EXPECT_EQ(s.d.BodyText(), body);
       s.Answer(success ? Result<>() : Result<>(Error(MailError::kTransportFailed, u"x"_s)));
       // The window's own focus; an error box in between had the keyboard for a while.
       s.d.Form().activateWindow();
       ASSERT_TRUE(QTest::qWaitForWindowActive(&s.d.Form()));
-      EXPECT_EQ(s.d.Form().focusWidget(), keyboard ? send : s.d.Body());
+      EXPECT_EQ(s.d.Form().focusWidget(), before);
       for (const char* name : {"recipient", "ownAddress", "subject"}) {
         EXPECT_FALSE(s.d.Control<QLineEdit>(name)->hasSelectedText()) << name;
       }
       QTest::keyClicks(s.d.Form().focusWidget(), u"word"_s);
       EXPECT_EQ(s.d.LineText("recipient"), u"you@example.jp"_s);
-      EXPECT_EQ(s.d.BodyText(), keyboard ? u"一行目\n二行目"_s : u"一行目\n二行目word"_s);
+      EXPECT_EQ(s.d.BodyText(), keyboard ? body : body + u"word"_s);
+      EXPECT_EQ(s.journal->sent.size(), 1u);
     }
   }
 }
@@ -220,17 +249,17 @@ TEST(send, a_failure_after_the_compose_window_was_taken_as_open_is_shown) {
   s.d.Click("send");
   MailTransport::Done done = s.journal->pending;
   s.Answer({});
-  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_FALSE(BusyExposed(s.d));
   EXPECT_TRUE(s.d.Messages().empty());
   // It may come while the next send runs: that one is still waited for.
   s.d.Click("send");
-  ASSERT_FALSE(s.d.Control("send")->isEnabled());
+  ASSERT_TRUE(BusyExposed(s.d));
   done(Error(MailError::kComposeFailed, u"xdg-email failed late"_s));
   ASSERT_EQ(s.d.Messages().size(), 1u);
-  EXPECT_EQ(s.d.Messages().front().text, u"2009\rxdg-email failed late"_s);
-  EXPECT_FALSE(s.d.Control("send")->isEnabled());
+  EXPECT_EQ(s.d.Messages().front().text, u"2009。\rxdg-email failed late"_s);
+  EXPECT_TRUE(BusyExposed(s.d));
   s.Answer({});
-  EXPECT_TRUE(s.d.Control("send")->isEnabled());
+  EXPECT_FALSE(BusyExposed(s.d));
 }
 
 }  // namespace

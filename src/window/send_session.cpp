@@ -1,0 +1,83 @@
+#include "window/send_session.h"
+
+#include <QApplication>
+
+namespace kelmo {
+
+void BusyCursor::Show() {
+  if (m_shown) return;
+  m_shown = true;
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+}
+
+void BusyCursor::Hide() {
+  if (!m_shown) return;
+  m_shown = false;
+  QApplication::restoreOverrideCursor();
+}
+
+SendSession::SendSession(SendWays ways, QWidget* button, QObject* parent)
+    : QObject(parent), m_ways(std::move(ways)), m_button(button) {}
+
+// The ways go before the signals' receivers can: a program still running is stopped and
+// reports nothing.
+SendSession::~SendSession() { Drop(); }
+
+void SendSession::Drop() {
+  m_cursor.Hide();  // no outcome will take it away now
+  m_ways.direct.reset();
+  m_ways.compose.reset();
+}
+
+QString SendSession::BusyText() { return tr("送信中です。終わるまで待ってください。"); }
+
+void SendSession::Start(const OutgoingMail& mail, bool compose) {
+  MailTransport* way = compose ? m_ways.compose.get() : m_ways.direct.get();
+  if (m_busy || !way) return;
+  ShowBusy(true);
+  // The outcome may come before Send() returns (a recipient refused): busy first.
+  way->Send(mail, [this, send = ++m_sendsStarted, compose](const Result<>& outcome) {
+    Over(send, compose, outcome);
+  });
+}
+
+bool SendSession::HoldClose() {
+  if (!m_busy) return false;
+  m_closeWhenSent = true;
+  return true;
+}
+
+// The send's outcome, or a failure a mail client's launcher reports after it was taken
+// as opened, which may come while a later send runs: that one is still waited for.
+void SendSession::Over(int send, bool compose, const Result<>& outcome) {
+  const bool current = m_busy && send == m_sendsStarted;
+  if (current) ShowBusy(false);
+  if (!outcome) {
+    Q_EMIT Failed(outcome.error());
+  } else if (current) {
+    Q_EMIT Sent(compose);
+  }
+  // Once: a close refused later must not make a later send close the window.
+  if (current && m_closeWhenSent) {
+    m_closeWhenSent = false;
+    Q_EMIT CloseDue();
+  }
+}
+
+void SendSession::ShowBusy(bool busy) {
+  m_busy = busy;
+  if (busy) {
+    m_cursor.Show();
+  } else {
+    m_cursor.Hide();
+  }
+  if (!m_button) return;
+  if (busy) {
+    m_buttonDescription = m_button->accessibleDescription();
+    m_button->setAccessibleDescription(BusyText());
+  } else {
+    m_button->setAccessibleDescription(m_buttonDescription);
+  }
+}
+
+}  // namespace kelmo
