@@ -463,7 +463,11 @@ void MainForm::ConnectSend(SendWays ways) {
   connect(m_send.get(), &SendSession::Sent, this, [this](bool compose) {
     Announce(compose ? tr("メールソフトに渡しました") : tr("送信しました"));
   });
-  connect(m_send.get(), &SendSession::CloseDue, this, &QWidget::close);
+  // The notice goes too: a close refused then (the body not kept) leaves the window open.
+  connect(m_send.get(), &SendSession::CloseDue, this, [this] {
+    m_closingNotice->hide();
+    close();
+  });
 }
 
 // Hands the message over as it stands now; the session lets the window go on. The

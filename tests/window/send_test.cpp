@@ -262,5 +262,27 @@ TEST(send, a_failure_after_the_compose_window_was_taken_as_open_is_shown) {
   EXPECT_FALSE(BusyExposed(s.d));
 }
 
+// A close held for a send and refused as the send ends (the body could not be kept):
+// the window stays open without the closing notice, and a later send does not close it.
+TEST(send, a_close_refused_as_the_send_ends_is_not_taken_up_later) {
+  Sender s;
+  s.d.Click("byteMode");  // the body is kept in temp.tmp
+  s.Fill();
+  s.d.Click("send");
+  s.d.Click("exit");
+  ASSERT_TRUE(s.d.Control("closingNotice")->isVisible());
+  s.d.Type("body", u"more words"_s);
+  {
+    testing::FileSizeLimit full(8);
+    s.Answer({});
+  }
+  EXPECT_TRUE(s.d.Form().isVisible());
+  EXPECT_EQ(s.d.Messages().size(), 1u);  // the body not kept, said
+  EXPECT_FALSE(s.d.Control("closingNotice")->isVisible());
+  s.d.Click("send");
+  s.Answer({});
+  EXPECT_TRUE(s.d.Form().isVisible());
+}
+
 }  // namespace
 }  // namespace kelmo
