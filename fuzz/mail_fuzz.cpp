@@ -16,9 +16,9 @@
 #include <cstdlib>
 
 #include "codec/line_breaks.h"
+#include "mail/compose_transport.h"
 #include "mail/mail_transport.h"
 #include "mail/mime_message.h"
-#include "mail/compose_transport.h"
 #include "utf16/utf16.h"
 
 using namespace Qt::StringLiterals;

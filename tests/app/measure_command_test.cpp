@@ -13,9 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/send_ways.h"
 #include "message/limits.h"
 #include "support/sandbox.h"
+#include "support/send_ways.h"
 #include "utf16/utf16.h"
 #include "window/main_form.h"
 

@@ -35,8 +35,7 @@ void ExpectOneWarning(FormDriver& d, int number, const char* mentions) {
   EXPECT_EQ(box.title, kPlain);
   EXPECT_EQ(box.icon, QMessageBox::Warning);
   EXPECT_EQ(box.buttons, QMessageBox::Ok);
-  EXPECT_TRUE(box.text.startsWith(QString::number(number) + u"。\r"_s))
-      << box.text.toStdString();
+  EXPECT_TRUE(box.text.startsWith(QString::number(number) + u"。\r"_s)) << box.text.toStdString();
   EXPECT_TRUE(box.text.contains(QLatin1String(mentions))) << box.text.toStdString();
   // The folder too: it is the current directory, wherever that was.
   EXPECT_TRUE(box.text.contains(QDir(d.Dir().Path()).canonicalPath() + QLatin1Char('/')) ||

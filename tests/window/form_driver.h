@@ -15,8 +15,8 @@
 #include "support/sandbox.h"
 
 #include "mail/mail_transport.h"
-#include "support/send_ways.h"
 #include "message/limits.h"
+#include "support/send_ways.h"
 #include "utf16/utf16.h"
 #include "window/main_form.h"
 
