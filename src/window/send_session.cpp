@@ -1,8 +1,57 @@
 #include "window/send_session.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 
 namespace kelmo {
+namespace {
+
+// Marks a session's button; true while a send runs.
+constexpr char kBusyProperty[] = "kelmoSendBusy";
+
+// A session's button as assistive technology sees it: Qt's own push button interface
+// (name, Press action), with the busy state while a send runs, which that one cannot say.
+class SendButtonAccessible : public QAccessibleWidget {
+ public:
+  explicit SendButtonAccessible(QAbstractButton* button)
+      : QAccessibleWidget(button, QAccessible::Button) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+      return Button()->text().remove(QLatin1Char('&'));
+    }
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.pressed = Button()->isDown();
+    state.busy = widget()->property(kBusyProperty).toBool();
+    return state;
+  }
+  QStringList actionNames() const override {
+    return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+  }
+  void doAction(const QString& action) override {
+    if (action == pressAction()) {
+      Button()->click();
+      return;
+    }
+    QAccessibleWidget::doAction(action);
+  }
+
+ private:
+  QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* AccessibleSendButton(const QString& /*key*/, QObject* object) {
+  auto* button = qobject_cast<QAbstractButton*>(object);
+  if (!button || !button->property(kBusyProperty).isValid()) return nullptr;
+  return new SendButtonAccessible(button);
+}
+
+}  // namespace
 
 void BusyCursor::Show() {
   if (m_shown) return;
@@ -17,7 +66,18 @@ void BusyCursor::Hide() {
 }
 
 SendSession::SendSession(SendWays ways, QWidget* button, QObject* parent)
-    : QObject(parent), m_ways(std::move(ways)), m_button(button) {}
+    : QObject(parent), m_ways(std::move(ways)), m_button(button) {
+  static const bool kFactoryInstalled = (QAccessible::installFactory(AccessibleSendButton), true);
+  (void)kFactoryInstalled;
+  if (!m_button) return;
+  m_button->setProperty(kBusyProperty, false);
+  // Qt makes a button's interface as soon as its text is set, before the factory above
+  // could answer: that one goes, and the next question gets the session's.
+  QAccessibleInterface* made = QAccessible::queryAccessibleInterface(m_button);
+  if (made && !dynamic_cast<SendButtonAccessible*>(made)) {
+    QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+  }
+}
 
 // The ways go before the signals' receivers can: a program still running is stopped and
 // reports nothing.
@@ -72,6 +132,11 @@ void SendSession::ShowBusy(bool busy) {
     m_cursor.Hide();
   }
   if (!m_button) return;
+  m_button->setProperty(kBusyProperty, busy);
+  QAccessible::State changed;
+  changed.busy = true;
+  QAccessibleStateChangeEvent event(m_button, changed);
+  QAccessible::updateAccessibility(&event);
   if (busy) {
     m_buttonDescription = m_button->accessibleDescription();
     m_button->setAccessibleDescription(BusyText());

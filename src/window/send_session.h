@@ -41,7 +41,8 @@ class SendSession : public QObject {
  public:
   // `button` starts the sends. It stays enabled and keeps the keyboard during one (a
   // disabled button would pass the keyboard on, and the next keys with it), but a press
-  // then does nothing; its accessible description says that a send runs.
+  // then does nothing; assistive technology is told that a send runs (the busy state, and
+  // the accessible description).
   SendSession(SendWays ways, QWidget* button, QObject* parent = nullptr);
   ~SendSession() override;
 

@@ -192,18 +192,32 @@ TEST(send_session, dropped_during_a_send) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-// The busy state reaches assistive technology through the button's accessible
-// description, and the button keeps the keyboard: it stays enabled.
+// The busy state reaches assistive technology as the button's state and description,
+// and the button keeps the keyboard: it stays enabled. It is still a button with its
+// name and its Press action.
 TEST(send_session, busy_state_is_exposed_on_the_button) {
   Session s;
   QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&s.button);
   ASSERT_NE(accessible, nullptr);
+  EXPECT_EQ(accessible->role(), QAccessible::Button);
+  EXPECT_EQ(accessible->text(QAccessible::Name), u"送信"_s);
+  EXPECT_FALSE(accessible->state().busy);
   s.Start();
+  EXPECT_TRUE(accessible->state().busy);
   EXPECT_EQ(accessible->text(QAccessible::Description), SendSession::BusyText());
   EXPECT_TRUE(s.button.isEnabled());
   EXPECT_FALSE(accessible->state().disabled);
   s.direct->owed[0]({});
+  EXPECT_FALSE(accessible->state().busy);
   EXPECT_EQ(accessible->text(QAccessible::Description), u"its own"_s);
+
+  int presses = 0;
+  QObject::connect(&s.button, &QPushButton::clicked, [&] { ++presses; });
+  ASSERT_NE(accessible->actionInterface(), nullptr);
+  ASSERT_TRUE(accessible->actionInterface()->actionNames().contains(
+      QAccessibleActionInterface::pressAction()));
+  accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(presses, 1);
 }
 
 // An error box shows the ordinary pointer, whatever override cursors a send set, and puts

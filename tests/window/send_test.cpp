@@ -41,7 +41,9 @@ class RecordingTransport : public MailTransport {
 // What assistive technology is told of the send button: that a send runs, or nothing.
 bool BusyExposed(FormDriver& d) {
   QAccessibleInterface* button = QAccessible::queryAccessibleInterface(d.Control("send"));
-  return button && button->text(QAccessible::Description) == SendSession::BusyText();
+  const bool busy = button && button->state().busy;
+  EXPECT_EQ(busy, button && button->text(QAccessible::Description) == SendSession::BusyText());
+  return busy;
 }
 
 struct Sender {
