@@ -160,5 +160,26 @@ TEST(body_sync, held_changes_are_counted_but_not_measured) {
   ExpectSameBody(model, Recounted(editor));
 }
 
+// CLS empties the body held and the model at once; Ctrl+Z brings the paragraphs back.
+TEST(body_sync, undo_after_a_held_clear_brings_the_count_back) {
+  QPlainTextEdit editor;
+  MessageModel model;
+  BodySync sync(editor.document(), model);
+  editor.insertPlainText(QString(300, u'あ') + u"\nab\n\ncd"_s);
+  {
+    const BodySync::Hold held(sync);
+    QTextCursor cursor(editor.document());
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+  }
+  model.AllCleared();
+  ExpectSameBody(model, Recounted(editor));
+  editor.undo();
+  ASSERT_EQ(editor.document()->blockCount(), 4);
+  ExpectSameBody(model, Recounted(editor));
+  editor.redo();
+  ExpectSameBody(model, Recounted(editor));
+}
+
 }  // namespace
 }  // namespace kelmo
