@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QLabel>
 #include <QWidget>
 
@@ -51,19 +50,6 @@ TEST(announcer, a_flood_of_announcements_reuses_a_few_notifications) {
   EXPECT_LE(window.findChildren<QLabel*>().size(), 8);
   announcer.Announce(u"最後"_s);
   EXPECT_EQ(log.Take(), QStringList({u"最後"_s}));
-}
-
-TEST(announcer, the_window_is_a_frame_and_a_notice_a_notification) {
-  QWidget window;
-  Announcer announcer(&window);
-  window.show();
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window);
-  announcer.Announce(u"x"_s);
-  QLabel* notice = window.findChild<QLabel*>();
-  ASSERT_NE(notice, nullptr);
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(notice)->role(), QAccessible::Notification);
-  QLabel other(&window);  // any other label keeps its own role
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(&other)->role(), QAccessible::StaticText);
 }
 
 TEST(announcer, each_crossing_is_said_once_either_way) {
