@@ -56,8 +56,9 @@ def main():
     first = statistics.median(figures[programs[0][0]])
     for name, _ in programs:
         median = statistics.median(figures[name])
-        print(f"{name}: median {median / 1024:.1f} MiB ({median / first:.3f} of {programs[0][0]}), "
-              f"runs {', '.join(f'{kib / 1024:.1f}' for kib in figures[name])}")
+        print(f"{name}: median {median:.0f} KiB = {median / 1024:.2f} MiB "
+              f"({median / first:.4f} of {programs[0][0]}); "
+              f"runs {', '.join(str(kib) for kib in figures[name])} KiB")
 
 
 if __name__ == "__main__":
