@@ -26,6 +26,7 @@ MessageModel Recounted(const QPlainTextEdit& editor) {
     texts.push_back(block.text());
   }
   std::vector<std::u16string_view> views;
+  views.reserve(texts.size());
   for (const QString& text : texts) views.push_back(View(text));
   MessageModel model;
   model.BodyReplaced(views);
