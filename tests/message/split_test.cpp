@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ struct Row {
   std::u16string own = {};
   std::u16string subject = {};
 };
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 class SplitRows : public ::testing::TestWithParam<Row> {};
 
@@ -139,6 +142,8 @@ struct ErrorRow {
   SplitProblem problem;
   std::int64_t limit = kTariff.messageLimit;
 };
+
+void PrintTo(const ErrorRow& row, std::ostream* out) { *out << row.name; }
 
 class SplitErrorRows : public ::testing::TestWithParam<ErrorRow> {};
 
