@@ -12,7 +12,7 @@ namespace kelmo {
 // a backslash as \\.
 std::string Shown(std::string_view bytes);
 
-// Whether the arguments ask for the command line (--measure, --help or --version) rather
+// Whether the arguments ask for the command line (--measure, --split, --help or --version) rather
 // than the window.
 bool WantsCommandLine(int argc, char** argv);
 
