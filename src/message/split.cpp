@@ -58,8 +58,8 @@ class Cuts {
       if (i > 0) {
         if (previous == u'\r' && c == u'\n') {
           m_kind[i] = kInside;
-        } else if (previous == u'\r' || previous == u'\n') {
-          // after a line break always
+        } else if (c == u'\r' || c == u'\n' || previous == u'\r' || previous == u'\n') {
+          // before and after a line break always
         } else if (IsExtender(c) || c == kZwj || previous == kZwj ||
                    (IsRegionalIndicator(c) && indicators % 2 == 1)) {
           m_kind[i] = kCodePoint;

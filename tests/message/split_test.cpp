@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"LineBreakAtTheEndOfTheRoom", A(kRoom) + u"\r\n" + A(100), {kRoom, 428}},
         Row{"LineBreakRightAtTheQuarter", A(245) + u"\r\n" + A(300), {245, 547}},
         Row{"LineBreakTooEarlyIsNotCut", A(244) + u"\r\n" + A(300), {kRoom, 546}},
+        // A joiner at the end of a line joins nothing across the line break.
+        Row{"LineBreakAfterAJoiner", A(300) + u"\u200D\r\n" + A(300), {301, 603}},
         Row{"LoneLineFeedIsALineBreak", A(300) + u"\n" + A(300), {300, 601}},
         Row{"LatestLineBreakWins", A(250) + u"\r\n" + A(20) + u"\r\n" + A(300), {272, 574}},
         Row{"LineBreakBeforeSentenceEnd", A(250) + u"\r\n" + A(30) + u"。" + A(250), {250, 533}},
