@@ -297,7 +297,8 @@ Expected<std::vector<MessagePart>, SplitProblem> SplitMessage(std::u16string_vie
   // assumed, then with two.
   const Cuts cuts(body);
   const Rooms rooms(addressCount, subjectCount, messageLimit);
-  Expected<std::vector<Share>, SplitProblem> shares = FillEach(cuts, rooms, 9);
+  constexpr std::size_t kMostOneDigit = 9;
+  Expected<std::vector<Share>, SplitProblem> shares = FillEach(cuts, rooms, kMostOneDigit);
   if (!shares && shares.error() == SplitProblem::kTooManyParts) {
     shares = FillEach(cuts, rooms, kMostParts);
   }

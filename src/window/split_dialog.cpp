@@ -23,7 +23,7 @@ QString FirstWords(const MessagePart& part, std::size_t count) {
   if (words.size() > kFirstWords) {
     qsizetype cut = kFirstWords;
     if (words.at(cut - 1).isHighSurrogate()) --cut;  // never half an emoji
-    words = words.left(cut) + QChar(0x2026);
+    words = words.left(cut) + u'…';
   }
   return words;
 }
