@@ -22,6 +22,7 @@
 #include "error/expected.h"
 #include "measure/utf8_counter.h"
 #include "message/limits.h"
+#include "message/split.h"
 
 namespace kelmo {
 namespace {
@@ -34,6 +35,7 @@ constexpr std::size_t kChunkBytes = std::size_t{128} * 1024;
 constexpr std::string_view kHelp =
     "Usage: kelmo [Qt options]\n"
     "       kelmo --measure [--own ADDRESS] [--subject SUBJECT] [FILE...]\n"
+    "       kelmo --split [--own ADDRESS] [--subject SUBJECT] [FILE]\n"
     "       kelmo --help | --version\n"
     "Measures a short mail against a mobile mail service's limits.\n"
     "Without options, opens the window; it takes only Qt's own options (such as\n"
@@ -49,16 +51,24 @@ constexpr std::string_view kHelp =
     "cannot be read gets a message and the others are measured; the exit status is then\n"
     "2, else 1 when any is past a limit.\n"
     "\n"
+    "--split prints the bodies of the mails a message past 384 bytes becomes, each\n"
+    "starting \"(n/N)\" and a line break and fitting every limit: for each, a line\n"
+    "\"n/N LENGTH\", then LENGTH bytes of body (UTF-8, line breaks as CR LF), then a\n"
+    "line feed. A message that fits is one part, \"1/1\", without the marker. Exit\n"
+    "status: 0 when split or within every limit, 1 when splitting cannot help (the own\n"
+    "address or the subject past its limit, more than 99 parts), 2 on an error.\n"
+    "\n"
     "Options:\n"
     "  -h, --help           Show the options and exit.\n"
     "  -v, --version        Show the version and exit.\n"
     "  --measure            Measure a message instead of opening the window.\n"
+    "  --split              Split a message into mails that each fit.\n"
     "  --own <ADDRESS>      The own address.\n"
     "  --subject <SUBJECT>  The subject.\n"
     "\n"
     "Arguments:\n"
     "  FILE                 The body (standard input if absent or -); several to\n"
-    "                       measure each.\n";
+    "                       measure each (one to split).\n";
 
 // What a terminal takes as a command rather than a character (C0, DEL, C1), and the
 // bidirectional formatting characters, which reorder the rest of the line as displayed.
@@ -176,6 +186,7 @@ bool Print(std::string_view text) {
 
 struct Arguments {
   bool measure = false;
+  bool split = false;
   bool help = false;
   bool version = false;
   std::string own;
@@ -190,9 +201,13 @@ struct LongOption {
   std::string Arguments::*value = nullptr;  // or the value it takes
 };
 constexpr LongOption kLongOptions[] = {
-    {"measure", &Arguments::measure},  {"help", &Arguments::help},
-    {"help-all", &Arguments::help},    {"version", &Arguments::version},
-    {"own", nullptr, &Arguments::own}, {"subject", nullptr, &Arguments::subject},
+    {"measure", &Arguments::measure},
+    {"split", &Arguments::split},
+    {"help", &Arguments::help},
+    {"help-all", &Arguments::help},
+    {"version", &Arguments::version},
+    {"own", nullptr, &Arguments::own},
+    {"subject", nullptr, &Arguments::subject},
 };
 struct ShortOption {
   char name;
@@ -250,8 +265,10 @@ Expected<Arguments, std::string> Parse(int argc, char** argv) {
 }
 
 // The body's LenMbcsRuns, read in chunks so that its size does not matter, or an error
-// message.
-Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
+// message. With `text`, the body's first `keepMost` bytes are kept there as read.
+Expected<std::int64_t, std::string> MeasureBody(const std::string& path,
+                                                std::string* text = nullptr,
+                                                std::size_t keepMost = 0) {
   const bool standardInput = path.empty() || path == "-";
   const std::string name = standardInput ? "standard input" : Shown(path);
   const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -272,6 +289,9 @@ Expected<std::int64_t, std::string> MeasureBody(const std::string& path) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) readError = errno;
     if (got <= 0) break;
+    if (text != nullptr && text->size() < keepMost) {
+      text->append(chunk, std::min(static_cast<std::size_t>(got), keepMost - text->size()));
+    }
     if (!(valid = body.Add(std::string_view(chunk, static_cast<std::size_t>(got))))) break;
   }
   if (!standardInput) ::close(fd);
@@ -323,6 +343,67 @@ int MeasureEach(const Arguments& args) {
     }
   }
   return failed ? kUsageError : pastLimit ? 1 : 0;
+}
+
+// UTF-8 past this many bytes cannot fit in kMostParts parts: a character takes at most three
+// times its code page 932 bytes in UTF-8 (one written as '?'), a part's share less than
+// the whole message, and each dropped line break three bytes at most (U+2028).
+constexpr std::size_t kSplitReadMost = 4 * kMostParts * kTariff.messageLimit;
+
+std::string_view SplitProblemText(SplitProblem problem) {
+  switch (problem) {
+    case SplitProblem::kAddressTooLong:
+      return "the own address is past its limit of 55 bytes in every part: splitting cannot "
+             "help";
+    case SplitProblem::kSubjectTooLong:
+      return "the subject is past its limit of 40 bytes in every part: splitting cannot help";
+    case SplitProblem::kTooManyParts:
+      return "the message would take more than 99 parts: splitting cannot help";
+    case SplitProblem::kNoRoom:
+      break;
+  }
+  return "a part has no room for the body: splitting cannot help";
+}
+
+// The body as the window holds and sends it: without a byte order mark, every line break
+// (the editor's own too) as CR LF, a no-break space as a space.
+std::u16string WindowBody(std::string_view utf8) {
+  std::u16string body = DecodeUtf8(utf8);
+  if (!body.empty() && body.front() == u'\uFEFF') body.erase(0, 1);
+  for (char16_t& unit : body) {
+    if (IsEditorLineBreak(unit)) unit = u'\n';
+    if (unit == u'\u00A0') unit = u' ';
+  }
+  return WithCrLf(body);
+}
+
+// Splits the message and prints each part's body after a line "n/N LENGTH", with a line
+// feed after it; the exit status.
+int Split(const Arguments& args) {
+  std::string text;
+  const Expected<std::int64_t, std::string> bodyBytes = MeasureBody(
+      args.files.empty() ? std::string() : args.files.front(), &text, kSplitReadMost + 1);
+  if (!bodyBytes) {
+    PrintError(bodyBytes.error());
+    return kUsageError;
+  }
+  if (text.size() > kSplitReadMost) {
+    PrintError(SplitProblemText(SplitProblem::kTooManyParts));
+    return 1;
+  }
+  const auto parts = SplitMessage(WindowBody(text), WithoutLineBreaks(DecodeUtf8(args.own)),
+                                  WithoutLineBreaks(DecodeUtf8(args.subject)));
+  if (!parts) {
+    PrintError(SplitProblemText(parts.error()));
+    return 1;
+  }
+  std::string out;
+  for (std::size_t k = 0; k < parts->size(); ++k) {
+    const std::string body = EncodeUtf8((*parts)[k].body);
+    out.append(std::to_string(k + 1)).append("/").append(std::to_string(parts->size()));
+    out.append(" ").append(std::to_string(body.size())).append("\n").append(body).append("\n");
+  }
+  return Print(out) ? 0 : kUsageError;
 }
 
 }  // namespace
@@ -379,7 +460,11 @@ int RunCommandLine(int argc, char** argv) {
   if (!args) return UsageError(args.error());
   if (args->help) return Print(kHelp) ? 0 : kUsageError;
   if (args->version) return Print("Kelmo " KELMO_VERSION "\n") ? 0 : kUsageError;
-  if (!args->measure) return UsageError("--own, --subject and FILE go with --measure");
+  if (args->measure && args->split) return UsageError("--measure and --split do not go together");
+  if (!args->measure && !args->split) {
+    return UsageError("--own, --subject and FILE go with --measure or --split");
+  }
+  if (args->split && args->files.size() > 1) return UsageError("--split takes one FILE");
   // The same rule as for the body: text that is not UTF-8 is refused, not guessed at.
   const std::pair<const char*, const std::string*> fields[] = {{"--own", &args->own},
                                                                {"--subject", &args->subject}};
@@ -391,6 +476,7 @@ int RunCommandLine(int argc, char** argv) {
   }
   try {
     // One FILE, or none, prints what it always has, for the scripts that read it.
+    if (args->split) return Split(*args);
     return args->files.size() > 1 ? MeasureEach(*args) : Measure(*args);
   } catch (const std::system_error&) {  // iconv could not open the conversion
     PrintError("no code page 932 converter: " + Cp932ConverterProblem());

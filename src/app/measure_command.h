@@ -12,7 +12,7 @@ namespace kelmo {
 // a backslash as \\.
 std::string Shown(std::string_view bytes);
 
-// Whether the arguments ask for the command line (--measure, --help or --version) rather
+// Whether the arguments ask for the command line (--measure, --split, --help or --version) rather
 // than the window.
 bool WantsCommandLine(int argc, char** argv);
 
@@ -21,8 +21,9 @@ bool WantsCommandLine(int argc, char** argv);
 // on standard error.
 int CheckWindowArguments(int argc, char** argv);
 
-// Runs the command line; returns the exit status: 0 within every limit, 1 past one, 2 for
-// a usage error, unreadable input or output that cannot be written.
+// Runs the command line; returns the exit status: 0 within every limit (or split into
+// parts that are), 1 past one (where splitting cannot help), 2 for a usage error,
+// unreadable input or output that cannot be written.
 int RunCommandLine(int argc, char** argv);
 
 }  // namespace kelmo

@@ -42,8 +42,12 @@ class MessageModel {
   Title WindowTitle() const { return m_title; }
 
   // Room left against the message limit in the mode's unit (bytes or characters);
-  // negative past it.
-  std::int64_t RoomLeft() const { return kTariff.messageLimit - m_counter; }
+  // negative past it. In byte mode that is the whole message's, even while the counter
+  // still shows the 0 of an untouched window.
+  std::int64_t RoomLeft() const {
+    return kTariff.messageLimit -
+           (m_byteMode ? MessageTotal(m_bodyCount, m_addressCount, m_subjectCount) : m_counter);
+  }
   // Where the body passes that limit: in byte mode the first character whose bytes take
   // the message total past it, in character mode the first character past it; nullopt
   // within it.

@@ -1,7 +1,5 @@
 #include "window/main_form.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
@@ -14,15 +12,15 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QValidator>
-#include <chrono>
 #include <cstdio>
-#include <vector>
 
 #include "codec/line_breaks.h"
 #include "datafiles/address_file.h"
 #include "datafiles/scratch_file.h"
 #include "error/error.h"
 #include "utf16/utf16.h"
+#include "window/announcer.h"
+#include "window/body_sync.h"
 #include "window/error_box.h"
 
 namespace kelmo {
@@ -30,15 +28,13 @@ namespace {
 
 // The layout is given in twips; 15 twips make one logical pixel.
 constexpr int kTwipsPerPixel = 15;
-// The design's font, and the smaller one its narrow captions need.
+// The window's font, and the smaller one its narrow captions need.
 constexpr int kFontPixels = 12;
 constexpr int kCaptionFontPixels = 11;
-// How long an announcement stays for a screen reader to find.
-constexpr std::chrono::milliseconds kAnnouncementTime{4000};
 
 constexpr QSize kClientSize(6330 / kTwipsPerPixel, 3675 / kTwipsPerPixel);  // 422 x 245
 
-// A rectangle of the design, in twips.
+// A rectangle of the layout, in twips.
 struct TwipsRect {
   int left, top, width, height;
 };
@@ -47,20 +43,6 @@ QRect Twips(const TwipsRect& r) {
   return QRect(r.left / kTwipsPerPixel, r.top / kTwipsPerPixel, r.width / kTwipsPerPixel,
                r.height / kTwipsPerPixel);
 }
-
-// The texts of `count` blocks from `block` on; the QStrings keep the views valid.
-struct BlockTexts {
-  std::vector<QString> texts;
-  std::vector<std::u16string_view> views;
-
-  BlockTexts(QTextBlock block, int count) {
-    texts.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count && block.isValid(); ++i, block = block.next()) {
-      texts.push_back(block.text());
-    }
-    for (const QString& text : texts) views.push_back(View(text));
-  }
-};
 
 // "あと12バイト" within the limit, "12バイト超過" past it; characters in character mode.
 QString RoomText(std::int64_t roomLeft, bool bytes) {
@@ -97,36 +79,6 @@ class SingleLineValidator : public QValidator {
   }
 };
 
-// Screen readers take the window for a frame, whose name (the title, with its warning)
-// they read on request, and the announcement for a notification, which they speak as it
-// shows.
-QAccessibleInterface* AccessibleForKelmo(const QString& key, QObject* object) {
-  if (key == QLatin1String("kelmo::MainForm")) {
-    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
-  }
-  if (key == QLatin1String("QLabel") && object->objectName() == QLatin1String("announcement")) {
-    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
-  }
-  return nullptr;
-}
-
-// What a crossing is called when it is announced.
-QString CrossingText(const Crossing& crossing) {
-  const Title warning = crossing.limit == Limit::kMessage   ? Title::kMessageTooLong
-                        : crossing.limit == Limit::kSubject ? Title::kSubjectTooLong
-                                                            : Title::kAddressTooLong;
-  if (crossing.over) return ToQString(WarningText(warning)).trimmed();
-  switch (crossing.limit) {
-    case Limit::kMessage:
-      return MainForm::tr("全体が制限内に戻りました");
-    case Limit::kSubject:
-      return MainForm::tr("件名が制限内に戻りました");
-    case Limit::kAddress:
-      break;
-  }
-  return MainForm::tr("アドが制限内に戻りました");
-}
-
 // A write of the scratch file that failed as the window goes: what failed, and what it
 // means for the body.
 Error BodyNotKept(const Error& failed, const QString& meaning) {
@@ -146,8 +98,7 @@ MainForm::MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent)
       m_scratchFile(
           m_files.ScratchFile(), [this] { return BodyCrLf(); },
           [this](const Error& error) { ShowError(error); }) {
-  static const bool kFactoryInstalled = (QAccessible::installFactory(AccessibleForKelmo), true);
-  (void)kFactoryInstalled;
+  m_announcer = new Announcer(this);
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/kelmo-16.png"), QSize(16, 16));
   icon.addFile(QStringLiteral(":/icons/kelmo-32.png"), QSize(32, 32));
@@ -197,34 +148,11 @@ void MainForm::closeEvent(QCloseEvent* event) {
 bool MainForm::BodyKeptForClose() {
   if (m_model.ByteMode()) return true;
   const Result<> settled = m_scratchFile.Settle();
-  if (settled || m_bodyEdits == m_bodyEditsUnkept) return true;
-  m_bodyEditsUnkept = m_bodyEdits;
+  if (settled || m_bodySync->Edits() == m_bodyEditsUnkept) return true;
+  m_bodyEditsUnkept = m_bodySync->Edits();
   ShowError(BodyNotKept(settled.error(),
                         tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
   return false;
-}
-
-// A line edit entered by Tab selects its text, moving the caret before Qt reports the
-// focus; Orca 43 then takes the focus as known and says nothing. The field gets its focus
-// as from a click, and the selection once the focus has been reported.
-bool MainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusIn) {
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-        reason == Qt::ShortcutFocusReason) {
-      auto* field = static_cast<QLineEdit*>(watched);
-      QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
-      QCoreApplication::sendEvent(field, &plain);
-      QMetaObject::invokeMethod(
-          field,
-          [field] {
-            if (field->hasFocus()) field->selectAll();
-          },
-          Qt::QueuedConnection);
-      return true;
-    }
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 void MainForm::CreateControls() {
@@ -240,7 +168,7 @@ void MainForm::CreateControls() {
   m_subject = named(new QLineEdit(this), "subject");
   for (QLineEdit* field : {m_recipient, m_ownAddress, m_subject}) {
     field->setValidator(new SingleLineValidator(field));
-    field->installEventFilter(this);
+    m_announcer->SelectAfterFocusReport(field);
   }
   // Five full-width characters fill a 55-pixel caption only at 11 pixels.
   QFont captionFont = font();
@@ -297,18 +225,13 @@ void MainForm::CreateControls() {
   m_closingNotice->setAlignment(Qt::AlignCenter);
   m_closingNotice->setWordWrap(true);
   m_closingNotice->hide();
-
-  // Empty and one pixel in a corner: it is there for screen readers only.
-  m_announcement = named(new QLabel(this), "announcement");
-  m_announcement->setGeometry(0, 0, 1, 1);
-  m_announcement->hide();
 }
 
-// The design has the recipient, the own address and the mode box reach 15 twips (one
-// pixel) into the control below, which then hides their lower edge: they end where the
-// next one begins.
+// The recipient, the own address and the mode box would reach 15 twips (one pixel) into
+// the control below, which then hides their lower edge: they end where the next one
+// begins.
 void MainForm::PlaceControls() {
-  // NOLINTBEGIN(readability-magic-numbers): the design's rectangles are the data here
+  // NOLINTBEGIN(readability-magic-numbers): the layout's rectangles are the data here
   const std::pair<QWidget*, TwipsRect> layout[] = {
       {m_recipientCaption, {120, 240, 825, 180}},
       {m_recipient, {1200, 120, 3975, 375 - 15}},
@@ -341,10 +264,8 @@ void MainForm::SetTabOrder() {
 }
 
 void MainForm::ConnectHandlers() {
-  m_announcementTimer.setSingleShot(true);
-  m_announcementTimer.setInterval(kAnnouncementTime);
-  connect(&m_announcementTimer, &QTimer::timeout, m_announcement, &QWidget::hide);
-  connect(m_body->document(), &QTextDocument::contentsChange, this, &MainForm::BodyEdited);
+  m_bodySync = new BodySync(m_body->document(), m_model, this);
+  connect(m_bodySync, &BodySync::Edited, this, &MainForm::BodyEdited);
   connect(m_ownAddress, &QLineEdit::textChanged, this, &MainForm::OwnAddressEdited);
   connect(m_subject, &QLineEdit::textChanged, this, &MainForm::SubjectEdited);
   // However the box changes: a click, the keyboard, or a screen reader's toggle action.
@@ -359,37 +280,9 @@ QString MainForm::BodyText() const { return ToQString(BodyCrLf()); }
 
 std::u16string MainForm::BodyCrLf() const { return WithCrLf(View(m_body->toPlainText())); }
 
-// Only the blocks the edit touched are measured again. In the changed document they
-// run from the block holding `position` to the one holding its end; they replace as
-// many old paragraphs as keep the block count right.
-void MainForm::BodyEdited(int position, int /*charsRemoved*/, int charsAdded) {
-  ++m_bodyEdits;
-  if (m_clearing) return;
-  const QTextDocument* document = m_body->document();
-  QTextBlock first = document->findBlock(position);
-  if (!first.isValid()) first = document->lastBlock();
-  // A keystroke stays in its block: no second look-up.
-  QTextBlock last = position + charsAdded < first.position() + first.length()
-                        ? first
-                        : document->findBlock(position + charsAdded);
-  if (!last.isValid()) last = document->lastBlock();
-  const int firstNumber = first.blockNumber();
-  const int added = (last == first ? firstNumber : last.blockNumber()) - firstNumber + 1;
-  const auto before = static_cast<int>(m_model.Body().Paragraphs());
-  const int removed = added - (document->blockCount() - before);
-  const BlockTexts texts(first, added);
-  if (removed < 0 || !m_model.BodyChanged(static_cast<std::size_t>(firstNumber),
-                                          static_cast<std::size_t>(removed), texts.views)) {
-    ResyncBody();
-  }
+void MainForm::BodyEdited() {
   if (!m_model.ByteMode()) m_scratchFile.BodyChanged();
   ShowModel();
-}
-
-// Measures every paragraph again; only for changes the editor reported out of range.
-void MainForm::ResyncBody() {
-  const BlockTexts texts(m_body->document()->firstBlock(), m_body->document()->blockCount());
-  m_model.BodyReplaced(texts.views);
 }
 
 void MainForm::OwnAddressEdited(const QString& text) {
@@ -412,6 +305,9 @@ void MainForm::ByteModeToggled(bool ticked) {
     m_model.ByteModeUnticked();
     m_scratchFile.Write();
   }
+  // The box itself says only whether it is ticked: the count it changed is said too.
+  const QString count = ticked ? tr("%1バイト") : tr("%1文字");
+  Announce(count.arg(m_model.Counter()) + QLatin1Char(' ') + RoomText(m_model.RoomLeft(), ticked));
   ShowModel();
 }
 
@@ -419,9 +315,12 @@ void MainForm::ByteModeToggled(bool ticked) {
 // what was there: a misclick is one Ctrl+Z away, in every field.
 void MainForm::ClearAll() {
   m_clearing = true;
-  QTextCursor cursor(m_body->document());
-  cursor.select(QTextCursor::Document);
-  cursor.removeSelectedText();
+  {
+    const BodySync::Hold held(*m_bodySync);
+    QTextCursor cursor(m_body->document());
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+  }
   m_ownAddress->clear();
   m_recipient->clear();
   m_subject->clear();
@@ -493,7 +392,7 @@ void MainForm::ShowModel() {
   ShowFieldRoom(m_ownAddress, m_model.AddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
   ScheduleSpill();
-  AnnounceCrossings();
+  m_announcer->AnnounceCrossings(m_model.Past());
 }
 
 // The body reports an edit while its layout is still being rebuilt, and the editor reads
@@ -511,25 +410,7 @@ void MainForm::ScheduleSpill() {
       Qt::QueuedConnection);
 }
 
-// Once per crossing, not on every keystroke past a limit.
-void MainForm::AnnounceCrossings() {
-  const PastLimits past = m_model.Past();
-  const std::vector<Crossing> crossed = Crossings(m_pastAnnounced, past);
-  m_pastAnnounced = past;
-  if (crossed.empty()) return;
-  QStringList texts;
-  for (const Crossing& crossing : crossed) texts << CrossingText(crossing);
-  Announce(texts.join(QStringLiteral("。")));
-}
-
-// A hidden notification shown: AT-SPI sends its "showing" change, which screen readers
-// speak (Qt 6.4 has no announcement API). Hidden first, so a second one is news too.
-void MainForm::Announce(const QString& text) {
-  m_announcement->hide();
-  m_announcement->setAccessibleName(text);
-  m_announcement->show();
-  m_announcementTimer.start();
-}
+void MainForm::Announce(const QString& text) { m_announcer->Announce(text); }
 
 void MainForm::ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown) {
   if (roomLeft == shown) return;  // a keystroke in the body leaves the fields as they are
@@ -586,7 +467,7 @@ void MainForm::FlushScratchFileWithoutDisplay() {
   }
 }
 
-// The error number, a CR, then the description; exclamation icon, OK only.
+// The error box (ShowErrorBox), or standard error once the display is gone.
 void MainForm::ShowError(const Error& error) {
   if (m_displayGone) {
     std::fprintf(stderr, "kelmo: %d: %s\n", error.number, qPrintable(error.description));

@@ -1,10 +1,9 @@
 // The one window: a view over the message model. It builds and places the controls,
-// forwards every edit to the model, shows what the model says, and runs the file and
-// mail actions.
+// wires them to the model (the body through a BodySync) and to the file and mail actions,
+// and shows what the model says, to the eye and, through an Announcer, to screen readers.
 #pragma once
 
 #include <QDir>
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <limits>
@@ -25,6 +24,8 @@ class QPushButton;
 
 namespace kelmo {
 
+class Announcer;
+class BodySync;
 struct Error;
 
 class MainForm : public QWidget {
@@ -47,7 +48,6 @@ class MainForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
@@ -57,7 +57,7 @@ class MainForm : public QWidget {
   void ConnectSend(SendWays ways);
 
   // What the user did.
-  void BodyEdited(int position, int charsRemoved, int charsAdded);
+  void BodyEdited();
   void OwnAddressEdited(const QString& text);
   void SubjectEdited(const QString& text);
   void ByteModeToggled(bool ticked);
@@ -68,7 +68,6 @@ class MainForm : public QWidget {
 
   // BodyText() before it becomes a QString: what the scratch file encodes.
   std::u16string BodyCrLf() const;
-  void ResyncBody();
   void ShowModel();
   // Whether the body is where it is to be kept once the window closes; says so when not.
   bool BodyKeptForClose();
@@ -78,7 +77,6 @@ class MainForm : public QWidget {
   void ShowError(const Error& error);
   // Says `text` to a screen reader once, as it happens; a sighted user sees no change.
   void Announce(const QString& text);
-  void AnnounceCrossings();
 
   QLabel* m_recipientCaption = nullptr;
   QLineEdit* m_recipient = nullptr;
@@ -96,9 +94,8 @@ class MainForm : public QWidget {
   QCheckBox* m_showCompose = nullptr;  // open the mail client's compose window
   QPushButton* m_exitButton = nullptr;
   QLabel* m_closingNotice = nullptr;  // shown while a close waits for a send to end
-  QLabel* m_announcement = nullptr;   // a notification for screen readers, shown for a moment
-  QTimer m_announcementTimer;         // hides it again
-  PastLimits m_pastAnnounced;         // the limits past as last announced
+  Announcer* m_announcer = nullptr;
+  BodySync* m_bodySync = nullptr;
 
   MessageModel m_model;
   bool m_clearing = false;        // the fields' own change reports wait for the clear
@@ -108,8 +105,7 @@ class MainForm : public QWidget {
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
   bool m_displayGone = false;           // errors go to standard error
-  std::int64_t m_bodyEdits = 0;         // edits of the body so far, CLS and undo included
-  std::int64_t m_bodyEditsUnkept = -1;  // m_bodyEdits when a close could not keep the body
+  std::int64_t m_bodyEditsUnkept = -1;  // the body's edits when a close could not keep it
   std::unique_ptr<SendSession> m_send;
   DataFolder m_files;
   ScratchFile m_scratchFile;

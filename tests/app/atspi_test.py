@@ -2,9 +2,11 @@
 """What a screen reader receives from the built kelmo, through the real AT-SPI bus: run
 under dbus-run-session, the window in Xvfb with Qt's AT-SPI bridge on. The window is a
 frame named by its title; the counter's name starts with its number and the body's
-description carries the count, the room left and the warning; crossing a limit, and each
-success, shows a notification once."""
+description carries the count, the room left and the warning, true from the start;
+crossing a limit, each success and a change of counting mode shows a notification once,
+each in its own event and in the order it happened."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -77,6 +79,21 @@ def announcements():
     return [name for role, name in shown if role == "notification"]
 
 
+def press(node):
+    """Presses a button or toggles a check box through its AT-SPI action."""
+    action = node.get_action_iface()
+    names = [action.get_action_name(i) for i in range(action.get_n_actions())]
+    for name in ["Press", "Toggle"]:
+        if name in names:
+            return action.do_action(names.index(name))
+    return action.do_action(0)
+
+
+def says_count(text, count, unit):
+    """Whether an announcement names the count as a number of its own, and its unit."""
+    return re.search(rf"(?<!\d){count}(?!\d)", text) is not None and unit in text
+
+
 def main():
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
@@ -126,6 +143,15 @@ def main():
                     if node.get_role_name() == "label" and name[:1].isdigit():
                         return name
                 return ""
+
+            # An empty message already costs its fixed share: the room left is what is
+            # left of the 384 bytes, before any edit as after one.
+            settle(lambda: counter_name())
+            check("at start: the counter's name says the true room",
+                  counter_name().partition(" ")[2] == "あと333バイト", counter_name())
+            check("at start: the body's description says the true room",
+                  (body.get_description() or "").partition(" ")[2] == "あと333バイト",
+                  body.get_description())
 
             body.get_editable_text_iface().insert_text(0, "a" * 333, 333)
             settle(lambda: counter_name().startswith("384 "))
@@ -185,13 +211,57 @@ def main():
 
             if own is not None:
                 own.get_editable_text_iface().insert_text(0, "me@example.jp", 13)
-            action = save.get_action_iface()
-            names = [action.get_action_name(i) for i in range(action.get_n_actions())]
-            action.do_action(names.index("Press") if "Press" in names else 0)
+            press(save)
             settle(lambda: announcements()[-1:] == ["保存しました"])
             check("a save is announced", announcements()[-1:] == ["保存しました"],
                   str(announcements()))
             check("the file was saved", os.path.exists(os.path.join(workdir, "kelmo.ini")))
+            if own is None:
+                return
+
+            # A load that takes the message past 384: 351 bytes, and an own address of 55.
+            load = find(frame, "push button", "メアド読込")
+            clear = find(frame, "push button", "CLS")
+            check("the load and CLS buttons are there", load is not None and clear is not None)
+            if load is None or clear is None:
+                return
+            own.get_editable_text_iface().delete_text(0, own.get_text_iface().get_character_count())
+            body.get_editable_text_iface().insert_text(0, "a" * 300, 300)
+            settle(lambda: counter_name().startswith("351 "))
+            check("before the load: 351 bytes", counter_name().startswith("351 "), counter_name())
+            with open(os.path.join(workdir, "kelmo.ini"), "wb") as f:
+                f.write(b"a" * 44 + b"@example.jp\r\nyou@example.jp\r\n")
+            before = len(announcements())
+            press(load)
+            settle(lambda: len(announcements()) >= before + 2)
+            check("after the load: 406 bytes", counter_name().startswith("406 "), counter_name())
+            check("a load past the limit: the crossing is heard, then the load",
+                  announcements()[before:] == [WARNING, "読み込みました"],
+                  str(announcements()[before:]))
+
+            before = len(announcements())
+            press(clear)
+            settle(lambda: len(announcements()) >= before + 2)
+            check("CLS back within the limit: the return is heard, then the clearing",
+                  announcements()[before:] == ["全体が制限内に戻りました", "消しました"],
+                  str(announcements()[before:]))
+
+            # Five characters: 56 bytes counted, 5 characters without J対応.
+            byte_mode = find(frame, "check box", "J対応")
+            check("the J対応 box is there", byte_mode is not None)
+            if byte_mode is None:
+                return
+            body.get_editable_text_iface().insert_text(0, "hello", 5)
+            settle(lambda: counter_name().startswith("56 "))
+            for count, unit in [(5, "文字"), (56, "バイト")]:
+                before = len(announcements())
+                press(byte_mode)
+                settle(lambda: len(announcements()) > before)
+                check(f"J対応 toggled: the counter shows {count}",
+                      counter_name().startswith(f"{count} "), counter_name())
+                said = announcements()[before:]
+                check(f"J対応 toggled: {count} and {unit} are heard, once",
+                      len(said) == 1 and says_count(said[0], count, unit), str(said))
         finally:
             stop(kelmo)
             stop(xvfb)

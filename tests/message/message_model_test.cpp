@@ -133,6 +133,18 @@ TEST(message_model, shows_counter_and_title) {
   }
 }
 
+// The counter's 0 at the start is no room: an empty message already costs 51 bytes.
+TEST(message_model, room_left_of_an_untouched_message_counts_its_fixed_bytes) {
+  MessageModel model;
+  EXPECT_EQ(model.Counter(), 0);
+  EXPECT_EQ(model.RoomLeft(), 333);
+  model.ByteModeUnticked();
+  EXPECT_EQ(model.RoomLeft(), 384);  // no characters yet
+  model.ByteModeTicked();
+  EXPECT_EQ(model.Counter(), 51);
+  EXPECT_EQ(model.RoomLeft(), 333);
+}
+
 TEST(message_model, room_left_and_where_the_body_spills) {
   struct Row {
     const char* name;

@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 
+#include "announcement_log.h"
 #include "form_driver.h"
 
 using namespace Qt::StringLiterals;
@@ -13,37 +14,13 @@ namespace kelmo {
 namespace {
 
 using testing::AnnouncedWarning;
+using testing::AnnouncementLog;
 using testing::FormDriver;
 using testing::kTotalWarning;
 
 QAccessibleInterface* Accessible(QWidget* widget) {
   return QAccessible::queryAccessibleInterface(widget);
 }
-
-// Every announcement as it shows: Qt tells AT-SPI of each show of the notification (the
-// AT-SPI test sees that on a real bus; offscreen Qt has no accessibility bridge).
-class AnnouncementLog : public QObject {
- public:
-  explicit AnnouncementLog(FormDriver& d) : m_label(d.Control("announcement")) {
-    m_label->installEventFilter(this);
-  }
-  // The announcements since the last call.
-  QStringList Take() { return std::exchange(m_said, {}); }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == m_label && event->type() == QEvent::Show) {
-      QAccessibleInterface* accessible = Accessible(m_label);
-      EXPECT_EQ(accessible->role(), QAccessible::Notification);
-      m_said << accessible->text(QAccessible::Name);
-    }
-    return false;
-  }
-
- private:
-  QWidget* m_label;
-  QStringList m_said;
-};
 
 TEST(accessibility, the_window_is_a_frame_named_by_its_title) {
   FormDriver d;
@@ -81,9 +58,72 @@ TEST(accessibility, the_count_room_and_warning_are_spoken_where_the_user_is) {
   EXPECT_EQ(Accessible(d.Control("counter"))->text(QAccessible::Name), u"2 あと382文字"_s);
 }
 
+// The counter shows 0 until the first edit, but an empty message already costs 51 bytes:
+// the room said is what is left of the 384.
+TEST(accessibility, the_room_left_is_true_from_the_start) {
+  FormDriver d;
+  EXPECT_EQ(d.Counter(), u"0"_s);
+  EXPECT_EQ(Accessible(d.Control("counter"))->text(QAccessible::Name), u"0 あと333バイト"_s);
+  EXPECT_EQ(Accessible(d.Body())->text(QAccessible::Description), u"0 あと333バイト"_s);
+  EXPECT_EQ(d.Control("counter")->toolTip(), u"あと333バイト"_s);
+  EXPECT_EQ(d.Control("ownAddress")->toolTip(), u"あと55バイト"_s);
+  EXPECT_EQ(d.Control("subject")->toolTip(), u"あと40バイト"_s);
+  d.Type("body", u"a"_s);
+  EXPECT_EQ(Accessible(d.Control("counter"))->text(QAccessible::Name), u"52 あと332バイト"_s);
+}
+
+// Several announcements in one turn of the event loop are each heard, in order, with
+// their own text: a crossing before the success that caused it.
+TEST(accessibility, a_crossing_and_a_success_of_one_click_are_both_heard) {
+  FormDriver d;
+  d.Type("ownAddress", QString(55, u'a'));
+  d.Type("recipient", u"you@example.jp"_s);
+  d.Click("saveAddresses");
+  d.Control<QLineEdit>("ownAddress")->clear();
+  d.Paste("body", QString(300, u'b'));
+  ASSERT_EQ(d.Counter(), u"351"_s);
+  AnnouncementLog log;
+  d.Click("loadAddresses");
+  EXPECT_EQ(d.Counter(), u"406"_s);
+  EXPECT_EQ(log.Take(),
+            QStringList({AnnouncedWarning(Title::kMessageTooLong), u"読み込みました"_s}));
+  // CLS brings the message back within the limit.
+  d.Click("clear");
+  EXPECT_EQ(log.Take(), QStringList({u"全体が制限内に戻りました"_s, u"消しました"_s}));
+}
+
+// The box says only ticked or not; the count it changed is announced with its unit, and
+// a crossing the change makes comes after it.
+TEST(accessibility, a_mode_change_says_the_new_count_and_its_unit) {
+  struct Row {
+    const char* name;
+    QString body;
+    QStringList unticked;
+    QStringList ticked;
+  };
+  const Row rows[] = {
+      {"untouched", u""_s, {u"0文字 あと384文字"_s}, {u"51バイト あと333バイト"_s}},
+      {"double_byte", u"こんにちは"_s, {u"5文字 あと379文字"_s}, {u"67バイト あと317バイト"_s}},
+      {"past_the_limit_in_bytes_only",
+       QString(340, u'a'),
+       {u"340文字 あと44文字"_s, u"全体が制限内に戻りました"_s},
+       {u"391バイト 7バイト超過"_s, AnnouncedWarning(Title::kMessageTooLong)}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FormDriver d;
+    if (!row.body.isEmpty()) d.Paste("body", row.body);
+    AnnouncementLog log;
+    d.Click("byteMode");
+    EXPECT_EQ(log.Take(), row.unticked);
+    d.Click("byteMode");
+    EXPECT_EQ(log.Take(), row.ticked);
+  }
+}
+
 TEST(accessibility, each_crossing_is_announced_once) {
   FormDriver d;
-  AnnouncementLog log(d);
+  AnnouncementLog log;
   d.Paste("body", QString(333, u'a'));
   EXPECT_EQ(log.Take(), QStringList());
   d.Type("body", u"a"_s);  // 385
@@ -104,7 +144,7 @@ TEST(accessibility, each_crossing_is_announced_once) {
 
 TEST(accessibility, successes_are_announced) {
   FormDriver d;
-  AnnouncementLog log(d);
+  AnnouncementLog log;
   d.Type("ownAddress", u"me@example.jp"_s);
   d.Type("recipient", u"you@example.jp"_s);
   d.Click("saveAddresses");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -99,6 +100,11 @@ class FormDriver {
   }
   void Click(const char* name) { QTest::mouseClick(Control(name), Qt::LeftButton); }
 
+  // Whether a send runs, as assistive technology is told: the send button's busy state.
+  bool Sending() {
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(Control("send"));
+    return button && button->state().busy;
+  }
   QString Counter() { return Control<QLabel>("counter")->text(); }
   QString Title() { return m_form->windowTitle(); }
   QString LineText(const char* name) { return Control<QLineEdit>(name)->text(); }

@@ -133,7 +133,7 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
     d.Paste("body", row.body);
     d.Click("send");
     const QJsonObject mail = sink.Take();
-    ASSERT_TRUE(WaitFor([&] { return d.Control("send")->isEnabled(); }, 15s));
+    ASSERT_TRUE(WaitFor([&] { return !d.Sending(); }, 15s));
     ASSERT_TRUE(d.Messages().empty()) << d.Messages().front().text.toStdString();
     ASSERT_FALSE(mail.isEmpty()) << "nothing arrived";
     EXPECT_EQ(mail[u"rcpt"_s].toString(), u"you@example.jp"_s);

@@ -33,7 +33,7 @@ QString ExpectedCounter(FormDriver& d) {
       MessageTotal(LenMbcsRuns(View(d.Form().BodyText())), m.AddressCount(), m.SubjectCount()));
 }
 
-TEST(main_form, opens_in_its_design_state) {
+TEST(main_form, opens_empty_and_ready) {
   FormDriver d;
   EXPECT_EQ(d.Title(), kPlain);
   EXPECT_EQ(d.Counter(), u"0"_s);
@@ -205,7 +205,7 @@ const char* const kTabOrder[] = {"body",          "exit",          "ownAddress",
                                  "saveAddresses", "loadAddresses", "byteMode",   "clear",
                                  "send",          "recipient",     "showCompose"};
 
-TEST(main_form, tab_visits_every_control_in_the_designed_order) {
+TEST(main_form, tab_visits_every_control_in_order) {
   FormDriver d;
   d.Body()->setFocus();
   const std::size_t n = std::size(kTabOrder);
@@ -242,7 +242,7 @@ TEST(main_form, controls_fit_the_client_area_without_overlapping) {
   EXPECT_EQ(d.Control("counter")->geometry(), QRect(352, 64, 65, 25));
 }
 
-TEST(main_form, captions_are_the_designed_texts) {
+TEST(main_form, each_control_shows_its_caption) {
   FormDriver d;
   const std::pair<const char*, QString> captions[] = {
       {"recipientCaption", u"相手のアド"_s},
