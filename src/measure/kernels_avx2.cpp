@@ -45,36 +45,25 @@ KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32
   return mask;
 }
 
-// Blocks at a fixed stride of 32 bytes, so that where the next block starts never waits
-// for this one's masks: a character that a block's end cuts (a lead at byte 30 or 31) is
-// decoded with it, but added with the next block, once that one shows the bytes it
-// claims are continuation bytes. If they are not, the blocks end at that lead.
+// Blocks of 32 bytes, walked as Utf8BlockWalk says.
 KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size,
                                          Utf8Blocks start) {
-  constexpr std::size_t kWidth = 32;
-  constexpr std::uint64_t kAll = 0xFFFFFFFFu;
+  using Walk = Utf8BlockWalk<32>;
   const __m256i zero = _mm256_setzero_si256();
-  Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
   PendingUnits pending;
-  pending.carry = start.endsDouble ? 1 : 0;
-  std::size_t at = 0;           // where this block starts
-  std::uint64_t claimedIn = 0;  // bytes 0 and 1 that a lead in the last block claims
-  char16_t carriedUnit = 0;     // that lead's code unit
-  std::size_t carriedLead = 0;  // and where it stands
-  std::size_t end = 0;          // where the characters taken end; set on leaving
-  bool stopped = false;
-  // The loads of the second and third byte of a lead at the block's end reach two bytes on.
-  while (size - at >= kWidth + 2) {
-    const unsigned char* q = p + at;
+  Walk walk(start, pending);
+  while (walk.More(size)) {
+    const unsigned char* q = p + walk.At();
     const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
     const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
     const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 2));
     Utf8BlockMasks m{};
-    m.ascii = ~Movemask(b0) & kAll;
-    if (m.ascii == kAll && claimedIn == 0) break;
+    m.ascii = ~Movemask(b0) & Walk::kAll;
+    if (walk.AsciiOnly(m.ascii)) break;
     m.cr = Movemask(Equal(b0, Set1('\r')));
     m.lf = Movemask(Equal(b0, Set1('\n')));
-    m.lead = Movemask(Equal(Both(b0, Set1(0xF0)), Set1(0xE0)));
+    const __m256i isLead = Equal(Both(b0, Set1(0xF0)), Set1(0xE0));
+    m.lead = Movemask(isLead);
     m.continuation = Movemask(Equal(Both(b0, Set1(0xC0)), Set1(0x80)));
     // The sequences the scalar code decodes itself: E0 with a second byte below A0
     // (overlong), ED with one from A0 (a surrogate), and the editor's line breaks U+2028,
@@ -95,42 +84,12 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
                                           Both(ef, Equal(thirdEven, Set1(0x90)))));
       m.special = Movemask(special) & m.lead;
     }
-    // A lead claims the two bytes after it (those past byte 31 in the next block); every
-    // claimed byte must be a continuation byte and every continuation byte claimed. At
-    // the first byte that breaks that, or that is neither ASCII, nor a three-byte lead, nor
-    // a continuation, the blocks end.
-    const std::uint64_t claimed = ((m.lead << 1) | (m.lead << 2) | claimedIn) & kAll;
-    const std::uint64_t stop =
-        ((claimed ^ m.continuation) | ~(m.ascii | m.lead | m.continuation) | m.special) & kAll;
-    std::size_t length = kWidth;  // bytes of this block whose characters are taken
-    std::uint64_t cut = 0;        // a lead at 30 or 31 whose character the next block ends
-    if (stop == 0) {
-      cut = m.lead & ~(kAll >> 2);
-    } else {
-      length = static_cast<std::size_t>(std::countr_zero(stop));
-      if ((claimedIn >> length) != 0) {
-        // The character carried from the last block is not whole.
-        end = carriedLead;
-        stopped = true;
-        break;
-      }
-      // Every byte before `length` is consistent, so at most one lead there lacks bytes.
-      if (length >= 2 && ((m.lead >> (length - 2)) & 1u) != 0) {
-        length -= 2;
-      } else if (length >= 1 && ((m.lead >> (length - 1)) & 1u) != 0) {
-        length -= 1;
-      }
-    }
-    if (claimedIn != 0) pending.units[pending.count++] = carriedUnit;
-    if (length > 0) {
-      // Line breaks are counted from the bytes; in the units a CR or LF is single-byte.
-      taken.bytes += LineBreakBytes(m, length, taken);
+    if (!walk.Take(m, pending)) break;
+    if (const std::uint64_t starts = walk.Starts(); starts != 0) {
       // A character starts at each ASCII byte and each lead: its unit is the byte, or the
       // sequence decoded, in byte lanes: (b0 & 0F) << 4 | b1 >> 2 & 0F and b1 << 6 | b2 &
       // 3F for a lead, 0 and the byte itself for ASCII. (AVX2 shifts only 16-bit lanes;
-      // the masks keep each byte's own bits.) The cut one waits for the next block.
-      const std::uint64_t starts = (m.ascii | m.lead) & ((std::uint64_t{1} << length) - 1) & ~cut;
-      const __m256i isLead = Equal(Both(b0, Set1(0xF0)), Set1(0xE0));
+      // the masks keep each byte's own bits.)
       const __m256i high =
           Both(isLead, _mm256_or_si256(Both(_mm256_slli_epi16(b0, 4), Set1(0xF0)),
                                        Both(_mm256_srli_epi16(b1, 2), Set1(0x0F))));
@@ -144,38 +103,22 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
       const __m128i eights[4] = {
           _mm256_castsi256_si128(unitsLow), _mm256_castsi256_si128(unitsHigh),
           _mm256_extracti128_si256(unitsLow, 1), _mm256_extracti128_si256(unitsHigh, 1)};
+      // The count in a register: a vector store may alias anything, so pending.count
+      // would be stored and loaded again around every one.
+      std::size_t count = pending.count;
       for (int k = 0; k < 4; ++k) {
         const auto mask = static_cast<unsigned>((starts >> (8 * k)) & 0xFFu);
         const __m128i packed = _mm_shuffle_epi8(
             eights[k],
             _mm_load_si128(reinterpret_cast<const __m128i*>(kPackPatterns.pattern[mask])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + pending.count), packed);
-        pending.count += static_cast<std::size_t>(std::popcount(mask));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + count), packed);
+        count += static_cast<std::size_t>(std::popcount(mask));
       }
+      pending.count = count;
     }
-    pending.MeasureFull();
-    if (stop != 0) {
-      end = at + length;
-      stopped = true;
-      break;
-    }
-    claimedIn = (((m.lead << 1) | (m.lead << 2)) >> kWidth) & 3u;
-    if (cut != 0) {
-      carriedLead = static_cast<std::size_t>(std::countr_zero(cut));
-      carriedUnit =
-          static_cast<char16_t>(((q[carriedLead] & 0x0Fu) << 12) |
-                                ((q[carriedLead + 1] & 0x3Fu) << 6) | (q[carriedLead + 2] & 0x3Fu));
-      carriedLead += at;
-    }
-    at += kWidth;
+    if (!walk.Advance(q, pending)) break;
   }
-  if (!stopped) end = claimedIn != 0 ? carriedLead : at;
-  pending.MeasureRest();
-  taken.length = end;
-  taken.bytes += pending.bytes;
-  taken.runs = pending.runs;
-  taken.endsDouble = pending.carry != 0;
-  return taken;
+  return walk.Finish(pending);
 }
 
 #undef KELMO_AVX2

@@ -27,30 +27,21 @@ KELMO_SSSE3 __m128i Either(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
 
 }  // namespace
 
-// At a fixed stride, a cut character carried to the next block, as the AVX2 kernel does.
+// Blocks of 16 bytes, walked as Utf8BlockWalk says.
 KELMO_SSSE3 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size,
                                            Utf8Blocks start) {
-  constexpr std::size_t kWidth = 16;
-  constexpr std::uint64_t kAll = 0xFFFFu;
+  using Walk = Utf8BlockWalk<16>;
   const __m128i zero = _mm_setzero_si128();
-  Utf8Blocks taken{0, 0, 0, start.afterCr, start.endsDouble};
   PendingUnits pending;
-  pending.carry = start.endsDouble ? 1 : 0;
-  std::size_t at = 0;           // where this block starts
-  std::uint64_t claimedIn = 0;  // bytes 0 and 1 that a lead in the last block claims
-  char16_t carriedUnit = 0;     // that lead's code unit
-  std::size_t carriedLead = 0;  // and where it stands
-  std::size_t end = 0;          // where the characters taken end; set on leaving
-  bool stopped = false;
-  // The loads of the second and third byte of a lead at the block's end reach two bytes on.
-  while (size - at >= kWidth + 2) {
-    const unsigned char* q = p + at;
+  Walk walk(start, pending);
+  while (walk.More(size)) {
+    const unsigned char* q = p + walk.At();
     const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
     const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
     Utf8BlockMasks m{};
-    m.ascii = ~Movemask(b0) & kAll;
-    if (m.ascii == kAll && claimedIn == 0) break;
+    m.ascii = ~Movemask(b0) & Walk::kAll;
+    if (walk.AsciiOnly(m.ascii)) break;
     m.cr = Movemask(Equal(b0, Set1('\r')));
     m.lf = Movemask(Equal(b0, Set1('\n')));
     const __m128i isLead = Equal(Both(b0, Set1(0xF0)), Set1(0xE0));
@@ -70,30 +61,8 @@ KELMO_SSSE3 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t s
           Either(Both(e2, Equal(thirdEven, Set1(0xA8))), Both(ef, Equal(thirdEven, Set1(0x90)))));
       m.special = Movemask(special) & m.lead;
     }
-    const std::uint64_t claimed = ((m.lead << 1) | (m.lead << 2) | claimedIn) & kAll;
-    const std::uint64_t stop =
-        ((claimed ^ m.continuation) | ~(m.ascii | m.lead | m.continuation) | m.special) & kAll;
-    std::size_t length = kWidth;  // bytes of this block whose characters are taken
-    std::uint64_t cut = 0;        // a lead at 14 or 15 whose character the next block ends
-    if (stop == 0) {
-      cut = m.lead & ~(kAll >> 2);
-    } else {
-      length = static_cast<std::size_t>(std::countr_zero(stop));
-      if ((claimedIn >> length) != 0) {
-        end = carriedLead;  // the character carried from the last block is not whole
-        stopped = true;
-        break;
-      }
-      if (length >= 2 && ((m.lead >> (length - 2)) & 1u) != 0) {
-        length -= 2;
-      } else if (length >= 1 && ((m.lead >> (length - 1)) & 1u) != 0) {
-        length -= 1;
-      }
-    }
-    if (claimedIn != 0) pending.units[pending.count++] = carriedUnit;
-    if (length > 0) {
-      taken.bytes += LineBreakBytes(m, length, taken);
-      const std::uint64_t starts = (m.ascii | m.lead) & ((std::uint64_t{1} << length) - 1) & ~cut;
+    if (!walk.Take(m, pending)) break;
+    if (const std::uint64_t starts = walk.Starts(); starts != 0) {
       // Each unit's high and low byte, as in the AVX2 kernel; for ASCII 0 and the byte.
       const __m128i high = Both(isLead, Either(Both(_mm_slli_epi16(b0, 4), Set1(0xF0)),
                                                Both(_mm_srli_epi16(b1, 2), Set1(0x0F))));
@@ -101,38 +70,22 @@ KELMO_SSSE3 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t s
           _mm_andnot_si128(isLead, b0),
           Both(isLead, Either(Both(_mm_slli_epi16(b1, 6), Set1(0xC0)), Both(b2, Set1(0x3F)))));
       const __m128i eights[2] = {_mm_unpacklo_epi8(low, high), _mm_unpackhi_epi8(low, high)};
+      // The count in a register: a vector store may alias anything, so pending.count
+      // would be stored and loaded again around every one.
+      std::size_t count = pending.count;
       for (int k = 0; k < 2; ++k) {
         const auto mask = static_cast<unsigned>((starts >> (8 * k)) & 0xFFu);
         const __m128i packed = _mm_shuffle_epi8(
             eights[k],
             _mm_load_si128(reinterpret_cast<const __m128i*>(kPackPatterns.pattern[mask])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + pending.count), packed);
-        pending.count += static_cast<std::size_t>(std::popcount(mask));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pending.units + count), packed);
+        count += static_cast<std::size_t>(std::popcount(mask));
       }
+      pending.count = count;
     }
-    pending.MeasureFull();
-    if (stop != 0) {
-      end = at + length;
-      stopped = true;
-      break;
-    }
-    claimedIn = (((m.lead << 1) | (m.lead << 2)) >> kWidth) & 3u;
-    if (cut != 0) {
-      carriedLead = static_cast<std::size_t>(std::countr_zero(cut));
-      carriedUnit =
-          static_cast<char16_t>(((q[carriedLead] & 0x0Fu) << 12) |
-                                ((q[carriedLead + 1] & 0x3Fu) << 6) | (q[carriedLead + 2] & 0x3Fu));
-      carriedLead += at;
-    }
-    at += kWidth;
+    if (!walk.Advance(q, pending)) break;
   }
-  if (!stopped) end = claimedIn != 0 ? carriedLead : at;
-  pending.MeasureRest();
-  taken.length = end;
-  taken.bytes += pending.bytes;
-  taken.runs = pending.runs;
-  taken.endsDouble = pending.carry != 0;
-  return taken;
+  return walk.Finish(pending);
 }
 
 #undef KELMO_SSSE3
