@@ -7,21 +7,20 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QValidator>
 #include <cstdio>
 
 #include "codec/line_breaks.h"
 #include "datafiles/address_file.h"
-#include "datafiles/scratch_file.h"
 #include "error/error.h"
 #include "utf16/utf16.h"
 #include "window/announcer.h"
+#include "window/body_keeper.h"
 #include "window/body_sync.h"
 #include "window/error_box.h"
+#include "window/spill_tint.h"
 
 namespace kelmo {
 namespace {
@@ -54,16 +53,6 @@ QString RoomText(std::int64_t roomLeft, bool bytes) {
                : MainForm::tr("%1文字超過").arg(-roomLeft);
 }
 
-// Marks what is past a limit: the palette's base mixed with red, so that the text keeps
-// its contrast in light and dark themes alike.
-QColor OverLimitTint(const QPalette& palette) {
-  const QColor base = palette.color(QPalette::Base);
-  constexpr double kRed = 0.3;
-  return QColor::fromRgbF(static_cast<float>(base.redF() * (1 - kRed) + kRed),
-                          static_cast<float>(base.greenF() * (1 - kRed)),
-                          static_cast<float>(base.blueF() * (1 - kRed)));
-}
-
 // A single-line field never holds a line break: what a paste from a spreadsheet cell or
 // a terminal brings, at its end or inside it, is dropped.
 class SingleLineValidator : public QValidator {
@@ -79,12 +68,6 @@ class SingleLineValidator : public QValidator {
   }
 };
 
-// A write of the scratch file that failed as the window goes: what failed, and what it
-// means for the body.
-Error BodyNotKept(const Error& failed, const QString& meaning) {
-  return Error(failed.number, failed.description + QLatin1Char('\n') + meaning);
-}
-
 void SetDescription(QWidget* widget, const QString& text) {
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
@@ -95,8 +78,9 @@ void SetDescription(QWidget* widget, const QString& text) {
 MainForm::MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent)
     : QWidget(parent),
       m_files(dataFolder),
-      m_scratchFile(
-          m_files.ScratchFile(), [this] { return BodyCrLf(); },
+      m_keeper(
+          m_files.ScratchFile(), m_model, [this] { return BodyCrLf(); },
+          [this] { return m_bodySync->Edits(); },
           [this](const Error& error) { ShowError(error); }) {
   m_announcer = new Announcer(this);
   QIcon icon;
@@ -108,6 +92,7 @@ MainForm::MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent)
   setFont(font);
 
   CreateControls();
+  m_spillTint = new SpillTint(m_body, m_model, this);
   PlaceControls();
   SetTabOrder();
   ConnectHandlers();
@@ -117,17 +102,14 @@ MainForm::MainForm(SendWays ways, const QDir& dataFolder, QWidget* parent)
   m_body->setFocus();
 }
 
-// The send goes first, while the window it reports to still stands.
-MainForm::~MainForm() {
-  m_send.reset();
-  m_scratchFile.StopReporting();
-  m_scratchFile.Flush();
-}
+// The send goes first, while the window it reports to still stands; the keeper then
+// writes what waits, unreported.
+MainForm::~MainForm() { m_send.reset(); }
 
 // Closing during a send would stop the mail program and drop the mail: the window says
 // it is finishing and closes when the send is over (within the send's time limit).
 void MainForm::closeEvent(QCloseEvent* event) {
-  if (!BodyKeptForClose()) {
+  if (!m_keeper.KeptForClose()) {
     event->ignore();
     return;
   }
@@ -139,20 +121,6 @@ void MainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
-}
-
-// In character mode the scratch file is to hold the body when the window closes. When it
-// cannot (a full disk), the window says so and stays open, so that the body can be
-// copied elsewhere. Closed again with the body as it was, it closes: the user has been
-// told, and a disk that stays full must not keep the window (or a logout) waiting.
-bool MainForm::BodyKeptForClose() {
-  if (m_model.ByteMode()) return true;
-  const Result<> settled = m_scratchFile.Settle();
-  if (settled || m_bodySync->Edits() == m_bodyEditsUnkept) return true;
-  m_bodyEditsUnkept = m_bodySync->Edits();
-  ShowError(BodyNotKept(settled.error(),
-                        tr("本文は保存されていません。コピーしてから、もう一度閉じてください。")));
-  return false;
 }
 
 void MainForm::CreateControls() {
@@ -281,7 +249,7 @@ QString MainForm::BodyText() const { return ToQString(BodyCrLf()); }
 std::u16string MainForm::BodyCrLf() const { return WithCrLf(View(m_body->toPlainText())); }
 
 void MainForm::BodyEdited() {
-  if (!m_model.ByteMode()) m_scratchFile.BodyChanged();
+  m_keeper.BodyEdited();
   ShowModel();
 }
 
@@ -299,11 +267,11 @@ void MainForm::SubjectEdited(const QString& text) {
 
 void MainForm::ByteModeToggled(bool ticked) {
   if (ticked) {
-    m_scratchFile.Flush();  // the file keeps the body as character mode left it
+    m_keeper.CharacterModeEnds();
     m_model.ByteModeTicked();
   } else {
     m_model.ByteModeUnticked();
-    m_scratchFile.Write();
+    m_keeper.CharacterModeBegan();
   }
   // The box itself says only whether it is ticked: the count it changed is said too.
   const QString count = ticked ? tr("%1バイト") : tr("%1文字");
@@ -326,7 +294,7 @@ void MainForm::ClearAll() {
   m_subject->clear();
   m_clearing = false;
   m_model.AllCleared();
-  if (!m_model.ByteMode()) m_scratchFile.Write();
+  m_keeper.Cleared();
   ShowModel();
   Announce(tr("消しました"));
 }
@@ -391,23 +359,8 @@ void MainForm::ShowModel() {
   setWindowTitle(title);
   ShowFieldRoom(m_ownAddress, m_model.AddressRoomLeft(), m_ownAddressRoomShown);
   ShowFieldRoom(m_subject, m_model.SubjectRoomLeft(), m_subjectRoomShown);
-  ScheduleSpill();
+  m_spillTint->Schedule();
   m_announcer->AnnounceCrossings(m_model.Past());
-}
-
-// The body reports an edit while its layout is still being rebuilt, and the editor reads
-// that layout to place a tint: the tint moves once the edit is over, when the event loop
-// next turns, and a burst of edits (a paste, a held key) moves it once.
-void MainForm::ScheduleSpill() {
-  if (m_spillScheduled) return;
-  m_spillScheduled = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        m_spillScheduled = false;
-        ShowSpill();
-      },
-      Qt::QueuedConnection);
 }
 
 void MainForm::Announce(const QString& text) { m_announcer->Announce(text); }
@@ -427,49 +380,14 @@ void MainForm::ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64
   field->setPalette(palette);
 }
 
-// Tints the body from where it passes the limit to its end. Extra selections belong to
-// the view: the text, its undo history and the counts never see them.
-void MainForm::ShowSpill() {
-  const std::optional<BodyPosition> spill = m_model.Spill();
-  if (!spill && !m_spillShown) return;
-  QList<QTextEdit::ExtraSelection> selections;
-  if (spill) {
-    const QTextDocument* document = m_body->document();
-    const QTextBlock block = document->findBlockByNumber(static_cast<int>(spill->paragraph));
-    const int start = block.position() + static_cast<int>(spill->offset);
-    const int end = document->characterCount() - 1;
-    const QList<QTextEdit::ExtraSelection> shown = m_body->extraSelections();
-    if (shown.size() == 1 && shown.front().cursor.selectionStart() == start &&
-        shown.front().cursor.selectionEnd() == end) {
-      return;
-    }
-    QTextEdit::ExtraSelection tint;
-    tint.cursor = QTextCursor(m_body->document());
-    tint.cursor.setPosition(start);
-    tint.cursor.setPosition(end, QTextCursor::KeepAnchor);
-    tint.format.setBackground(OverLimitTint(m_body->palette()));
-    selections.append(tint);
-  }
-  m_body->setExtraSelections(selections);
-  m_spillShown = spill.has_value();
-}
+void MainForm::FlushScratchFile() { m_keeper.Flush(); }
 
-void MainForm::FlushScratchFile() { m_scratchFile.Flush(); }
-
-// Qt ends the program right after this. In character mode the body is written unless the
-// file holds it already (a failed write is tried again), and a failure is said, again,
-// on standard error.
-void MainForm::FlushScratchFileWithoutDisplay() {
-  m_displayGone = true;
-  if (m_model.ByteMode()) return;
-  if (const Result<> settled = m_scratchFile.Settle(); !settled) {
-    ShowError(BodyNotKept(settled.error(), tr("本文は保存されていません。")));
-  }
-}
+// Qt ends the program right after this.
+void MainForm::FlushScratchFileWithoutDisplay() { m_keeper.KeepWithoutDisplay(); }
 
 // The error box (ShowErrorBox), or standard error once the display is gone.
 void MainForm::ShowError(const Error& error) {
-  if (m_displayGone) {
+  if (m_keeper.DisplayGone()) {
     std::fprintf(stderr, "kelmo: %d: %s\n", error.number, qPrintable(error.description));
     return;
   }

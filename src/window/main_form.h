@@ -11,9 +11,9 @@
 #include <string>
 
 #include "datafiles/data_folder.h"
-#include "datafiles/scratch_file.h"
 #include "error/error.h"
 #include "message/message_model.h"
+#include "window/body_keeper.h"
 #include "window/send_session.h"
 
 class QCheckBox;
@@ -26,6 +26,7 @@ namespace kelmo {
 
 class Announcer;
 class BodySync;
+class SpillTint;
 struct Error;
 
 class MainForm : public QWidget {
@@ -69,10 +70,6 @@ class MainForm : public QWidget {
   // BodyText() before it becomes a QString: what the scratch file encodes.
   std::u16string BodyCrLf() const;
   void ShowModel();
-  // Whether the body is where it is to be kept once the window closes; says so when not.
-  bool BodyKeptForClose();
-  void ScheduleSpill();
-  void ShowSpill();
   void ShowFieldRoom(QLineEdit* field, std::int64_t roomLeft, std::int64_t& shown);
   void ShowError(const Error& error);
   // Says `text` to a screen reader once, as it happens; a sighted user sees no change.
@@ -96,19 +93,16 @@ class MainForm : public QWidget {
   QLabel* m_closingNotice = nullptr;  // shown while a close waits for a send to end
   Announcer* m_announcer = nullptr;
   BodySync* m_bodySync = nullptr;
+  SpillTint* m_spillTint = nullptr;
 
   MessageModel m_model;
-  bool m_clearing = false;        // the fields' own change reports wait for the clear
-  bool m_spillShown = false;      // the body's tint past the limit is on
-  bool m_spillScheduled = false;  // the tint is to follow the model when the edit is over
+  bool m_clearing = false;  // the fields' own change reports wait for the clear
   // The fields' room left as last shown; none yet, and within the limit.
   std::int64_t m_ownAddressRoomShown = std::numeric_limits<std::int64_t>::max();
   std::int64_t m_subjectRoomShown = std::numeric_limits<std::int64_t>::max();
-  bool m_displayGone = false;           // errors go to standard error
-  std::int64_t m_bodyEditsUnkept = -1;  // the body's edits when a close could not keep it
   std::unique_ptr<SendSession> m_send;
   DataFolder m_files;
-  ScratchFile m_scratchFile;
+  BodyKeeper m_keeper;  // the body in the scratch file, in character mode
 };
 
 }  // namespace kelmo
