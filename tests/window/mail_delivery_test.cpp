@@ -60,7 +60,7 @@ class MailSink {
   MailSink() : m_port(FreeLoopbackPort()), m_savedPath(qgetenv("PATH")) {
     const QString maildir = m_dir.filePath(u"maildir"_s);
     m_server.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_server.start(u"/usr/bin/python3"_s,
+    m_server.start(QStringLiteral(KELMO_TEST_PYTHON),
                    {u"-m"_s, u"aiosmtpd"_s, u"-n"_s, u"-l"_s, u"127.0.0.1:%1"_s.arg(m_port),
                     u"-c"_s, u"aiosmtpd.handlers.Mailbox"_s, maildir});
     if (!m_server.waitForStarted() || !WaitFor([this] { return Accepts(m_port); }, 15s)) {
@@ -95,7 +95,7 @@ class MailSink {
     if (!WaitFor([&] { return !inbox.entryList(QDir::Files).isEmpty(); }, 15s)) return {};
     const QString file = inbox.filePath(inbox.entryList(QDir::Files).first());
     QProcess decode;
-    decode.start(u"/usr/bin/python3"_s,
+    decode.start(QStringLiteral(KELMO_TEST_PYTHON),
                  {QStringLiteral(KELMO_TEST_SUPPORT_DIR "/decode_mail.py"), file});
     decode.waitForFinished(15000);
     QFile::remove(file);
