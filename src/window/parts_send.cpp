@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <algorithm>
 
 #include "codec/line_breaks.h"
 #include "measure/mbcs.h"
@@ -106,8 +107,9 @@ void PartsSend::Ask() {
     return;
   }
   // After a send that stopped, the same message offers only the parts that did not go;
-  // any other message starts afresh.
-  if (!(message == m_sentMessage) || m_went.size() != parts->size()) {
+  // any other message, or one all of whose parts went, starts afresh.
+  if (!(message == m_sentMessage) || m_went.size() != parts->size() ||
+      std::find(m_went.begin(), m_went.end(), false) == m_went.end()) {
     m_sentMessage = {};
     m_went.clear();
   }
@@ -143,11 +145,6 @@ void PartsSend::SeriesSent(std::size_t sent, std::size_t count, bool compose) {
   QString text = compose ? tr("%1通のメールをメールソフトに渡しました。").arg(count)
                          : tr("%1通のメールを送信しました。").arg(count);
   if (sent < count) text = SendSession::SeriesWentText(sent, count);
-  // Every part went: the next send of this message is a new one.
-  if (sent == count) {
-    m_sentMessage = {};
-    m_went.clear();
-  }
   m_announcer.Announce(text);
   ShowNote(m_window, text);
 }
