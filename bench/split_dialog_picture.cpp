@@ -17,17 +17,17 @@ int main(int argc, char** argv) {
   QFont font = QApplication::font();
   font.setPixelSize(12);  // the window's own
   QApplication::setFont(font);
-  // A message of three mails: a long line, then some lines of notes.
+  // A message of three mails: a long line, then lines of notes.
   std::u16string body =
       u"明日の打ち合わせについてです。会議室は三階の第二会議室に変わりました。\r\n";
-  for (int k = 0; k < 6; ++k) {
+  for (int k = 0; k < 10; ++k) {
     body += u"資料は前日までに共有フォルダへ置いてください。質問があれば返信で。\r\n";
   }
   body += u"以上、よろしくお願いします。";
   const auto parts = kelmo::SplitMessage(body, u"me@example.jp", u"打ち合わせ");
   if (!parts) return 1;
   kelmo::SplitDialog dialog(*parts);
-  dialog.resize(380, 200);
+  dialog.resize(470, 210);
   dialog.show();
   QApplication::processEvents();
   if (!dialog.grab().save(QString::fromLocal8Bit(argv[1]))) {
