@@ -180,11 +180,17 @@ void SendSession::SeriesOver(std::size_t index, bool current, bool compose,
   if (current && !more) ShowBusy(false);
   if (!outcome) {
     Q_EMIT PartFailed(part.number);
-    // A late failure comes after the part was counted as sent.
+    // A late failure comes after the part was counted as sent. While later parts still
+    // go it names only its part: the count follows when they are over.
     if (!current && m_seriesWent > 0) --m_seriesWent;
-    Q_EMIT Failed(Error(
-        outcome.error().number,
-        SeriesFailureText(m_seriesWent, m_seriesCount, part.number, outcome.error().description)));
+    const bool running =
+        m_busy && m_sendsStarted >= m_seriesFirstSend &&
+        static_cast<std::size_t>(m_sendsStarted - m_seriesFirstSend) < m_seriesNext;
+    const QString& why = outcome.error().description;
+    Q_EMIT Failed(Error(outcome.error().number,
+                        running
+                            ? tr("%1通目: %2").arg(part.number).arg(why)
+                            : SeriesFailureText(m_seriesWent, m_seriesCount, part.number, why)));
   } else if (current) {
     ++m_seriesWent;
     Q_EMIT PartSent(part.number, m_seriesCount, compose);

@@ -425,6 +425,39 @@ TEST(parts_send, early_and_late_failures) {
   ASSERT_EQ(journal->sent.size(), 4u);
   EXPECT_TRUE(journal->sent.back().body.startsWith(u"(1/3)\r\n"_s));
   journal->done[3]({});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return d.Messages().size() == 3; }, 2000));
+  EXPECT_EQ(d.Messages().back().text, u"3通のメールをメールソフトに渡しました。"_s);
+}
+
+// The same late failure while later parts still go: it names its part; the box at the
+// end gives the count, and the retry offers that part alone.
+TEST(parts_send, a_late_failure_while_the_parts_go) {
+  std::shared_ptr<Journal> journal = std::make_shared<Journal>();
+  FormDriver d({std::make_unique<RecordingTransport>(journal),
+                std::make_unique<RecordingTransport>(journal)});
+  Fill(d);
+  d.Click("showCompose");
+  PressSplitKeys(d.Body());
+  Accept(WaitForDialog(d));
+  ASSERT_EQ(journal->sent.size(), 1u);
+  journal->done[0]({});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return journal->sent.size() == 2; }, 2000));
+  journal->done[0](Error(MailError::kComposeFailed, u"the mail client gave up"_s));
+  ASSERT_EQ(d.Messages().size(), 1u);
+  EXPECT_TRUE(d.Messages().front().text.endsWith(u"1通目: the mail client gave up"_s))
+      << d.Messages().front().text.toStdString();
+  EXPECT_FALSE(d.Messages().front().text.contains(u"通のうち"_s));
+  EXPECT_TRUE(d.Sending());  // the others still go
+  journal->done[1]({});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return journal->sent.size() == 3; }, 2000));
+  journal->done[2]({});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return d.Messages().size() == 2; }, 2000));
+  EXPECT_EQ(d.Messages().back().text, u"3通のうち2通を送信しました。"_s);
+  PressSplitKeys(d.Body());
+  SplitDialog* dialog = WaitForDialog(d);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->SendButton()->text(), u"残り1通送信"_s);
+  QTest::keyClick(dialog, Qt::Key_Escape);
 }
 
 }  // namespace
