@@ -190,7 +190,8 @@ TEST(parts_send, says_why_splitting_cannot_help) {
       {"own_address_past_its_limit", QString(56, u'm'), kSubject, kLongBody,
        SplitProblem::kAddressTooLong},
       {"subject_past_its_limit", kOwn, QString(41, u's'), kLongBody, SplitProblem::kSubjectTooLong},
-      {"more_than_99_parts", kOwn, kSubject, QString(99 * 360, u'a'), SplitProblem::kTooManyParts},
+      {"more_than_99_parts", kOwn, kSubject, QString(qsizetype{99} * 360, u'a'),
+       SplitProblem::kTooManyParts},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
