@@ -160,6 +160,18 @@ TEST(parts_send, shortcut_and_menu_entry_follow_the_message) {
       EXPECT_EQ(d.BodyText(), body);
       EXPECT_TRUE(journal->sent.empty());
     }
+    // Enter on the keypad is Return too.
+    d.Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d.Form()));
+    QTest::keyClick(d.Body(), Qt::Key_Enter,
+                    Qt::ControlModifier | Qt::ShiftModifier | Qt::KeypadModifier);
+    SplitDialog* keypad = row.available ? WaitForDialog(d) : Parts(d).Dialog();
+    EXPECT_EQ(keypad != nullptr, row.available);
+    if (keypad) QTest::keyClick(keypad, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Parts(d).Dialog(); }, 2000));
+    EXPECT_EQ(d.BodyText(), body);
+    d.Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d.Form()));
     EXPECT_EQ(MenuEntryEnabled(d, true), row.available);
     SplitDialog* dialog = row.available ? WaitForDialog(d) : Parts(d).Dialog();
     EXPECT_EQ(dialog != nullptr, row.available);
