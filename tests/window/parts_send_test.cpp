@@ -349,20 +349,29 @@ TEST(parts_send, a_slow_sendmail_leaves_the_window_answering) {
   }
 }
 
-// Closed while the parts go: the window waits for all of them, then closes.
+// Closed while the parts go: the window waits for all of them, then closes; when one
+// fails, it says which went first, and closes then.
 TEST(parts_send, closing_during_the_parts_waits_for_all_of_them) {
-  testing::FakeMailPrograms fake;
-  fake.SetSleep("0.4");
-  FormDriver d;
-  Fill(d);
-  PressSplitKeys(d.Body());
-  Accept(WaitForDialog(d));
-  QTest::qWait(100);
-  d.Form().close();
-  EXPECT_TRUE(d.Form().isVisible());
-  EXPECT_TRUE(d.Control("closingNotice")->isVisible());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !d.Form().isVisible(); }, 15000));
-  EXPECT_EQ(fake.Recorded("sendmail.runs"), "run\nrun\nrun\n");
+  for (const int failing : {0, 2}) {
+    SCOPED_TRACE(failing);
+    testing::FakeMailPrograms fake;
+    fake.SetSleep("0.4");
+    fake.FailRun(failing);
+    FormDriver d;
+    Fill(d);
+    PressSplitKeys(d.Body());
+    Accept(WaitForDialog(d));
+    QTest::qWait(100);
+    d.Form().close();
+    EXPECT_TRUE(d.Form().isVisible());
+    EXPECT_TRUE(d.Control("closingNotice")->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d.Form().isVisible(); }, 15000));
+    EXPECT_EQ(fake.Recorded("sendmail.runs").count('\n'), failing ? failing : 3);
+    if (failing) {
+      ASSERT_EQ(d.Messages().size(), 1u);
+      EXPECT_TRUE(d.Messages().front().text.contains(u"3通のうち1通を送信しました。2通目: "_s));
+    }
+  }
 }
 
 // 送信確認 ticked: one compose window per part, in order; one that cannot open stops the rest.
