@@ -20,6 +20,7 @@
 #include "window/body_keeper.h"
 #include "window/body_sync.h"
 #include "window/error_box.h"
+#include "window/parts_send.h"
 #include "window/spill_tint.h"
 
 namespace kelmo {
@@ -325,6 +326,9 @@ void MainForm::LoadAddressFile() {
 void MainForm::ConnectSend(SendWays ways) {
   m_send = std::make_unique<SendSession>(std::move(ways), m_sendButton);
   connect(m_sendButton, &QPushButton::clicked, this, &MainForm::SendMail);
+  // Past the limit, in parts when asked for; through the same session, so one send at a time.
+  new PartsSend(*m_send, {m_recipient, m_ownAddress, m_subject, m_body, m_showCompose},
+                *m_announcer, this);
   connect(m_send.get(), &SendSession::Failed, this, &MainForm::ShowError);
   // Said to a screen reader, which cannot see the busy state end.
   connect(m_send.get(), &SendSession::Sent, this, [this](bool compose) {

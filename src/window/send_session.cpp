@@ -101,6 +101,48 @@ void SendSession::Start(const OutgoingMail& mail, bool compose) {
   });
 }
 
+QString SendSession::SeriesBusyText(std::size_t number, std::size_t count) {
+  return tr("送信中です（%1/%2通目）。終わるまで待ってください。").arg(number).arg(count);
+}
+
+QString SendSession::SeriesFailureText(std::size_t went, std::size_t count, std::size_t failed,
+                                       const QString& why) {
+  return SeriesWentText(went, count) + tr("%1通目: %2").arg(failed).arg(why);
+}
+
+QString SendSession::SeriesWentText(std::size_t went, std::size_t count) {
+  return tr("%1通のうち%2通を送信しました。").arg(count).arg(went);
+}
+
+void SendSession::StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose) {
+  MailTransport* way = compose ? m_ways.compose.get() : m_ways.direct.get();
+  if (m_busy || !way || mails.empty()) return;
+  m_series = std::move(mails);
+  m_seriesNext = 0;
+  m_seriesCount = count;
+  m_seriesWent = count - m_series.size();
+  m_seriesCompose = compose;
+  m_seriesFirstSend = m_sendsStarted + 1;
+  ShowBusy(true);
+  SendNextInSeries();
+}
+
+void SendSession::SendNextInSeries() {
+  const bool compose = m_seriesCompose;
+  MailTransport* way = m_seriesCompose ? m_ways.compose.get() : m_ways.direct.get();
+  if (!way) return;  // dropped with the window
+  const SeriesMail& next = m_series[m_seriesNext++];
+  // Both the eye and a screen reader find the progress on the button.
+  if (m_button) {
+    const QString progress = SeriesBusyText(next.number, m_seriesCount);
+    m_button->setAccessibleDescription(progress);
+    m_button->setToolTip(progress);
+  }
+  way->Send(next.mail, [this, send = ++m_sendsStarted, compose](const Result<>& outcome) {
+    Over(send, compose, outcome);
+  });
+}
+
 bool SendSession::HoldClose() {
   if (!m_busy) return false;
   m_closeWhenSent = true;
@@ -111,6 +153,11 @@ bool SendSession::HoldClose() {
 // as opened, which may come while a later send runs: that one is still waited for.
 void SendSession::Over(int send, bool compose, const Result<>& outcome) {
   const bool current = m_busy && send == m_sendsStarted;
+  if (send >= m_seriesFirstSend && m_seriesFirstSend > 0 &&
+      static_cast<std::size_t>(send - m_seriesFirstSend) < m_seriesNext) {
+    SeriesOver(static_cast<std::size_t>(send - m_seriesFirstSend), current, compose, outcome);
+    return;
+  }
   if (current) ShowBusy(false);
   if (!outcome) {
     Q_EMIT Failed(outcome.error());
@@ -118,6 +165,41 @@ void SendSession::Over(int send, bool compose, const Result<>& outcome) {
     Q_EMIT Sent(compose);
   }
   // Once: a close refused later must not make a later send close the window.
+  if (current && m_closeWhenSent) {
+    m_closeWhenSent = false;
+    Q_EMIT CloseDue();
+  }
+}
+
+// One mail of the series is over. The next one starts from the event loop, not from
+// inside the transport's report of this one.
+void SendSession::SeriesOver(std::size_t index, bool current, bool compose,
+                             const Result<>& outcome) {
+  const SeriesMail& part = m_series[index];
+  const bool more = current && outcome && m_seriesNext < m_series.size();
+  if (current && !more) ShowBusy(false);
+  if (!outcome) {
+    Q_EMIT PartFailed(part.number);
+    // A late failure comes after the part was counted as sent. While later parts still
+    // go it names only its part: the count follows when they are over.
+    if (!current && m_seriesWent > 0) --m_seriesWent;
+    const bool running =
+        m_busy && m_sendsStarted >= m_seriesFirstSend &&
+        static_cast<std::size_t>(m_sendsStarted - m_seriesFirstSend) < m_seriesNext;
+    const QString& why = outcome.error().description;
+    Q_EMIT Failed(Error(outcome.error().number,
+                        running
+                            ? tr("%1通目: %2").arg(part.number).arg(why)
+                            : SeriesFailureText(m_seriesWent, m_seriesCount, part.number, why)));
+  } else if (current) {
+    ++m_seriesWent;
+    Q_EMIT PartSent(part.number, m_seriesCount, compose);
+    if (!more) Q_EMIT SeriesSent(m_seriesWent, m_seriesCount, compose);
+  }
+  if (more) {
+    QMetaObject::invokeMethod(this, &SendSession::SendNextInSeries, Qt::QueuedConnection);
+    return;
+  }
   if (current && m_closeWhenSent) {
     m_closeWhenSent = false;
     Q_EMIT CloseDue();
@@ -139,9 +221,11 @@ void SendSession::ShowBusy(bool busy) {
   QAccessible::updateAccessibility(&event);
   if (busy) {
     m_buttonDescription = m_button->accessibleDescription();
+    m_buttonToolTip = m_button->toolTip();
     m_button->setAccessibleDescription(BusyText());
   } else {
     m_button->setAccessibleDescription(m_buttonDescription);
+    m_button->setToolTip(m_buttonToolTip);
   }
 }
 

@@ -6,7 +6,9 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "error/error.h"
 #include "mail/mail_transport.h"
@@ -15,6 +17,12 @@ namespace kelmo {
 
 // The ways the window sends, as its 送信確認 box picks them: straight to the mail system,
 // or into the mail client's compose window, from which the user sends it.
+// One mail of a message sent in parts, and its number among them.
+struct SeriesMail {
+  std::size_t number = 0;  // from 1
+  OutgoingMail mail;
+};
+
 struct SendWays {
   std::unique_ptr<MailTransport> direct;
   std::unique_ptr<MailTransport> compose;
@@ -50,6 +58,11 @@ class SendSession : public QObject {
   // Hands `mail` over, through the compose way or the direct one, and returns without
   // waiting: edits made meanwhile do not change what is sent. Nothing while a send runs.
   void Start(const OutgoingMail& mail, bool compose);
+  // Hands `mails` over one after another, in order, through one way, as one send: busy
+  // from the first to the last outcome, and a close waits for all of them. Stops at the
+  // first that fails. `count`: how many parts the message has (some may have gone before).
+  // Nothing while a send runs.
+  void StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose);
   // The window is being closed. False: it may close now. True: a send runs, which would
   // be lost with the window; CloseDue() comes once it is over.
   bool HoldClose();
@@ -57,8 +70,15 @@ class SendSession : public QObject {
   // window's destructor, while the window the reports go to still stands.
   void Drop();
 
-  // What the button's accessible description says while a send runs.
+  // What the button's accessible description says while a send runs; with the part
+  // being handed over, when a message goes in parts.
   static QString BusyText();
+  static QString SeriesBusyText(std::size_t number, std::size_t count);
+  // "3通のうち2通を送信しました。"
+  static QString SeriesWentText(std::size_t went, std::size_t count);
+  // A series stopped at part `failed`: which parts went and which did not, then why.
+  static QString SeriesFailureText(std::size_t went, std::size_t count, std::size_t failed,
+                                   const QString& why);
 
  Q_SIGNALS:
   // The send running worked; `compose`: it went to a compose window.
@@ -66,20 +86,38 @@ class SendSession : public QObject {
   // The send running failed, or an earlier one failed late (a mail client's launcher
   // that was taken as started).
   void Failed(const Error& error);
+  // Part `number` of a series went (handed to a compose window when `compose`).
+  void PartSent(std::size_t number, std::size_t count, bool compose);
+  // Part `number` failed: the series stops there, or it had been taken as handed over (a
+  // mail client's launcher that fails late). Failed() follows, with the whole story.
+  void PartFailed(std::size_t number);
+  // Every mail of the series went.
+  void SeriesSent(std::size_t sent, std::size_t count, bool compose);
   // The send a close waited for is over, its outcome reported: the window may close.
   void CloseDue();
 
  private:
   void Over(int send, bool compose, const Result<>& outcome);
   void ShowBusy(bool busy);
+  void SendNextInSeries();
+  void SeriesOver(std::size_t index, bool current, bool compose, const Result<>& outcome);
 
   SendWays m_ways;
   QPointer<QWidget> m_button;
   QString m_buttonDescription;  // the button's own, back once a send is over
+  QString m_buttonToolTip;      // the same; a series shows its progress there
   BusyCursor m_cursor;
   bool m_busy = false;           // a mail program has the message and has not answered
   int m_sendsStarted = 0;        // numbers each send, to tell its outcome from a late report
   bool m_closeWhenSent = false;  // the window was closed during the send
+  // The latest series: its mails, the next to go, and the number of its first send (its
+  // sends are numbered one after another), to tell its late failures from others.
+  std::vector<SeriesMail> m_series;
+  std::size_t m_seriesNext = 0;
+  std::size_t m_seriesCount = 0;
+  std::size_t m_seriesWent = 0;  // parts of the message sent, counting earlier ones
+  bool m_seriesCompose = false;
+  int m_seriesFirstSend = 0;
 };
 
 }  // namespace kelmo

@@ -38,24 +38,34 @@ QString SplitDialog::PartLine(const MessagePart& part, std::size_t number, std::
       .arg(FirstWords(part, count));
 }
 
-SplitDialog::SplitDialog(const std::vector<MessagePart>& parts, QWidget* parent) : QDialog(parent) {
+SplitDialog::SplitDialog(const std::vector<MessagePart>& parts, const std::vector<bool>& went,
+                         QWidget* parent)
+    : QDialog(parent) {
   setWindowTitle(tr("分けて送信"));
-  m_summary =
-      new QLabel(tr("このメッセージは%1通のメールに分けて送信されます。").arg(parts.size()), this);
+  auto sent = [&went](std::size_t k) { return k < went.size() && went[k]; };
+  std::size_t left = 0;
+  for (std::size_t k = 0; k < parts.size(); ++k) left += sent(k) ? 0U : 1U;
+  QString summary = tr("このメッセージは%1通のメールに分けて送信されます。").arg(parts.size());
+  if (left < parts.size()) summary += tr("%1通は送信済みです。").arg(parts.size() - left);
+  m_summary = new QLabel(summary, this);
   m_summary->setWordWrap(true);
 
   m_parts = new QListWidget(this);
   m_parts->setAccessibleName(tr("%1通のメール").arg(parts.size()));
   m_parts->setAccessibleDescription(m_summary->text());
   for (std::size_t k = 0; k < parts.size(); ++k) {
-    auto* item = new QListWidgetItem(PartLine(parts[k], k + 1, parts.size()), m_parts);
+    QString line = PartLine(parts[k], k + 1, parts.size());
+    if (sent(k)) line += tr("（送信済み）");
+    auto* item = new QListWidgetItem(line, m_parts);
     item->setData(Qt::AccessibleTextRole, item->text());
   }
   m_parts->setCurrentRow(0);
   m_summary->setBuddy(m_parts);
 
   auto* buttons = new QDialogButtonBox(this);
-  m_send = buttons->addButton(tr("%1通送信").arg(parts.size()), QDialogButtonBox::AcceptRole);
+  m_send = buttons->addButton(
+      left < parts.size() ? tr("残り%1通送信").arg(left) : tr("%1通送信").arg(parts.size()),
+      QDialogButtonBox::AcceptRole);
   buttons->addButton(tr("キャンセル"), QDialogButtonBox::RejectRole);
   m_send->setDefault(true);
   m_send->setAutoDefault(true);

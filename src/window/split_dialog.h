@@ -1,6 +1,7 @@
 // The question before a message goes as several mails: how many it becomes and each part
 // (its number, its size by the window's measure, its first words), in a list a screen
-// reader reads item by item. Return sends all parts; Escape or キャンセル sends nothing.
+// reader reads item by item. Return sends all parts (those not sent yet); Escape or キャンセル
+// sends nothing.
 #pragma once
 
 #include <QDialog>
@@ -18,10 +19,13 @@ class SplitDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // At least one part.
-  explicit SplitDialog(const std::vector<MessagePart>& parts, QWidget* parent = nullptr);
+  // At least one part. `went`, when given, says for each part whether it was sent already
+  // (an earlier send of the same message that stopped): those are shown as sent, and the
+  // default button sends the others.
+  explicit SplitDialog(const std::vector<MessagePart>& parts, const std::vector<bool>& went = {},
+                       QWidget* parent = nullptr);
 
-  // "分けて送信", the default: accepts the dialog.
+  // "N通送信" or "残りN通送信", the default: accepts the dialog.
   QPushButton* SendButton() const { return m_send; }
 
   // A part's line in the list: "2/3　384バイト　明日は三時から…".

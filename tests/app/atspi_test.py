@@ -4,7 +4,9 @@ under dbus-run-session, the window in Xvfb with Qt's AT-SPI bridge on. The windo
 frame named by its title; the counter's name starts with its number and the body's
 description carries the count, the room left and the warning, true from the start;
 crossing a limit, each success and a change of counting mode shows a notification once,
-each in its own event and in the order it happened."""
+each in its own event and in the order it happened. A message past the limit sent in parts
+(to a stand-in sendmail): the dialog's list of parts, each part's progress and the
+outcome are heard."""
 import os
 import re
 import subprocess
@@ -108,6 +110,15 @@ def main():
             env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
             env.update(DISPLAY=display, LANG="C.UTF-8", QT_QPA_PLATFORM="xcb",
                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+            # A sendmail that keeps each mail it is given, first on PATH.
+            sent_dir = os.path.join(workdir, "sent")
+            bin_dir = os.path.join(workdir, "bin")
+            os.mkdir(sent_dir)
+            os.mkdir(bin_dir)
+            with open(os.path.join(bin_dir, "sendmail"), "w") as f:
+                f.write(f'#!/bin/sh\nexec /bin/cat > "{sent_dir}/mail.$$"\n')
+            os.chmod(os.path.join(bin_dir, "sendmail"), 0o755)
+            env["PATH"] = bin_dir + ":" + env.get("PATH", "/usr/bin:/bin")
             Atspi.init()
             listener = Atspi.EventListener.new(on_showing)
             listener.register("object:state-changed:showing")
@@ -262,6 +273,52 @@ def main():
                 said = announcements()[before:]
                 check(f"J対応 toggled: {count} and {unit} are heard, once",
                       len(said) == 1 and says_count(said[0], count, unit), str(said))
+
+            # Past the limit, Ctrl+Shift+Return: the dialog, its parts, then each part as
+            # it goes and the outcome.
+            recipient = find(frame, "text", "相手のアド")
+            check("the recipient field is there", recipient is not None)
+            if recipient is None:
+                return
+            recipient.get_editable_text_iface().insert_text(0, "you@example.jp", 14)
+            body.get_editable_text_iface().delete_text(0, text.get_character_count())
+            long_body = "明日は三時から会議です。\n" + "a" * 580
+            body.get_editable_text_iface().insert_text(0, long_body, len(long_body))
+            settle(lambda: frame.get_name() == TITLES["message"])
+            xenv = dict(os.environ, DISPLAY=display)
+            xdo = lambda *args: subprocess.run(["xdotool", *args], env=xenv, capture_output=True,
+                                               text=True, timeout=20).stdout.strip()
+            window = wait_until(lambda: xdo("search", "--onlyvisible", "--pid",
+                                            str(kelmo.pid)).split("\n")[0], 10)
+            check("xdotool finds the window", bool(window))
+            if not window:
+                return
+            xdo("windowfocus", "--sync", window)
+            xdo("key", "--clearmodifiers", "ctrl+shift+Return")
+            dialog = wait_until(lambda: find(app, "dialog", "分けて送信"), 20)
+            check("Ctrl+Shift+Return: the dialog is heard", dialog is not None,
+                  str([(n.get_role_name(), n.get_name()) for n in descendants(app)][:12]))
+            if dialog is None:
+                return
+            parts = find(dialog, "list", "2通のメール")
+            check("the dialog's list is named by the count", parts is not None,
+                  str([(n.get_role_name(), n.get_name()) for n in descendants(dialog)]))
+            if parts is not None:
+                items = [parts.get_child_at_index(i).get_name() for i in range(parts.get_child_count())]
+                check("each part is heard: its number, size and first words",
+                      len(items) == 2 and items[0].startswith("1/2\u3000") and
+                      "明日は三時から会議です。" in items[0] and items[1].startswith("2/2\u3000"),
+                      str(items))
+            before = len(announcements())
+            xdo("windowfocus", "--sync", xdo("search", "--onlyvisible", "--name", "分けて送信").split("\n")[0])
+            xdo("key", "--clearmodifiers", "Return")
+            settle(lambda: "2通のメールを送信しました。" in announcements()[before:])
+            check("the progress and the outcome are heard, in order",
+                  [a for a in announcements()[before:] if "送信しました" in a] ==
+                  ["1/2 送信しました", "2/2 送信しました", "2通のメールを送信しました。"],
+                  str(announcements()[before:]))
+            check("the stand-in sendmail got two mails", len(os.listdir(sent_dir)) == 2,
+                  str(os.listdir(sent_dir)))
         finally:
             stop(kelmo)
             stop(xvfb)

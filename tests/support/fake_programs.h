@@ -1,6 +1,6 @@
 // Stand-ins for sendmail and xdg-email, first on PATH: they record their arguments and
 // input (xdg-email also its pid and, when it gets there, its exit) and exit as told (FAKE_EXIT,
-// FAKE_STDERR, FAKE_HANG, FAKE_SLEEP), or misbehave as told (FAKE_MISBEHAVE).
+// FAKE_STDERR, FAKE_HANG, FAKE_SLEEP, FAKE_FAIL_RUN), or misbehave as told (FAKE_MISBEHAVE).
 #pragma once
 
 #include <QDir>
@@ -34,6 +34,9 @@ class FakeMailPrograms {
           "         echo ' the end' >&2 ;;\n"
           "esac\n"
           "/bin/cat > \"$FAKE_DIR/sendmail.stdin\"\n"
+          "n=$(/usr/bin/wc -l < \"$FAKE_DIR/sendmail.runs\")\n"
+          "/bin/cp \"$FAKE_DIR/sendmail.stdin\" \"$FAKE_DIR/sendmail.$n.stdin\"\n"
+          "[ \"$n\" = \"$FAKE_FAIL_RUN\" ] && { printf 'refused run %s' $n >&2; exit 75; }\n"
           "[ -n \"$FAKE_STDERR\" ] && printf '%s' \"$FAKE_STDERR\" >&2\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
           "[ -n \"$FAKE_SLEEP\" ] && /bin/sleep \"$FAKE_SLEEP\"\n"
@@ -42,6 +45,10 @@ class FakeMailPrograms {
           "#!/bin/sh\n"
           "echo $$ > \"$FAKE_DIR/xdg-email.pid\"\n"
           "printf '%s\\n' \"$#\" \"$@\" > \"$FAKE_DIR/xdg-email.argv\"\n"
+          "echo run >> \"$FAKE_DIR/xdg-email.runs\"\n"
+          "n=$(/usr/bin/wc -l < \"$FAKE_DIR/xdg-email.runs\")\n"
+          "/bin/cp \"$FAKE_DIR/xdg-email.argv\" \"$FAKE_DIR/xdg-email.$n.argv\"\n"
+          "[ \"$n\" = \"$FAKE_FAIL_RUN\" ] && { printf 'refused run %s' $n >&2; exit 3; }\n"
           "[ \"$FAKE_HANG\" = 1 ] && exec /bin/sleep 30\n"
           "[ -n \"$FAKE_SLEEP\" ] && /bin/sleep \"$FAKE_SLEEP\"\n"
           "echo \"${FAKE_EXIT:-0}\" > \"$FAKE_DIR/xdg-email.exit\"\n"
@@ -53,6 +60,7 @@ class FakeMailPrograms {
     SetHang(false);
     SetSleep(QByteArray());
     SetMisbehaviour(nullptr);
+    FailRun(0);
   }
   ~FakeMailPrograms() { qputenv("PATH", m_savedPath); }
 
@@ -67,6 +75,9 @@ class FakeMailPrograms {
   // in a session (and process group) of its own; "hang-with-orphan": the same again, the
   // child's parent gone before it hangs; "flood": writes 300 MB to standard error.
   void SetMisbehaviour(const char* what) { qputenv("FAKE_MISBEHAVE", what ? what : ""); }
+  // Run `run` (from 1) of sendmail or xdg-email fails; 0: none does. Every run's input
+  // or arguments stay in sendmail.N.stdin and xdg-email.N.argv.
+  void FailRun(int run) { qputenv("FAKE_FAIL_RUN", QByteArray::number(run)); }
   void Remove(const char* program) { QFile::remove(m_dir.filePath(QString::fromLatin1(program))); }
 
   QByteArray Recorded(const char* file) const {

@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QListWidget>
 #include <QProcess>
 #include <chrono>
 
+#include "codec/line_breaks.h"
 #include "form_driver.h"
+#include "window/parts_send.h"
 
 using namespace Qt::StringLiterals;
 
@@ -102,6 +106,21 @@ class MailSink {
     return QJsonDocument::fromJson(decode.readAllStandardOutput()).object();
   }
 
+  // The `count` messages that arrived since the last call, as one message in parts joined
+  // back by join_parts.py.
+  QJsonObject JoinAll(int count) {
+    const QDir inbox(m_dir.filePath(u"maildir/new"_s));
+    if (!WaitFor([&] { return inbox.entryList(QDir::Files).size() >= count; }, 30s)) return {};
+    QStringList files;
+    for (const QString& name : inbox.entryList(QDir::Files)) files << inbox.filePath(name);
+    QProcess join;
+    join.start(u"/usr/bin/python3"_s,
+               QStringList{QStringLiteral(KELMO_TEST_SUPPORT_DIR "/join_parts.py")} + files);
+    join.waitForFinished(15000);
+    for (const QString& file : files) QFile::remove(file);
+    return QJsonDocument::fromJson(join.readAllStandardOutput()).object();
+  }
+
  private:
   QTemporaryDir m_dir;
   int m_port;
@@ -145,6 +164,59 @@ TEST(mail_delivery, messages_arrive_exactly_as_typed) {
     if (mail[u"encoding"_s].toString() == u"7bit"_s && body.endsWith(u'\n')) body.chop(1);
     EXPECT_EQ(body, row.body);
   }
+}
+
+// Whether `shares`, in order, give back `body`, where at most the one line break at each
+// cut may be missing.
+bool JoinsBack(const QString& body, const QStringList& shares) {
+  qsizetype at = 0;
+  for (qsizetype k = 0; k < shares.size(); ++k) {
+    if (k > 0 && !QStringView(body).mid(at).startsWith(shares[k]) &&
+        QStringView(body).mid(at).startsWith(u'\n')) {
+      ++at;  // the line break the cut was made at
+    }
+    if (!QStringView(body).mid(at).startsWith(shares[k])) return false;
+    at += shares[k].size();
+  }
+  return at == body.size();
+}
+
+// A message past the limit, sent in parts through msmtp: a mail per part arrives, each in
+// the charset its own text needs, and joined in order the parts give back the body.
+TEST(mail_delivery, parts_arrive_and_join_back_into_the_body) {
+  const QString line = u"今日の会議は三時からです。資料を忘れずにお持ちください。"_s;
+  const QString body = (line + u"\n"_s).repeated(12) + u"最後に一言😀ok"_s;
+  MailSink sink;
+  FormDriver d;
+  d.Type("recipient", u"you@example.jp"_s);
+  d.Paste("ownAddress", u"me@example.jp"_s);
+  d.Control<QLineEdit>("subject")->setText(u"会議"_s);
+  d.Paste("body", body);
+  const auto parts = SplitMessage(WithCrLf(View(d.BodyText())), u"me@example.jp", u"会議");
+  ASSERT_TRUE(parts.has_value());
+  const int count = static_cast<int>(parts->size());
+  ASSERT_GE(count, 3);
+  QTest::keyClick(d.Body(), Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+  auto* partsSend = d.Form().findChild<PartsSend*>();
+  ASSERT_TRUE(WaitFor([&] { return partsSend->Dialog() != nullptr; }, 5s));
+  QTest::keyClick(partsSend->Dialog()->findChild<QListWidget*>(), Qt::Key_Return);
+  const QJsonObject joined = sink.JoinAll(count);
+  ASSERT_TRUE(WaitFor([&] { return !d.Sending(); }, 30s));
+  ASSERT_FALSE(joined.isEmpty()) << "not every part arrived";
+  EXPECT_EQ(joined[u"counts"_s].toArray(), QJsonArray({count}));
+  QJsonArray numbers;
+  for (int k = 1; k <= count; ++k) numbers.append(k);
+  EXPECT_EQ(joined[u"numbers"_s].toArray(), numbers);
+  QStringList shares;
+  for (const QJsonValue share : joined[u"shares"_s].toArray()) shares << share.toString();
+  EXPECT_TRUE(JoinsBack(body, shares)) << shares.join(u"|"_s).toStdString();
+  // Decided per part: only the last one's emoji needs UTF-8.
+  const QJsonArray charsets = joined[u"charsets"_s].toArray();
+  for (int k = 0; k < count; ++k) {
+    EXPECT_EQ(charsets[k].toString(), k + 1 < count ? u"iso-2022-jp"_s : u"utf-8"_s) << k;
+  }
+  ASSERT_EQ(d.Messages().size(), 1u);
+  EXPECT_EQ(d.Messages().front().text, u"%1通のメールを送信しました。"_s.arg(count));
 }
 
 }  // namespace

@@ -64,6 +64,40 @@ TEST(split_dialog, a_screen_reader_hears_the_count_and_each_part) {
   }
 }
 
+// After a send that stopped: the parts that went are marked, the summary and the default
+// button count the others.
+TEST(split_dialog, parts_already_sent_are_marked_and_the_button_sends_the_rest) {
+  const std::vector<MessagePart> parts = Parts(kLongBody);
+  ASSERT_EQ(parts.size(), 3U);
+  struct Row {
+    const char* name;
+    std::vector<bool> went;
+    QString button;
+    const char* summaryEnd;
+  };
+  const Row rows[] = {
+      {"none_yet", {}, u"3通送信"_s, "されます。"},
+      {"none_of_three", {false, false, false}, u"3通送信"_s, "されます。"},
+      {"the_first", {true, false, false}, u"残り2通送信"_s, "1通は送信済みです。"},
+      {"first_and_last", {true, false, true}, u"残り1通送信"_s, "2通は送信済みです。"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SplitDialog dialog(parts, row.went);
+    EXPECT_EQ(dialog.SendButton()->text(), row.button);
+    EXPECT_TRUE(dialog.findChild<QLabel*>()->text().endsWith(QString::fromUtf8(row.summaryEnd)))
+        << dialog.findChild<QLabel*>()->text().toStdString();
+    auto* list = dialog.findChild<QListWidget*>();
+    ASSERT_EQ(list->count(), 3);
+    for (int k = 0; k < 3; ++k) {
+      const bool went =
+          static_cast<std::size_t>(k) < row.went.size() && row.went[static_cast<std::size_t>(k)];
+      EXPECT_EQ(list->item(k)->text().endsWith(u"（送信済み）"_s), went) << k;
+      EXPECT_EQ(list->item(k)->data(Qt::AccessibleTextRole).toString(), list->item(k)->text());
+    }
+  }
+}
+
 TEST(split_dialog, return_sends_escape_and_cancel_send_nothing) {
   const std::vector<MessagePart> parts = Parts(kLongBody);
   struct Row {
