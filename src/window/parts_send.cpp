@@ -54,8 +54,10 @@ PartsSend::PartsSend(SendSession& session, const Fields& fields, Announcer& anno
 
   connect(&m_session, &SendSession::PartSent, this, &PartsSend::PartSent);
   connect(&m_session, &SendSession::SeriesSent, this, &PartsSend::SeriesSent);
-  connect(&m_session, &SendSession::PartFailed, this, [this](std::size_t number) {
-    if (number - 1 < m_went.size()) m_went[number - 1] = false;
+  connect(&m_session, &SendSession::PartFailed, this, [this](int series, std::size_t number) {
+    // Only a series of the message on record: another message's parts are not these.
+    if (m_recordFirstSeries > 0 && series >= m_recordFirstSeries && number - 1 < m_went.size())
+      m_went[number - 1] = false;
   });
 }
 
@@ -124,6 +126,7 @@ void PartsSend::Ask() {
 
 void PartsSend::Send(const std::vector<MessagePart>& parts, const Message& message) {
   if (m_session.Busy()) return;
+  const bool newRecord = m_went.empty();
   m_sentMessage = message;
   m_went.resize(parts.size(), false);
   std::vector<SeriesMail> mails;
@@ -131,7 +134,9 @@ void PartsSend::Send(const std::vector<MessagePart>& parts, const Message& messa
     if (m_went[k]) continue;
     mails.push_back({k + 1, {message.recipient, message.subject, ToQString(parts[k].body)}});
   }
-  m_session.StartSeries(std::move(mails), parts.size(), m_fields.compose->isChecked());
+  const int series =
+      m_session.StartSeries(std::move(mails), parts.size(), m_fields.compose->isChecked());
+  if (newRecord && series > 0) m_recordFirstSeries = series;
 }
 
 void PartsSend::PartSent(std::size_t number, std::size_t count, bool compose) {

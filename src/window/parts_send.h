@@ -79,6 +79,7 @@ class PartsSend : public QObject {
   // as it was, asking again offers only the others.
   Message m_sentMessage;
   std::vector<bool> m_went;
+  int m_recordFirstSeries = 0;  // the send session's first series of that message
 };
 
 }  // namespace kelmo

@@ -114,23 +114,27 @@ QString SendSession::SeriesWentText(std::size_t went, std::size_t count) {
   return tr("%1通のうち%2通を送信しました。").arg(count).arg(went);
 }
 
-void SendSession::StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose) {
+int SendSession::StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose) {
   MailTransport* way = compose ? m_ways.compose.get() : m_ways.direct.get();
-  if (m_busy || !way || mails.empty()) return;
+  if (m_busy || !way || mails.empty()) return 0;
   m_series = std::move(mails);
   m_seriesNext = 0;
+  m_seriesAnswered = 0;
   m_seriesCount = count;
   m_seriesWent = count - m_series.size();
   m_seriesCompose = compose;
   m_seriesFirstSend = m_sendsStarted + 1;
+  ++m_seriesStarted;
   ShowBusy(true);
   SendNextInSeries();
+  return m_seriesStarted;
 }
 
 void SendSession::SendNextInSeries() {
   const bool compose = m_seriesCompose;
   MailTransport* way = m_seriesCompose ? m_ways.compose.get() : m_ways.direct.get();
-  if (!way) return;  // dropped with the window
+  // Dropped with the window, or stopped by a failure while this part waited its turn.
+  if (!way || !m_busy || m_seriesNext >= m_series.size()) return;
   const SeriesMail& next = m_series[m_seriesNext++];
   // Both the eye and a screen reader find the progress on the button.
   if (m_button) {
@@ -138,8 +142,9 @@ void SendSession::SendNextInSeries() {
     m_button->setAccessibleDescription(progress);
     m_button->setToolTip(progress);
   }
-  way->Send(next.mail, [this, send = ++m_sendsStarted, compose](const Result<>& outcome) {
-    Over(send, compose, outcome);
+  way->Send(next.mail, [this, send = ++m_sendsStarted, compose, series = m_seriesStarted,
+                        number = next.number](const Result<>& outcome) {
+    Over(send, compose, outcome, series, number);
   });
 }
 
@@ -151,11 +156,20 @@ bool SendSession::HoldClose() {
 
 // The send's outcome, or a failure a mail client's launcher reports after it was taken
 // as opened, which may come while a later send runs: that one is still waited for.
-void SendSession::Over(int send, bool compose, const Result<>& outcome) {
+void SendSession::Over(int send, bool compose, const Result<>& outcome, int series,
+                       std::size_t number) {
   const bool current = m_busy && send == m_sendsStarted;
-  if (send >= m_seriesFirstSend && m_seriesFirstSend > 0 &&
-      static_cast<std::size_t>(send - m_seriesFirstSend) < m_seriesNext) {
+  if (series != 0 && series == m_seriesStarted) {
     SeriesOver(static_cast<std::size_t>(send - m_seriesFirstSend), current, compose, outcome);
+    return;
+  }
+  if (series != 0) {
+    // A part of an earlier series, taken as handed over, failed late: it did not go.
+    if (!outcome) {
+      Q_EMIT PartFailed(series, number);
+      Q_EMIT Failed(Error(outcome.error().number,
+                          tr("%1通目: %2").arg(number).arg(outcome.error().description)));
+    }
     return;
   }
   if (current) ShowBusy(false);
@@ -176,10 +190,17 @@ void SendSession::Over(int send, bool compose, const Result<>& outcome) {
 void SendSession::SeriesOver(std::size_t index, bool current, bool compose,
                              const Result<>& outcome) {
   const SeriesMail& part = m_series[index];
+  // A part whose outcome came already (taken as handed over) and now fails is a late
+  // failure, even while it is still the last one started: the series goes on.
+  if (index < m_seriesAnswered) {
+    current = false;
+  } else {
+    m_seriesAnswered = index + 1;
+  }
   const bool more = current && outcome && m_seriesNext < m_series.size();
   if (current && !more) ShowBusy(false);
   if (!outcome) {
-    Q_EMIT PartFailed(part.number);
+    Q_EMIT PartFailed(m_seriesStarted, part.number);
     // A late failure comes after the part was counted as sent. While later parts still
     // go it names only its part: the count follows when they are over.
     if (!current && m_seriesWent > 0) --m_seriesWent;

@@ -62,7 +62,9 @@ class SendSession : public QObject {
   // from the first to the last outcome, and a close waits for all of them. Stops at the
   // first that fails. `count`: how many parts the message has (some may have gone before).
   // Nothing while a send runs.
-  void StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose);
+  // Returns the series' number (from 1, rising), which PartFailed() names; 0 when nothing
+  // started.
+  int StartSeries(std::vector<SeriesMail> mails, std::size_t count, bool compose);
   // The window is being closed. False: it may close now. True: a send runs, which would
   // be lost with the window; CloseDue() comes once it is over.
   bool HoldClose();
@@ -88,16 +90,19 @@ class SendSession : public QObject {
   void Failed(const Error& error);
   // Part `number` of a series went (handed to a compose window when `compose`).
   void PartSent(std::size_t number, std::size_t count, bool compose);
-  // Part `number` failed: the series stops there, or it had been taken as handed over (a
-  // mail client's launcher that fails late). Failed() follows, with the whole story.
-  void PartFailed(std::size_t number);
+  // Part `number` of series `series` failed: the series stops there, or it had been taken
+  // as handed over (a mail client's launcher that fails late, maybe once a later series
+  // runs). Failed() follows, with the whole story.
+  void PartFailed(int series, std::size_t number);
   // Every mail of the series went.
   void SeriesSent(std::size_t sent, std::size_t count, bool compose);
   // The send a close waited for is over, its outcome reported: the window may close.
   void CloseDue();
 
  private:
-  void Over(int send, bool compose, const Result<>& outcome);
+  // `series` and `number`: the series and part the send belongs to; 0 for a single mail.
+  void Over(int send, bool compose, const Result<>& outcome, int series = 0,
+            std::size_t number = 0);
   void ShowBusy(bool busy);
   void SendNextInSeries();
   void SeriesOver(std::size_t index, bool current, bool compose, const Result<>& outcome);
@@ -118,6 +123,8 @@ class SendSession : public QObject {
   std::size_t m_seriesWent = 0;  // parts of the message sent, counting earlier ones
   bool m_seriesCompose = false;
   int m_seriesFirstSend = 0;
+  int m_seriesStarted = 0;           // numbers each series
+  std::size_t m_seriesAnswered = 0;  // parts of the latest series whose outcome came
 };
 
 }  // namespace kelmo

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "window/error_box.h"
@@ -141,6 +142,68 @@ TEST(send_session, two_sends_in_a_row) {
   s.direct->owed[1](kFailure);
   EXPECT_TRUE(s.IdleShown());
   EXPECT_EQ(s.said, (std::vector<QString>{u"sent"_s, u"failed 2010"_s}));
+}
+
+// The parts of a message, numbered from `first`, as a series hands them over.
+std::vector<SeriesMail> Parts(std::size_t first, std::size_t last) {
+  std::vector<SeriesMail> parts;
+  for (std::size_t n = first; n <= last; ++n)
+    parts.push_back({n, {u"you@example.jp"_s, u"s"_s, u"part %1"_s.arg(n)}});
+  return parts;
+}
+
+// Late failures of parts name their series and part, whenever they come: a part of an
+// earlier series that fails during a later one is the earlier series' part, not one of the
+// running series; a part that fails after it was taken as handed over, before the next
+// part started, does not stop the series, and the next part still goes, as part of it.
+TEST(send_session, late_failures_of_parts_name_their_series_and_part) {
+  Session s;
+  std::vector<std::pair<int, std::size_t>> failed;  // series, part
+  std::vector<std::size_t> went;
+  QObject::connect(&s.session, &SendSession::PartFailed,
+                   [&](int series, std::size_t number) { failed.emplace_back(series, number); });
+  QObject::connect(&s.session, &SendSession::PartSent,
+                   [&](std::size_t number, std::size_t, bool) { went.push_back(number); });
+
+  // Series 1: part 1 opens, then part 2, then part 3 is refused.
+  const int first = s.session.StartSeries(Parts(1, 3), 3, true);
+  ASSERT_GT(first, 0);
+  MailTransport::Done part1 = s.compose->owed[0];
+  part1({});
+  QTest::qWait(0);  // the next part starts from the event loop
+  ASSERT_EQ(s.compose->sent.size(), 2u);
+  s.compose->owed[1]({});
+  QTest::qWait(0);
+  ASSERT_EQ(s.compose->sent.size(), 3u);
+  s.compose->owed[2](kFailure);
+  EXPECT_FALSE(s.session.Busy());
+  EXPECT_EQ(failed, (std::vector<std::pair<int, std::size_t>>{{first, 3}}));
+
+  // Series 2 retries part 3; part 1's launcher fails meanwhile.
+  const int second = s.session.StartSeries(Parts(3, 3), 3, true);
+  ASSERT_GT(second, first);
+  ASSERT_EQ(s.compose->sent.size(), 4u);
+  part1(Error(MailError::kComposeFailed, u"late"_s));
+  EXPECT_TRUE(s.session.Busy());  // part 3 is still waited for
+  EXPECT_EQ(failed.back(), std::make_pair(first, std::size_t{1}));
+  s.compose->owed[3]({});
+  EXPECT_FALSE(s.session.Busy());
+  EXPECT_EQ(went, (std::vector<std::size_t>{1, 2, 3}));
+
+  // Series 3: part 1 opens and, before part 2 starts, fails after all.
+  failed.clear();
+  went.clear();
+  const int third = s.session.StartSeries(Parts(1, 2), 2, true);
+  s.compose->owed[4]({});
+  s.compose->owed[4](Error(MailError::kComposeFailed, u"late"_s));
+  EXPECT_TRUE(s.session.Busy());  // the series goes on: part 2 is queued
+  QTest::qWait(0);
+  ASSERT_EQ(s.compose->sent.size(), 6u);
+  EXPECT_EQ(s.compose->sent[5].body, u"part 2"_s);
+  s.compose->owed[5]({});
+  EXPECT_FALSE(s.session.Busy());
+  EXPECT_EQ(failed, (std::vector<std::pair<int, std::size_t>>{{third, 1}}));
+  EXPECT_EQ(went, (std::vector<std::size_t>{1, 2}));
 }
 
 // A launcher taken as started fails later: said, whenever it comes, and a send running

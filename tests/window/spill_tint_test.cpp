@@ -35,6 +35,7 @@ struct Body {
       paragraphs.push_back(b.text());
     }
     std::vector<std::u16string_view> views;
+    views.reserve(paragraphs.size());
     for (const QString& p : paragraphs) views.push_back(View(p));
     model.BodyReplaced(views);
   }
