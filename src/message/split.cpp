@@ -284,11 +284,12 @@ Expected<std::vector<MessagePart>, SplitProblem> SplitMessage(std::u16string_vie
                                                               std::u16string_view own,
                                                               std::u16string_view subject,
                                                               std::int64_t messageLimit) {
-  const std::int64_t addressCount = LenMbcs(own);
-  const std::int64_t subjectCount = LenMbcsRuns(subject);
+  const ByteModeCount counts = CountInByteMode(LenMbcsRuns(body), own, subject);
+  const std::int64_t addressCount = counts.addressCount;
+  const std::int64_t subjectCount = counts.subjectCount;
   if (addressCount > kTariff.addressLimit) return SplitProblem::kAddressTooLong;
   if (subjectCount > kTariff.subjectLimit) return SplitProblem::kSubjectTooLong;
-  const std::int64_t whole = MessageTotal(LenMbcsRuns(body), addressCount, subjectCount);
+  const std::int64_t whole = counts.total;
   if (whole <= messageLimit) {
     return std::vector<MessagePart>{{std::u16string(body), 0, body.size(), whole}};
   }

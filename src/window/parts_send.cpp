@@ -85,8 +85,9 @@ PartsSend::Message PartsSend::Current() const {
 bool PartsSend::Available() const {
   if (m_session.Busy() || m_dialog) return false;
   const Message message = Current();
-  return MessageTotal(LenMbcsRuns(View(message.body)), LenMbcs(View(message.ownAddress)),
-                      LenMbcsRuns(View(message.subject))) > kTariff.messageLimit;
+  return CountInByteMode(LenMbcsRuns(View(message.body)), View(message.ownAddress),
+                         View(message.subject))
+             .total > kTariff.messageLimit;
 }
 
 // The body's own menu (undo, copy, paste…) and the entry, whose availability is that of
