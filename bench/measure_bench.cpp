@@ -87,7 +87,7 @@ void BM_Utf8MbcsCounter(benchmark::State& state) {
   SetUtf8Label(state, text.size());
 }
 
-// Each kernel on its own (0 scalar, 1 SSSE3, 2 AVX2), where the CPU has it.
+// Each kernel on its own (0 scalar, 1 SSSE3, 2 AVX2, 3 AVX-512), where the CPU has it.
 bool SkipUnavailable(benchmark::State& state) {
   const auto kernel = static_cast<Kernel>(state.range(1));
   const std::vector<Kernel> kernels = AvailableKernels();
@@ -100,7 +100,7 @@ void BM_LenMbcsRunsKernel(benchmark::State& state) {
   if (SkipUnavailable(state)) return;
   const std::u16string text = Input(static_cast<int>(state.range(0)));
   const auto kernel = static_cast<Kernel>(state.range(1));
-  (void)Cp932DoubleByteBits();
+  (void)Cp932PageBits();
   for (auto _ : state) benchmark::DoNotOptimize(LenMbcsRuns(MeasureMbcs(text, kernel)));
   SetLabel(state);
 }
@@ -109,7 +109,7 @@ void BM_Utf8MbcsCounterKernel(benchmark::State& state) {
   if (SkipUnavailable(state)) return;
   const std::string text = Utf8Input(static_cast<int>(state.range(0)));
   const auto kernel = static_cast<Kernel>(state.range(1));
-  (void)Cp932DoubleByteBits();
+  (void)Cp932PageBits();
   for (auto _ : state) {
     Utf8MbcsCounter counter(false, kernel);
     for (std::size_t at = 0; at < text.size(); at += kChunk) {
@@ -151,9 +151,9 @@ BENCHMARK(BM_LenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvWholeText)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadOnlyPass)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8MbcsCounter)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LenMbcsRunsKernel)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LenMbcsRunsKernel)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8MbcsCounterKernel)
-    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeThenLenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvUtf8ToCp932)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);

@@ -14,6 +14,10 @@ std::vector<Kernel> AvailableKernels() {
     kernels.push_back(Kernel::kSsse3);
   }
   if (HasAvx2()) kernels.push_back(Kernel::kAvx2);
+  if (HasAvx2() && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
+      __builtin_cpu_supports("bmi2")) {
+    kernels.push_back(Kernel::kAvx512);
+  }
 #endif
   return kernels;
 }
@@ -31,22 +35,27 @@ std::string_view KernelName(Kernel kernel) {
       return "ssse3";
     case Kernel::kAvx2:
       return "avx2";
+    case Kernel::kAvx512:
+      return "avx512";
   }
   return "?";
 }
 
-// NOLINTBEGIN(readability-magic-numbers): a bit per code unit, 32 to a word
-const std::uint32_t* Cp932DoubleByteBits() {
-  static const auto kBits = [] {
+// NOLINTBEGIN(readability-magic-numbers): the pages' first units, 16 to a word
+const std::uint16_t* Cp932PageBits() {
+  static const auto kPages = [] {
     const Cp932Widths& widths = Cp932WidthTable();
-    std::array<std::uint32_t, 65536 / 32> bits{};
-    for (std::uint32_t unit = 0; unit < 65536; ++unit) {
-      bits[unit >> 5] |= std::uint32_t{widths.IsDoubleByte(static_cast<char16_t>(unit))}
-                         << (unit & 31u);
+    std::array<std::uint16_t, 32> pages{};
+    for (std::size_t word = 0; word < 32; ++word) {
+      const std::size_t first = word < 16 ? 0x3000 + 16 * word : 0xFF00 + 16 * (word - 16);
+      for (std::size_t k = 0; k < 16; ++k) {
+        pages[word] |= static_cast<std::uint16_t>(
+            widths.IsDoubleByte(static_cast<char16_t>(first + k)) << k);
+      }
     }
-    return bits;
+    return pages;
   }();
-  return kBits.data();
+  return kPages.data();
 }
 // NOLINTEND(readability-magic-numbers)
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/codec.h"
+
 namespace kelmo {
 
 // NOLINTBEGIN(readability-magic-numbers): bit positions, byte patterns and lane counts
@@ -18,6 +20,7 @@ enum class Kernel {
   kScalar,  // any CPU, any byte order
   kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
   kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
+  kAvx512,  // x86-64 with AVX-512 BW and VBMI2, BMI2 and POPCNT (AVX2 for UTF-8)
 };
 
 // The scalar kernel first, then every vector kernel this CPU can run.
@@ -26,24 +29,86 @@ std::vector<Kernel> AvailableKernels();
 Kernel FastestKernel();
 std::string_view KernelName(Kernel kernel);
 
-// Bit (u & 31) of word (u >> 5) is set when code page 932 has the UTF-16 code unit u as a
-// double-byte character: 8 KiB, so it stays in the first-level cache beside the text.
-// Built once from the width table, and so from the same iconv conversion.
-const std::uint32_t* Cp932DoubleByteBits();
-
-inline unsigned IsDoubleByteBit(const std::uint32_t* bits, unsigned unit) {
-  return (bits[unit >> 5] >> (unit & 31u)) & 1u;
-}
+// Bit k of word j: whether code page 932 has U+3000 + 16j + k (words 0-15) or
+// U+FF00 + 16(j - 16) + k (words 16-31) as a double-byte character. Built once from the
+// width table, and so from the same iconv conversion.
+const std::uint16_t* Cp932PageBits();
 
 // --- UTF-16: the double-byte mask of 64 code units (bit k for unit k) -------------------
 
-// SSSE3 has no gather, so its UTF-16 measure is the scalar one: a table look-up per unit
-// either way. The AVX2 one gathers each unit's word of the bitmap, eight at a time.
 inline constexpr std::size_t kMbcsBlock = 64;
-// The scalar one: n <= 64 units, each looked up in the width table.
-std::uint64_t DoubleByteMaskScalar(const char16_t* p, std::size_t n);
+
+// Bytes and runs from double-byte masks taken in order: the one place they are counted.
+// Inlined into each kernel, so that its popcounts are that kernel's instructions (without
+// POPCNT, the portable code's are calls).
+struct MbcsTally {
+  std::int64_t doubles = 0;
+  std::int64_t runs = 0;
+  std::uint64_t carry = 0;  // 1 when the last unit counted was double-byte
+
+  [[gnu::always_inline]] void Add(std::uint64_t mask, std::size_t n) {
+    doubles += std::popcount(mask);
+    // A run starts at a double-byte unit whose predecessor is single-byte.
+    runs += std::popcount(mask & ~((mask << 1) | carry));
+    carry = (mask >> (n - 1)) & 1u;
+  }
+};
+
+// The mask of 64 units from the width table. Four independent chains of 16, each built
+// from its last unit to its first as mask * 2 + the unit's entry: per unit a load of the
+// unit, a load from the table and one add, which is the least the loads allow (packing
+// eight entries into a word first cost twice the instructions; gathering from a bitmap
+// is no faster than the loads).
+[[gnu::always_inline]] inline std::uint64_t DoubleByteMask(const Cp932Widths& widths,
+                                                           const char16_t* p) {
+  constexpr std::size_t kChain = kMbcsBlock / 4;
+  std::uint64_t chains[4] = {0, 0, 0, 0};
+#pragma GCC unroll 16
+  for (std::size_t k = kChain; k-- > 0;) {
+    for (std::size_t c = 0; c < 4; ++c) {
+      chains[c] = chains[c] * 2 + widths.IsDoubleByte(p[c * kChain + k]);
+    }
+  }
+  return chains[0] | chains[1] << kChain | chains[2] << (2 * kChain) | chains[3] << (3 * kChain);
+}
+
+// The same for n < 64 units, one at a time.
+inline std::uint64_t DoubleByteMaskTail(const Cp932Widths& widths, const char16_t* p,
+                                        std::size_t n) {
+  std::uint64_t mask = 0;
+  for (std::size_t k = 0; k < n; ++k) mask |= std::uint64_t{widths.IsDoubleByte(p[k])} << k;
+  return mask;
+}
+
+// Whether the 64 units at p are all ASCII, by a few wide loads.
+inline bool AllAscii(const char16_t* p) {
+  std::uint64_t acc = 0;
+  for (std::size_t k = 0; k < kMbcsBlock; k += 4) {
+    std::uint64_t four;
+    std::memcpy(&four, p + k, sizeof four);  // portable; compiles to one load
+    acc |= four;
+  }
+  return (acc & 0xFF80FF80FF80FF80u) == 0;
+}
+
+// The scalar code's walk over whole blocks: ASCII ones skipped, the others looked up.
+// (The tally is copied in and out: the table's bytes may alias anything, so a tally
+// behind a reference would be stored and loaded again around every look-up.)
+[[gnu::always_inline]] inline void TallyBlocks(const char16_t* p, std::size_t blocks,
+                                               MbcsTally& tally) {
+  const Cp932Widths& widths = Cp932WidthTable();
+  MbcsTally local = tally;
+  for (std::size_t b = 0; b < blocks; ++b, p += kMbcsBlock) {
+    local.Add(AllAscii(p) ? 0 : DoubleByteMask(widths, p), kMbcsBlock);
+  }
+  tally = local;
+}
+
 #if defined(__x86_64__)
-std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits);
+// The same walk with POPCNT (the SSSE3 and AVX2 kernels have nothing faster for UTF-16).
+void TallyBlocksPopcnt(const char16_t* p, std::size_t blocks, MbcsTally& tally);
+// Where AVX-512 classifies the units in registers (kernels_avx512.cpp).
+void TallyBlocksAvx512(const char16_t* p, std::size_t blocks, MbcsTally& tally);
 #endif
 
 // --- UTF-8: runs of one-byte and three-byte characters, a block at a time ----------------
@@ -71,37 +136,44 @@ struct Utf8BlockMasks {
 };
 
 // The kernels transcode as they go: each block's characters become their UTF-16 code
-// units, packed one after another, and every 64 of them are measured as the window's text
-// is, a table look-up each with no branch, runs from the double-byte mask. A look-up per
-// lead where it stands cost a mispredicted branch per block, and gathers are slow.
-struct PendingUnits {
-  // Fewer than 64 not measured yet, plus at most a block's 32 new ones.
-  alignas(32) char16_t units[kMbcsBlock + 32];
-  std::size_t count = 0;
-  std::uint64_t carry = 0;  // 1 when the unit before them was double-byte
-  std::int64_t bytes = 0;
-  std::int64_t runs = 0;
+// units, packed one after another, and once there are kBatch of them they are measured
+// as the window's text is, by TallyMasks (the walk of kernels.h or the AVX-512 one). A
+// look-up per lead where it stands cost a mispredicted branch per block.
+using TallyFunction = void (*)(const char16_t* p, std::size_t blocks, MbcsTally& tally);
 
-  void Measure(std::size_t n) {
-    const std::uint64_t mask = DoubleByteMaskScalar(units, n);
-    bytes += static_cast<std::int64_t>(n) + std::popcount(mask);
-    // A run starts at a double-byte unit whose predecessor is single-byte.
-    runs += std::popcount(mask & ~((mask << 1) | carry));
-    carry = (mask >> (n - 1)) & 1u;
+template <std::size_t kBatch, TallyFunction kTally>
+struct PendingUnits {
+  static_assert(kBatch % kMbcsBlock == 0);
+  // Fewer than kBatch not measured yet, plus at most a block's 64 new ones (a kernel
+  // stores whole vectors, but never past that).
+  alignas(64) char16_t units[kBatch + 64];
+  std::size_t count = 0;
+  std::int64_t measured = 0;  // units measured, each at least one byte
+  MbcsTally tally;
+
+  // Measures kBatch once there are as many.
+  [[gnu::always_inline]] void MeasureFull() {
+    if (count < kBatch) return;
+    kTally(units, kBatch / kMbcsBlock, tally);
+    measured += static_cast<std::int64_t>(kBatch);
+    count -= kBatch;
+    // Fewer than 64 are left; copying all 64 places is one fixed move.
+    std::memcpy(units, units + kBatch, 64 * sizeof(char16_t));
   }
-  // Measures 64 once there are as many.
-  void MeasureFull() {
-    if (count < kMbcsBlock) return;
-    Measure(kMbcsBlock);
-    count -= kMbcsBlock;
-    // Fewer than 32 are left; copying all 32 places is one fixed move.
-    std::memcpy(units, units + kMbcsBlock, 32 * sizeof(char16_t));
-  }
-  void MeasureRest() {
-    if (count > 0) Measure(count);
+  [[gnu::always_inline]] void MeasureRest() {
+    kTally(units, count / kMbcsBlock, tally);
+    if (const std::size_t rest = count % kMbcsBlock; rest > 0) {
+      tally.Add(DoubleByteMaskTail(Cp932WidthTable(), units + count - rest, rest), rest);
+    }
+    measured += static_cast<std::int64_t>(count);
     count = 0;
   }
 };
+
+// The lowest n bits (n <= 64).
+constexpr std::uint64_t LowBits(std::size_t n) {
+  return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
 
 // For each 8-bit mask, the PSHUFB pattern that moves the 16-bit lanes whose bits are set
 // to the front, in order.
@@ -128,7 +200,7 @@ alignas(16) inline constexpr PackPatterns kPackPatterns = MakePackPatterns();
 // for a whole CR LF, so one byte more each, and two fewer for every LF that completes a
 // CR LF. Updates afterCr (the last character taken was a CR); the extra bytes.
 inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, bool& afterCr) {
-  const std::uint64_t within = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  const std::uint64_t within = LowBits(length);
   const std::uint64_t cr = m.cr & within;
   const std::uint64_t lf = m.lf & within;
   const std::uint64_t crLf = ((cr << 1) | std::uint64_t{afterCr}) & lf;
@@ -150,14 +222,15 @@ inline std::int64_t LineBreakBytes(const Utf8BlockMasks& m, std::size_t length, 
 // stack object the kernel's vector stores might alias (measured: 6-9% on Japanese prose). The
 // pending units stay the kernel's own: they are stored to through pointers, and in the
 // walk they would keep all its state in memory rather than in registers.
-template <std::size_t kWidth>
+template <std::size_t kWidth, class Pending>
 class Utf8BlockWalk {
  public:
-  static constexpr std::uint64_t kAll = (std::uint64_t{1} << kWidth) - 1;
+  static_assert(kWidth >= 16 && kWidth <= 64);
+  static constexpr std::uint64_t kAll = LowBits(kWidth);
 
-  [[gnu::always_inline]] Utf8BlockWalk(Utf8Blocks start, PendingUnits& pending)
+  [[gnu::always_inline]] Utf8BlockWalk(Utf8Blocks start, Pending& pending)
       : m_afterCr(start.afterCr) {
-    pending.carry = start.endsDouble ? 1 : 0;
+    pending.tally.carry = start.endsDouble ? 1 : 0;
   }
 
   // Whether there is another block: the loads of the second and third byte of a lead at
@@ -175,7 +248,7 @@ class Utf8BlockWalk {
   // How much of the block is taken, and so which characters start in it (Starts()); counts
   // its line breaks. False when the character carried in from the last block is not whole:
   // the blocks end before it.
-  [[gnu::always_inline]] bool Take(const Utf8BlockMasks& m, PendingUnits& pending) {
+  [[gnu::always_inline]] bool Take(const Utf8BlockMasks& m, Pending& pending) {
     // A lead claims the two bytes after it (those past the block's end in the next one);
     // every claimed byte must be a continuation byte and every continuation byte claimed.
     // At the first byte that breaks that, or that is neither ASCII, nor a three-byte lead,
@@ -208,7 +281,7 @@ class Utf8BlockWalk {
       // Line breaks are counted from the bytes; in the units a CR or LF is single-byte.
       m_bytes += LineBreakBytes(m, m_length, m_afterCr);
       // A character starts at each ASCII byte and each lead; the cut one waits.
-      m_starts = (m.ascii | m.lead) & ((std::uint64_t{1} << m_length) - 1) & ~m_cut;
+      m_starts = (m.ascii | m.lead) & LowBits(m_length) & ~m_cut;
     }
     return true;
   }
@@ -219,14 +292,17 @@ class Utf8BlockWalk {
 
   // Measures the pending units once there are 64; moves to the next block (q is this one)
   // unless this one ended the blocks.
-  [[gnu::always_inline]] bool Advance(const unsigned char* q, PendingUnits& pending) {
+  [[gnu::always_inline]] bool Advance(const unsigned char* q, Pending& pending) {
     pending.MeasureFull();
     if (m_stop != 0) {
       m_end = m_at + m_length;
       m_stopped = true;
       return false;
     }
-    m_claimedIn = (((m_lead << 1) | (m_lead << 2)) >> kWidth) & 3u;
+    // A lead in the last byte claims bytes 0 and 1 of the next block, one in the byte
+    // before it byte 0.
+    const std::uint64_t last = (m_lead >> (kWidth - 1)) & 1u;
+    m_claimedIn = (last * 3) | ((m_lead >> (kWidth - 2)) & 1u);
     if (m_cut != 0) {
       const auto lead = static_cast<std::size_t>(std::countr_zero(m_cut));
       m_carriedUnit = static_cast<char16_t>(((q[lead] & 0x0Fu) << 12) |
@@ -238,10 +314,11 @@ class Utf8BlockWalk {
   }
 
   // The measure of all the characters taken.
-  [[gnu::always_inline]] Utf8Blocks Finish(PendingUnits& pending) {
+  [[gnu::always_inline]] Utf8Blocks Finish(Pending& pending) {
     if (!m_stopped) m_end = m_claimedIn != 0 ? m_carriedLead : m_at;
     pending.MeasureRest();
-    return {m_end, m_bytes + pending.bytes, pending.runs, m_afterCr, pending.carry != 0};
+    return {m_end, m_bytes + pending.measured + pending.tally.doubles, pending.tally.runs, m_afterCr,
+            pending.tally.carry != 0};
   }
 
  private:
@@ -265,12 +342,13 @@ class Utf8BlockWalk {
 };
 
 #if defined(__x86_64__)
-// Takes 16- or 32-byte blocks at p while they hold only ASCII and three-byte sequences
+// Takes 16-, 32- or 64-byte blocks at p while they hold only ASCII and three-byte sequences
 // that are ordinary characters (no line break, surrogate or overlong form), stopping at
 // a block of ASCII alone (the ASCII path is faster), where such a sequence ends, or when
 // fewer than width + 2 bytes are left. `start` is the state before p.
 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size, Utf8Blocks start);
 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size, Utf8Blocks start);
+Utf8Blocks TakeUtf8BlocksAvx512(const unsigned char* p, std::size_t size, Utf8Blocks start);
 #endif
 
 // NOLINTEND(readability-magic-numbers)

@@ -24,33 +24,15 @@ KELMO_AVX2 __m256i Set1(int c) { return _mm256_set1_epi8(static_cast<char>(c)); 
 KELMO_AVX2 __m256i Equal(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
 KELMO_AVX2 __m256i Both(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
 
-// Bit k of the result for unit k of eight: the unit's bit of the bitmap. One gather
-// fetches each unit's 32-bit word; shifting the unit's bit to the top lets the sign
-// bits' mask read all eight at once.
-KELMO_AVX2 std::uint64_t DoubleByteMask8(const char16_t* p, const std::uint32_t* bits) {
-  const __m256i units = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits),
-                                               _mm256_srli_epi32(units, 5), sizeof(std::uint32_t));
-  // 31 - (u & 31), as ~u & 31.
-  const __m256i toTop = _mm256_andnot_si256(units, _mm256_set1_epi32(31));
-  return static_cast<std::uint32_t>(
-      _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_sllv_epi32(words, toTop))));
-}
-
 }  // namespace
-
-KELMO_AVX2 std::uint64_t DoubleByteMaskAvx2(const char16_t* p, const std::uint32_t* bits) {
-  std::uint64_t mask = 0;
-  for (std::size_t k = 0; k < kMbcsBlock; k += 8) mask |= DoubleByteMask8(p + k, bits) << k;
-  return mask;
-}
 
 // Blocks of 32 bytes, walked as Utf8BlockWalk says.
 KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t size,
                                          Utf8Blocks start) {
-  using Walk = Utf8BlockWalk<32>;
+  using Pending = PendingUnits<kMbcsBlock, TallyBlocks>;
+  using Walk = Utf8BlockWalk<32, Pending>;
   const __m256i zero = _mm256_setzero_si256();
-  PendingUnits pending;
+  Pending pending;
   Walk walk(start, pending);
   while (walk.More(size)) {
     const unsigned char* q = p + walk.At();

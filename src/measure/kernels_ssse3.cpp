@@ -1,5 +1,5 @@
 // The SSSE3 kernel (with POPCNT), 16 bytes at a time: the AVX2 one's steps on half the
-// width, for the CPUs without AVX2. Chosen at run time where the CPU has both.
+// width, for the CPUs without AVX2. For UTF-16, the scalar code with POPCNT. Chosen at run time where the CPU has both.
 #if defined(__x86_64__)
 
 #include <tmmintrin.h>
@@ -27,12 +27,17 @@ KELMO_SSSE3 __m128i Either(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
 
 }  // namespace
 
+KELMO_SSSE3 void TallyBlocksPopcnt(const char16_t* p, std::size_t blocks, MbcsTally& tally) {
+  TallyBlocks(p, blocks, tally);
+}
+
 // Blocks of 16 bytes, walked as Utf8BlockWalk says.
 KELMO_SSSE3 Utf8Blocks TakeUtf8BlocksSsse3(const unsigned char* p, std::size_t size,
                                            Utf8Blocks start) {
-  using Walk = Utf8BlockWalk<16>;
+  using Pending = PendingUnits<kMbcsBlock, TallyBlocks>;
+  using Walk = Utf8BlockWalk<16, Pending>;
   const __m128i zero = _mm_setzero_si128();
-  PendingUnits pending;
+  Pending pending;
   Walk walk(start, pending);
   while (walk.More(size)) {
     const unsigned char* q = p + walk.At();

@@ -36,12 +36,16 @@ TEST(kernels, scalar_first_and_the_fastest_among_them) {
 #endif
 }
 
-TEST(kernels, bitmap_is_the_width_table) {
+TEST(kernels, page_bits_are_the_width_table) {
   const Cp932Widths& widths = Cp932WidthTable();
-  const std::uint32_t* bits = Cp932DoubleByteBits();
-  for (unsigned unit = 0; unit < 65536; ++unit) {
-    ASSERT_EQ(IsDoubleByteBit(bits, unit), widths.IsDoubleByte(static_cast<char16_t>(unit)))
-        << std::hex << unit;
+  const std::uint16_t* pages = Cp932PageBits();
+  for (const unsigned page : {0x3000u, 0xFF00u}) {
+    for (unsigned k = 0; k < 256; ++k) {
+      const unsigned word = (page == 0x3000u ? 0 : 16) + k / 16;
+      ASSERT_EQ((pages[word] >> (k % 16)) & 1u,
+                widths.IsDoubleByte(static_cast<char16_t>(page + k)))
+          << std::hex << page + k;
+    }
   }
 }
 
@@ -78,6 +82,22 @@ TEST(kernels_utf16, random_texts_with_surrogates) {
   testing::RandomText random(16);
   for (int round = 0; round < 3000; ++round) {
     const std::u16string text = random.From(alphabet, random.Upto(300));
+    for (const Kernel kernel : VectorKernels()) {
+      ASSERT_EQ(MeasureMbcs(text, kernel), MeasureMbcs(text, Kernel::kScalar))
+          << KernelName(kernel) << " round " << round;
+    }
+  }
+}
+
+// Texts of thousands of units, so that the AVX-512 kernel fills whole batches: the units
+// it answers in a register (kana, CJK punctuation and its gaps, full-width and half-width
+// forms) among those it looks up (kanji in and out of code page 932, Latin, surrogates).
+TEST(kernels_utf16, long_texts_across_batches) {
+  const std::u16string alphabet = u"a\r\nあ漢丂ｱ～。〄\u3040\u30FF\uFF00\uFFFFé§\U0001F600" +
+                                  std::u16string{u'\xD800', u'\xDFFF'};
+  testing::RandomText random(2912);
+  for (int round = 0; round < 300; ++round) {
+    const std::u16string text = random.From(alphabet, 1000 + random.Upto(4000));
     for (const Kernel kernel : VectorKernels()) {
       ASSERT_EQ(MeasureMbcs(text, kernel), MeasureMbcs(text, Kernel::kScalar))
           << KernelName(kernel) << " round " << round;
@@ -194,6 +214,40 @@ TEST(kernels_utf8, random_texts_every_split) {
         at += n;
       }
       ASSERT_EQ(Measure(kernel, chunks, skipBom), expected) << "round " << round;
+    }
+  }
+}
+
+// Long valid texts, mostly kana and kanji with the characters that stop the blocks among
+// them, in random chunks: the units of many blocks are measured a batch at a time, and a
+// batch's end falls anywhere.
+TEST(kernels_utf8, long_texts_in_random_chunks) {
+  const std::vector<std::string> common = {
+      EncodeUtf8(u"あ"), EncodeUtf8(u"漢"), EncodeUtf8(u"丂"), EncodeUtf8(u"ｱ"), EncodeUtf8(u"～"),
+      EncodeUtf8(u"。"), "a", "\r\n", "\n", " taro@example.jp "};
+  const std::vector<std::string> rare = {EncodeUtf8(u"é"), EncodeUtf8(u"\U0001F600"),
+                                         EncodeUtf8(u"\u2028"), EncodeUtf8(u"\uFDD0"),
+                                         std::string(70, 'x')};
+  testing::RandomText random(2913);
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    for (std::size_t n = 2000 + random.Upto(6000); n > 0; --n) {
+      text += random.Upto(200) == 0 ? rare[random.Upto(rare.size() - 1)]
+                                    : common[random.Upto(common.size() - 1)];
+    }
+    const Outcome expected = Measure(Kernel::kScalar, {text});
+    ASSERT_TRUE(expected.valid);
+    const std::string_view view = text;
+    for (const Kernel kernel : VectorKernels()) {
+      SCOPED_TRACE(KernelName(kernel));
+      ASSERT_EQ(Measure(kernel, {view}), expected) << "round " << round;
+      std::vector<std::string_view> chunks;
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = 1 + random.Upto(5000);
+        chunks.push_back(view.substr(at, n));
+        at += n;
+      }
+      ASSERT_EQ(Measure(kernel, chunks), expected) << "round " << round;
     }
   }
 }
