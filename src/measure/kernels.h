@@ -20,7 +20,7 @@ enum class Kernel {
   kScalar,  // any CPU, any byte order
   kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
   kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
-  kAvx512,  // x86-64 with AVX-512 BW and VBMI2, BMI2 and POPCNT (AVX2 for UTF-8)
+  kAvx512,  // x86-64 with AVX2 and AVX-512 BW and VBMI2, BMI2 and POPCNT
 };
 
 // The scalar kernel first, then every vector kernel this CPU can run.

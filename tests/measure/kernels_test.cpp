@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -251,6 +256,38 @@ TEST(kernels_utf8, long_texts_in_random_chunks) {
     }
   }
 }
+
+#if defined(__x86_64__)
+// Whether the CPU says which parts of the register state are in use (XGETBV with ECX = 1).
+bool HasXinuse() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
+}
+
+// Bits 2 and 6: the upper halves of the YMM and ZMM registers.
+__attribute__((target("xsave"))) unsigned long long UpperHalvesInUse() {
+  return _xgetbv(1) & ((1u << 2) | (1u << 6));
+}
+
+// A kernel must return with the upper halves of the vector registers cleared (VZEROUPPER):
+// otherwise every SSE instruction after it, in the window's code and in Qt's, waits on
+// them; a function of the AVX-512 kernel that took a vector argument left them in use,
+// and a plain summing loop ran four times slower after it.
+TEST(kernels, leave_the_upper_halves_of_the_registers_clear) {
+  if (!HasXinuse()) GTEST_SKIP() << "this CPU does not report the registers in use";
+  std::u16string text;
+  for (int k = 0; k < 300; ++k) text += u"明日の会議は午後三時。資料（v2）a\r\n";
+  const std::string utf8 = EncodeUtf8(text);
+  for (const Kernel kernel : AvailableKernels()) {
+    SCOPED_TRACE(KernelName(kernel));
+    (void)MeasureMbcs(text, kernel);
+    EXPECT_EQ(UpperHalvesInUse(), 0u) << "after the UTF-16 measure";
+    Utf8MbcsCounter counter(false, kernel);
+    (void)counter.Add(utf8);
+    EXPECT_EQ(UpperHalvesInUse(), 0u) << "after the UTF-8 measure";
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace kelmo
