@@ -151,7 +151,9 @@ BENCHMARK(BM_LenMbcsRuns)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IconvWholeText)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadOnlyPass)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8MbcsCounter)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LenMbcsRunsKernel)->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LenMbcsRunsKernel)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8MbcsCounterKernel)
     ->ArgsProduct({{0, 1, 2}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMicrosecond);

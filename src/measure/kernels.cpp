@@ -49,8 +49,8 @@ const std::uint16_t* Cp932PageBits() {
     for (std::size_t word = 0; word < 32; ++word) {
       const std::size_t first = word < 16 ? 0x3000 + 16 * word : 0xFF00 + 16 * (word - 16);
       for (std::size_t k = 0; k < 16; ++k) {
-        pages[word] |= static_cast<std::uint16_t>(
-            widths.IsDoubleByte(static_cast<char16_t>(first + k)) << k);
+        pages[word] |=
+            static_cast<std::uint16_t>(widths.IsDoubleByte(static_cast<char16_t>(first + k)) << k);
       }
     }
     return pages;

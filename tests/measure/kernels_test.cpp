@@ -227,9 +227,16 @@ TEST(kernels_utf8, random_texts_every_split) {
 // them, in random chunks: the units of many blocks are measured a batch at a time, and a
 // batch's end falls anywhere.
 TEST(kernels_utf8, long_texts_in_random_chunks) {
-  const std::vector<std::string> common = {
-      EncodeUtf8(u"あ"), EncodeUtf8(u"漢"), EncodeUtf8(u"丂"), EncodeUtf8(u"ｱ"), EncodeUtf8(u"～"),
-      EncodeUtf8(u"。"), "a", "\r\n", "\n", " taro@example.jp "};
+  const std::vector<std::string> common = {EncodeUtf8(u"あ"),
+                                           EncodeUtf8(u"漢"),
+                                           EncodeUtf8(u"丂"),
+                                           EncodeUtf8(u"ｱ"),
+                                           EncodeUtf8(u"～"),
+                                           EncodeUtf8(u"。"),
+                                           "a",
+                                           "\r\n",
+                                           "\n",
+                                           " taro@example.jp "};
   const std::vector<std::string> rare = {EncodeUtf8(u"é"), EncodeUtf8(u"\U0001F600"),
                                          EncodeUtf8(u"\u2028"), EncodeUtf8(u"\uFDD0"),
                                          std::string(70, 'x')};
@@ -260,7 +267,10 @@ TEST(kernels_utf8, long_texts_in_random_chunks) {
 #if defined(__x86_64__)
 // Whether the CPU says which parts of the register state are in use (XGETBV with ECX = 1).
 bool HasXinuse() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
+  unsigned a = 0;
+  unsigned b = 0;
+  unsigned c = 0;
+  unsigned d = 0;
   return __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
 }
 
