@@ -125,13 +125,16 @@ bool FillWidthsAtOnce(std::array<std::uint8_t, 65536>& isDouble) {
   Iconv cd("CP932//IGNORE", kUtf16Native);
   cd.Append(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t), out,
             std::nullopt, sizeof(char16_t));
+  // One pass over the output: a search for each NUL was a library call per unit, an
+  // eighth of a short mail's `kelmo --measure`.
   std::size_t at = 0;
   for (std::uint32_t unit = 1; unit < 65536; ++unit) {
     if (IsSurrogate(unit)) continue;
-    const std::size_t nul = out.find('\0', at);
-    if (nul == std::string::npos || nul - at > 2) return false;
-    isDouble[unit] = nul - at == 2;
-    at = nul + 1;
+    const std::size_t start = at;
+    while (at < out.size() && out[at] != '\0') ++at;
+    if (at == out.size() || at - start > 2) return false;
+    isDouble[unit] = at - start == 2;
+    ++at;
   }
   if (at != out.size()) return false;
   // U+0000 itself cannot take part: it is the separator.
