@@ -110,6 +110,55 @@ TEST(kernels_utf16, long_texts_across_batches) {
   }
 }
 
+// A run ends at a single-byte unit, so a block of ASCII that the kernels pass over without
+// a look-up still ends the run before it: a double-byte unit after it starts a new one.
+// Exact figures, so the scalar code is held to them too; each row also as UTF-8.
+TEST(kernels, runs_end_at_ascii_blocks_passed_over) {
+  const auto repeat = [](std::u16string_view piece, std::size_t times) {
+    std::u16string text;
+    for (std::size_t k = 0; k < times; ++k) text += piece;
+    return text;
+  };
+  const std::u16string a63 = repeat(u"a", 63);
+  const std::u16string a64 = repeat(u"a", 64);
+  const std::u16string kanji1024 = repeat(u"漢", 1024);  // the AVX-512 kernel's batch
+  struct Row {
+    const char* name;
+    std::u16string text;
+    MbcsSize expected;
+  };
+  const Row rows[] = {
+      {"empty", u"", {0, 0}},
+      {"kana ends a block, ASCII block, kana starts one",
+       a63 + u"あ" + a64 + u"あ" + a63,
+       {63 + 2 + 64 + 2 + 63, 2}},
+      {"kanji ends a block, ASCII block, kanji starts one",
+       a63 + u"漢" + a64 + u"漢" + a63,
+       {194, 2}},
+      {"full-width form, then two ASCII blocks",
+       a63 + u"～" + a64 + a64 + u"ｱ漢" + a63,
+       {63 + 2 + 128 + 1 + 2 + 63, 2}},
+      {"double-byte across a block's end, no ASCII block", a63 + u"ああ" + a63, {130, 1}},
+      {"ASCII block after a whole batch", kanji1024 + a64 + u"漢", {2048 + 64 + 2, 2}},
+      {"a batch then an ASCII block and a tail",
+       kanji1024 + u"漢" + a63 + a64 + u"あ",
+       {2048 + 2 + 127 + 2, 2}},
+      {"run across a batch's end", kanji1024 + u"漢", {2050, 1}},
+      {"ASCII blocks only, kana in the tail", a64 + a64 + u"ア", {130, 1}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string utf8 = EncodeUtf8(row.text);
+    for (const Kernel kernel : AvailableKernels()) {
+      SCOPED_TRACE(KernelName(kernel));
+      EXPECT_EQ(MeasureMbcs(row.text, kernel), row.expected);
+      Utf8MbcsCounter counter(false, kernel);
+      ASSERT_TRUE(counter.Add(utf8) && counter.Finish());
+      EXPECT_EQ(counter.Size(), row.expected);
+    }
+  }
+}
+
 // --- UTF-8 --------------------------------------------------------------------------------
 
 struct Outcome {
@@ -227,9 +276,16 @@ TEST(kernels_utf8, random_texts_every_split) {
 // them, in random chunks: the units of many blocks are measured a batch at a time, and a
 // batch's end falls anywhere.
 TEST(kernels_utf8, long_texts_in_random_chunks) {
-  const std::vector<std::string> common = {
-      EncodeUtf8(u"あ"), EncodeUtf8(u"漢"), EncodeUtf8(u"丂"), EncodeUtf8(u"ｱ"), EncodeUtf8(u"～"),
-      EncodeUtf8(u"。"), "a", "\r\n", "\n", " taro@example.jp "};
+  const std::vector<std::string> common = {EncodeUtf8(u"あ"),
+                                           EncodeUtf8(u"漢"),
+                                           EncodeUtf8(u"丂"),
+                                           EncodeUtf8(u"ｱ"),
+                                           EncodeUtf8(u"～"),
+                                           EncodeUtf8(u"。"),
+                                           "a",
+                                           "\r\n",
+                                           "\n",
+                                           " taro@example.jp "};
   const std::vector<std::string> rare = {EncodeUtf8(u"é"), EncodeUtf8(u"\U0001F600"),
                                          EncodeUtf8(u"\u2028"), EncodeUtf8(u"\uFDD0"),
                                          std::string(70, 'x')};
