@@ -118,6 +118,7 @@ KELMO_AVX512 void TallyBlocksAvx512(const char16_t* p, std::size_t blocks, MbcsT
     TallyBatch(q, batch, widths, tally);
     b += batch;
   }
+  _mm256_zeroupper();  // as the SSE code after it needs (see TakeAsciiBlocksAvx2)
 }
 
 // Blocks of 64 bytes, walked as Utf8BlockWalk says; the units are measured a thousand at
@@ -180,7 +181,9 @@ KELMO_AVX512 Utf8Blocks TakeUtf8BlocksAvx512(const unsigned char* p, std::size_t
     }
     if (!walk.Advance(q, pending)) break;
   }
-  return walk.Finish(pending);
+  const Utf8Blocks taken = walk.Finish(pending);
+  _mm256_zeroupper();  // as the SSE code after it needs (see TakeAsciiBlocksAvx2)
+  return taken;
 }
 
 #undef KELMO_AVX512

@@ -333,6 +333,7 @@ TEST(kernels, leave_the_upper_halves_of_the_registers_clear) {
   if (!HasXinuse()) GTEST_SKIP() << "this CPU does not report the registers in use";
   std::u16string text;
   for (int k = 0; k < 300; ++k) text += u"明日の会議は午後三時。資料（v2）a\r\n";
+  text += std::u16string(200, u'x');  // for the UTF-8 counter's ASCII path
   const std::string utf8 = EncodeUtf8(text);
   for (const Kernel kernel : AvailableKernels()) {
     SCOPED_TRACE(KernelName(kernel));
