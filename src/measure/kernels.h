@@ -20,11 +20,27 @@ enum class Kernel {
   kScalar,  // any CPU, any byte order
   kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
   kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
-  kAvx512,  // x86-64 with AVX2 and AVX-512 BW and VBMI2, BMI2 and POPCNT
+  kAvx512,  // x86-64 with AVX2, AVX-512 F, BW and VBMI2, BMI1, BMI2 and POPCNT
 };
 
 // The scalar kernel first, then every vector kernel this CPU can run.
 std::vector<Kernel> AvailableKernels();
+
+// What a CPU offers, as far as the kernels care: each one needs every extension its
+// functions are compiled for, or an instruction of one could fault. (The AVX-512 ones
+// read true only where the operating system also saves the registers' state.)
+struct CpuFeatures {
+  bool ssse3 = false;
+  bool popcnt = false;
+  bool avx2 = false;
+  bool bmi = false;
+  bool bmi2 = false;
+  bool avx512f = false;
+  bool avx512bw = false;
+  bool avx512vbmi2 = false;
+};
+// The kernels a CPU with these features can run, the scalar one first.
+std::vector<Kernel> KernelsFor(const CpuFeatures& cpu);
 // The one MeasureMbcs and Utf8MbcsCounter use unless told otherwise.
 Kernel FastestKernel();
 std::string_view KernelName(Kernel kernel);

@@ -54,6 +54,45 @@ TEST(kernels, page_bits_are_the_width_table) {
   }
 }
 
+// A kernel is offered only where the CPU has every extension it is compiled for: one
+// missing (as a virtual machine may hide any of them) and its instructions would fault.
+TEST(kernels, offered_only_with_every_extension_they_use) {
+  CpuFeatures all;
+  all.ssse3 = all.popcnt = all.avx2 = all.bmi = all.bmi2 = true;
+  all.avx512f = all.avx512bw = all.avx512vbmi2 = true;
+  const auto without = [&all](bool CpuFeatures::*feature) {
+    CpuFeatures cpu = all;
+    cpu.*feature = false;
+    return cpu;
+  };
+  const std::vector<Kernel> upToSsse3 = {Kernel::kScalar, Kernel::kSsse3};
+  const std::vector<Kernel> upToAvx2 = {Kernel::kScalar, Kernel::kSsse3, Kernel::kAvx2};
+  struct Row {
+    const char* name;
+    CpuFeatures cpu;
+    std::vector<Kernel> expected;
+  };
+  const Row rows[] = {
+      {"nothing", CpuFeatures{}, {Kernel::kScalar}},
+      {"everything", all, {Kernel::kScalar, Kernel::kSsse3, Kernel::kAvx2, Kernel::kAvx512}},
+      {"no POPCNT", without(&CpuFeatures::popcnt), {Kernel::kScalar}},
+      {"no SSSE3", without(&CpuFeatures::ssse3), {Kernel::kScalar, Kernel::kAvx2, Kernel::kAvx512}},
+      {"no AVX2", without(&CpuFeatures::avx2), upToSsse3},
+      {"no BMI1", without(&CpuFeatures::bmi), upToSsse3},
+      {"no BMI2", without(&CpuFeatures::bmi2), upToAvx2},
+      {"no AVX-512 F", without(&CpuFeatures::avx512f), upToAvx2},
+      {"no AVX-512 BW", without(&CpuFeatures::avx512bw), upToAvx2},
+      {"no AVX-512 VBMI2", without(&CpuFeatures::avx512vbmi2), upToAvx2},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string_view> names;
+    for (const Kernel kernel : KernelsFor(row.cpu)) names.push_back(KernelName(kernel));
+    std::vector<std::string_view> expected;
+    for (const Kernel kernel : row.expected) expected.push_back(KernelName(kernel));
+    EXPECT_EQ(names, expected) << row.name;
+  }
+}
+
 // --- UTF-16 -------------------------------------------------------------------------------
 
 // Every code unit, surrogate halves included, in order and between ASCII or kana, at every
