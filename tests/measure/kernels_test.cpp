@@ -354,9 +354,12 @@ TEST(kernels_utf8, long_texts_in_random_chunks) {
 
 #if defined(__x86_64__)
 // Whether the CPU says which parts of the register state are in use (XGETBV with ECX = 1).
+// XGETBV itself faults unless the operating system has enabled XSAVE (OSXSAVE, which a
+// kernel booted with noxsave leaves clear while the CPU still lists XINUSE).
 bool HasXinuse() {
   unsigned a = 0, b = 0, c = 0, d = 0;
-  return __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
+  const bool osXsave = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & (1u << 27)) != 0;
+  return osXsave && __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
 }
 
 // Bits 2 and 6: the upper halves of the YMM and ZMM registers.
