@@ -139,9 +139,9 @@ struct Utf8Blocks {
 };
 
 // What one block of w bytes at p looks like, bit i for byte i: ASCII bytes, CRs and LFs,
-// the leads of three-byte sequences, the first byte that stops the block (a lead of
-// another length, a misplaced continuation byte, a sequence that is a line break,
-// a surrogate or overlong), and each lead's code unit (units[i] for a lead at i).
+// the leads of three-byte sequences, continuation bytes, and the leads of sequences the
+// scalar code must see (a line break, a surrogate, an overlong form). Any other byte (a
+// lead of another length) stops the block, as does a misplaced continuation byte.
 struct Utf8BlockMasks {
   std::uint64_t ascii;
   std::uint64_t cr;
@@ -153,7 +153,7 @@ struct Utf8BlockMasks {
 
 // The kernels transcode as they go: each block's characters become their UTF-16 code
 // units, packed one after another, and once there are kBatch of them they are measured
-// as the window's text is, by TallyMasks (the walk of kernels.h or the AVX-512 one). A
+// as the window's text is, by kTally (TallyBlocks above or the AVX-512 one). A
 // look-up per lead where it stands cost a mispredicted branch per block.
 using TallyFunction = void (*)(const char16_t* p, std::size_t blocks, MbcsTally& tally);
 
@@ -306,7 +306,7 @@ class Utf8BlockWalk {
   // kernel adds their code units, in order, to the pending ones.
   std::uint64_t Starts() const { return m_starts; }
 
-  // Measures the pending units once there are 64; moves to the next block (q is this one)
+  // Measures the pending units once there are kBatch; moves to the next block (q is this one)
   // unless this one ended the blocks.
   [[gnu::always_inline]] bool Advance(const unsigned char* q, Pending& pending) {
     pending.MeasureFull();
