@@ -333,8 +333,8 @@ class Utf8BlockWalk {
   [[gnu::always_inline]] Utf8Blocks Finish(Pending& pending) {
     if (!m_stopped) m_end = m_claimedIn != 0 ? m_carriedLead : m_at;
     pending.MeasureRest();
-    return {m_end, m_bytes + pending.measured + pending.tally.doubles, pending.tally.runs, m_afterCr,
-            pending.tally.carry != 0};
+    return {m_end, m_bytes + pending.measured + pending.tally.doubles, pending.tally.runs,
+            m_afterCr, pending.tally.carry != 0};
   }
 
  private:

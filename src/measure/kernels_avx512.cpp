@@ -167,14 +167,13 @@ KELMO_AVX512 Utf8Blocks TakeUtf8BlocksAvx512(const unsigned char* p, std::size_t
         const __m512i x1 = Widen(at + 1);
         const __m512i x2 = Widen(at + 2);
         const __m512i low6 = _mm512_set1_epi16(0x3F);
-        const __m512i decoded = _mm512_or_si512(
-            _mm512_or_si512(_mm512_slli_epi16(x0, 12),
-                            _mm512_slli_epi16(_mm512_and_si512(x1, low6), 6)),
-            _mm512_and_si512(x2, low6));
-        const __m512i units = _mm512_mask_blend_epi16(
-            static_cast<__mmask32>(m.lead >> (32 * half)), x0, decoded);
-        _mm512_storeu_si512(pending.units + count,
-                            _mm512_maskz_compress_epi16(halfStarts, units));
+        const __m512i decoded =
+            _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(x0, 12),
+                                            _mm512_slli_epi16(_mm512_and_si512(x1, low6), 6)),
+                            _mm512_and_si512(x2, low6));
+        const __m512i units =
+            _mm512_mask_blend_epi16(static_cast<__mmask32>(m.lead >> (32 * half)), x0, decoded);
+        _mm512_storeu_si512(pending.units + count, _mm512_maskz_compress_epi16(halfStarts, units));
         count += static_cast<std::size_t>(std::popcount(static_cast<std::uint32_t>(halfStarts)));
       }
       pending.count = count;

@@ -1,5 +1,6 @@
 // The SSSE3 kernel (with POPCNT), 16 bytes at a time: the AVX2 one's steps on half the
-// width, for the CPUs without AVX2. For UTF-16, the scalar code with POPCNT. Chosen at run time where the CPU has both.
+// width, for the CPUs without AVX2. For UTF-16, the scalar code with POPCNT. Chosen at run time
+// where the CPU has both.
 #if defined(__x86_64__)
 
 #include <tmmintrin.h>

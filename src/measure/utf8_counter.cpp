@@ -72,8 +72,8 @@ struct Scan {
     const auto size = static_cast<std::size_t>(end - p);
     const Utf8Blocks before{0, 0, 0, afterCr, endsDouble != 0};
     const Utf8Blocks taken = kernel == Kernel::kAvx512 ? TakeUtf8BlocksAvx512(p, size, before)
-                             : kernel == Kernel::kAvx2  ? TakeUtf8BlocksAvx2(p, size, before)
-                                                        : TakeUtf8BlocksSsse3(p, size, before);
+                             : kernel == Kernel::kAvx2 ? TakeUtf8BlocksAvx2(p, size, before)
+                                                       : TakeUtf8BlocksSsse3(p, size, before);
     if (taken.length == 0) return;
     p += taken.length;
     bytes += taken.bytes;
