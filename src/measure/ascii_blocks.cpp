@@ -87,6 +87,9 @@ __attribute__((target("avx2,popcnt"))) AsciiBlocks TakeAsciiBlocksAvx2(const uns
                    __builtin_popcountll(lfs) - std::int64_t{2} * __builtin_popcountll(crLf);
     taken.endsInCr = (crs >> 63) != 0;
   }
+  // Cleared here rather than left to the compiler, which does it only when optimizing: the
+  // SSE code after a kernel waits on upper halves left in use.
+  _mm256_zeroupper();
   return taken;
 }
 #endif

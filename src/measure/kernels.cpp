@@ -3,23 +3,37 @@
 #include <array>
 
 #include "codec/codec.h"
-#include "measure/ascii_blocks.h"
 
 namespace kelmo {
 
-std::vector<Kernel> AvailableKernels() {
+std::vector<Kernel> KernelsFor(const CpuFeatures& cpu) {
   std::vector<Kernel> kernels = {Kernel::kScalar};
-#if defined(__x86_64__)
-  if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")) {
-    kernels.push_back(Kernel::kSsse3);
-  }
-  if (HasAvx2()) kernels.push_back(Kernel::kAvx2);
-  if (HasAvx2() && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
-      __builtin_cpu_supports("bmi2")) {
+  if (cpu.ssse3 && cpu.popcnt) kernels.push_back(Kernel::kSsse3);
+  // As their target attributes say: "avx2,bmi,popcnt" and
+  // "avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt".
+  const bool avx2 = cpu.avx2 && cpu.bmi && cpu.popcnt;
+  if (avx2) kernels.push_back(Kernel::kAvx2);
+  if (avx2 && cpu.bmi2 && cpu.avx512f && cpu.avx512bw && cpu.avx512vbmi2) {
     kernels.push_back(Kernel::kAvx512);
   }
-#endif
   return kernels;
+}
+
+std::vector<Kernel> AvailableKernels() {
+#if defined(__x86_64__)
+  CpuFeatures cpu;
+  cpu.ssse3 = __builtin_cpu_supports("ssse3");
+  cpu.popcnt = __builtin_cpu_supports("popcnt");
+  cpu.avx2 = __builtin_cpu_supports("avx2");
+  cpu.bmi = __builtin_cpu_supports("bmi");
+  cpu.bmi2 = __builtin_cpu_supports("bmi2");
+  cpu.avx512f = __builtin_cpu_supports("avx512f");
+  cpu.avx512bw = __builtin_cpu_supports("avx512bw");
+  cpu.avx512vbmi2 = __builtin_cpu_supports("avx512vbmi2");
+  return KernelsFor(cpu);
+#else
+  return {Kernel::kScalar};
+#endif
 }
 
 Kernel FastestKernel() {

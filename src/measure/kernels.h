@@ -20,11 +20,27 @@ enum class Kernel {
   kScalar,  // any CPU, any byte order
   kSsse3,   // x86-64 with SSSE3 and POPCNT (every one since 2008 or so)
   kAvx2,    // x86-64 with AVX2, BMI1 and POPCNT
-  kAvx512,  // x86-64 with AVX2 and AVX-512 BW and VBMI2, BMI2 and POPCNT
+  kAvx512,  // x86-64 with AVX2, AVX-512 F, BW and VBMI2, BMI1, BMI2 and POPCNT
 };
 
 // The scalar kernel first, then every vector kernel this CPU can run.
 std::vector<Kernel> AvailableKernels();
+
+// What a CPU offers, as far as the kernels care: each one needs every extension its
+// functions are compiled for, or an instruction of one could fault. (The AVX-512 ones
+// read true only where the operating system also saves the registers' state.)
+struct CpuFeatures {
+  bool ssse3 = false;
+  bool popcnt = false;
+  bool avx2 = false;
+  bool bmi = false;
+  bool bmi2 = false;
+  bool avx512f = false;
+  bool avx512bw = false;
+  bool avx512vbmi2 = false;
+};
+// The kernels a CPU with these features can run, the scalar one first.
+std::vector<Kernel> KernelsFor(const CpuFeatures& cpu);
 // The one MeasureMbcs and Utf8MbcsCounter use unless told otherwise.
 Kernel FastestKernel();
 std::string_view KernelName(Kernel kernel);
@@ -104,6 +120,17 @@ inline bool AllAscii(const char16_t* p) {
   tally = local;
 }
 
+using TallyFunction = void (*)(const char16_t* p, std::size_t blocks, MbcsTally& tally);
+
+// n units: the whole blocks by kTally, the rest one at a time.
+template <TallyFunction kTally>
+[[gnu::always_inline]] inline void TallyUnits(const char16_t* p, std::size_t n, MbcsTally& tally) {
+  kTally(p, n / kMbcsBlock, tally);
+  if (const std::size_t rest = n % kMbcsBlock; rest > 0) {
+    tally.Add(DoubleByteMaskTail(Cp932WidthTable(), p + n - rest, rest), rest);
+  }
+}
+
 #if defined(__x86_64__)
 // The same walk with POPCNT (the SSSE3 and AVX2 kernels have nothing faster for UTF-16).
 void TallyBlocksPopcnt(const char16_t* p, std::size_t blocks, MbcsTally& tally);
@@ -123,9 +150,9 @@ struct Utf8Blocks {
 };
 
 // What one block of w bytes at p looks like, bit i for byte i: ASCII bytes, CRs and LFs,
-// the leads of three-byte sequences, the first byte that stops the block (a lead of
-// another length, a misplaced continuation byte, a sequence that is a line break,
-// a surrogate or overlong), and each lead's code unit (units[i] for a lead at i).
+// the leads of three-byte sequences, continuation bytes, and the leads of sequences the
+// scalar code must see (a line break, a surrogate, an overlong form). Any other byte (a
+// lead of another length) stops the block, as does a misplaced continuation byte.
 struct Utf8BlockMasks {
   std::uint64_t ascii;
   std::uint64_t cr;
@@ -137,9 +164,8 @@ struct Utf8BlockMasks {
 
 // The kernels transcode as they go: each block's characters become their UTF-16 code
 // units, packed one after another, and once there are kBatch of them they are measured
-// as the window's text is, by TallyMasks (the walk of kernels.h or the AVX-512 one). A
+// as the window's text is, by kTally (TallyBlocks above or the AVX-512 one). A
 // look-up per lead where it stands cost a mispredicted branch per block.
-using TallyFunction = void (*)(const char16_t* p, std::size_t blocks, MbcsTally& tally);
 
 template <std::size_t kBatch, TallyFunction kTally>
 struct PendingUnits {
@@ -161,10 +187,7 @@ struct PendingUnits {
     std::memcpy(units, units + kBatch, 64 * sizeof(char16_t));
   }
   [[gnu::always_inline]] void MeasureRest() {
-    kTally(units, count / kMbcsBlock, tally);
-    if (const std::size_t rest = count % kMbcsBlock; rest > 0) {
-      tally.Add(DoubleByteMaskTail(Cp932WidthTable(), units + count - rest, rest), rest);
-    }
+    TallyUnits<kTally>(units, count, tally);
     measured += static_cast<std::int64_t>(count);
     count = 0;
   }
@@ -290,7 +313,7 @@ class Utf8BlockWalk {
   // kernel adds their code units, in order, to the pending ones.
   std::uint64_t Starts() const { return m_starts; }
 
-  // Measures the pending units once there are 64; moves to the next block (q is this one)
+  // Measures the pending units once there are kBatch; moves to the next block (q is this one)
   // unless this one ended the blocks.
   [[gnu::always_inline]] bool Advance(const unsigned char* q, Pending& pending) {
     pending.MeasureFull();

@@ -100,7 +100,9 @@ KELMO_AVX2 Utf8Blocks TakeUtf8BlocksAvx2(const unsigned char* p, std::size_t siz
     }
     if (!walk.Advance(q, pending)) break;
   }
-  return walk.Finish(pending);
+  const Utf8Blocks taken = walk.Finish(pending);
+  _mm256_zeroupper();  // as the SSE code after it needs (see TakeAsciiBlocksAvx2)
+  return taken;
 }
 
 #undef KELMO_AVX2

@@ -35,8 +35,6 @@ KELMO_AVX512 __m512i Widen(const unsigned char* q) {
   return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
 }
 
-// (No vector argument: a function that takes one returns with the upper halves of the
-// registers in use, which made the SSE code after the kernel four times slower.)
 KELMO_AVX512 void TallyBatch(const char16_t* p, std::size_t blocks, const Cp932Widths& widths,
                              MbcsTally& tally) {
   const __m512i pageBits = _mm512_loadu_si512(Cp932PageBits());
@@ -118,6 +116,7 @@ KELMO_AVX512 void TallyBlocksAvx512(const char16_t* p, std::size_t blocks, MbcsT
     TallyBatch(q, batch, widths, tally);
     b += batch;
   }
+  _mm256_zeroupper();  // as the SSE code after it needs (see TakeAsciiBlocksAvx2)
 }
 
 // Blocks of 64 bytes, walked as Utf8BlockWalk says; the units are measured a thousand at
@@ -179,7 +178,9 @@ KELMO_AVX512 Utf8Blocks TakeUtf8BlocksAvx512(const unsigned char* p, std::size_t
     }
     if (!walk.Advance(q, pending)) break;
   }
-  return walk.Finish(pending);
+  const Utf8Blocks taken = walk.Finish(pending);
+  _mm256_zeroupper();  // as the SSE code after it needs (see TakeAsciiBlocksAvx2)
+  return taken;
 }
 
 #undef KELMO_AVX512

@@ -12,24 +12,20 @@ MbcsSize MeasureMbcs(std::u16string_view text) { return MeasureMbcs(text, Fastes
 MbcsSize MeasureMbcs(std::u16string_view text, Kernel kernel) {
   const char16_t* p = text.data();
   const std::size_t n = text.size();
-  const std::size_t blocks = n / kMbcsBlock;
   MbcsTally tally;
   switch (kernel) {
 #if defined(__x86_64__)
     case Kernel::kSsse3:
     case Kernel::kAvx2:
-      TallyBlocksPopcnt(p, blocks, tally);
+      TallyUnits<TallyBlocksPopcnt>(p, n, tally);
       break;
     case Kernel::kAvx512:
-      TallyBlocksAvx512(p, blocks, tally);
+      TallyUnits<TallyBlocksAvx512>(p, n, tally);
       break;
 #endif
     default:
-      TallyBlocks(p, blocks, tally);
+      TallyUnits<TallyBlocks>(p, n, tally);
       break;
-  }
-  if (const std::size_t rest = n % kMbcsBlock; rest > 0) {
-    tally.Add(DoubleByteMaskTail(Cp932WidthTable(), p + n - rest, rest), rest);
   }
   return {static_cast<std::int64_t>(n) + tally.doubles, tally.runs};
 }

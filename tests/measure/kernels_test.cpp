@@ -54,6 +54,45 @@ TEST(kernels, page_bits_are_the_width_table) {
   }
 }
 
+// A kernel is offered only where the CPU has every extension it is compiled for: one
+// missing (as a virtual machine may hide any of them) and its instructions would fault.
+TEST(kernels, offered_only_with_every_extension_they_use) {
+  CpuFeatures all;
+  all.ssse3 = all.popcnt = all.avx2 = all.bmi = all.bmi2 = true;
+  all.avx512f = all.avx512bw = all.avx512vbmi2 = true;
+  const auto without = [&all](bool CpuFeatures::*feature) {
+    CpuFeatures cpu = all;
+    cpu.*feature = false;
+    return cpu;
+  };
+  const std::vector<Kernel> upToSsse3 = {Kernel::kScalar, Kernel::kSsse3};
+  const std::vector<Kernel> upToAvx2 = {Kernel::kScalar, Kernel::kSsse3, Kernel::kAvx2};
+  struct Row {
+    const char* name;
+    CpuFeatures cpu;
+    std::vector<Kernel> expected;
+  };
+  const Row rows[] = {
+      {"nothing", CpuFeatures{}, {Kernel::kScalar}},
+      {"everything", all, {Kernel::kScalar, Kernel::kSsse3, Kernel::kAvx2, Kernel::kAvx512}},
+      {"no POPCNT", without(&CpuFeatures::popcnt), {Kernel::kScalar}},
+      {"no SSSE3", without(&CpuFeatures::ssse3), {Kernel::kScalar, Kernel::kAvx2, Kernel::kAvx512}},
+      {"no AVX2", without(&CpuFeatures::avx2), upToSsse3},
+      {"no BMI1", without(&CpuFeatures::bmi), upToSsse3},
+      {"no BMI2", without(&CpuFeatures::bmi2), upToAvx2},
+      {"no AVX-512 F", without(&CpuFeatures::avx512f), upToAvx2},
+      {"no AVX-512 BW", without(&CpuFeatures::avx512bw), upToAvx2},
+      {"no AVX-512 VBMI2", without(&CpuFeatures::avx512vbmi2), upToAvx2},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string_view> names;
+    for (const Kernel kernel : KernelsFor(row.cpu)) names.push_back(KernelName(kernel));
+    std::vector<std::string_view> expected;
+    for (const Kernel kernel : row.expected) expected.push_back(KernelName(kernel));
+    EXPECT_EQ(names, expected) << row.name;
+  }
+}
+
 // --- UTF-16 -------------------------------------------------------------------------------
 
 // Every code unit, surrogate halves included, in order and between ASCII or kana, at every
@@ -106,6 +145,55 @@ TEST(kernels_utf16, long_texts_across_batches) {
     for (const Kernel kernel : VectorKernels()) {
       ASSERT_EQ(MeasureMbcs(text, kernel), MeasureMbcs(text, Kernel::kScalar))
           << KernelName(kernel) << " round " << round;
+    }
+  }
+}
+
+// A run ends at a single-byte unit, so a block of ASCII that the kernels pass over without
+// a look-up still ends the run before it: a double-byte unit after it starts a new one.
+// Exact figures, so the scalar code is held to them too; each row also as UTF-8.
+TEST(kernels, runs_end_at_ascii_blocks_passed_over) {
+  const auto repeat = [](std::u16string_view piece, std::size_t times) {
+    std::u16string text;
+    for (std::size_t k = 0; k < times; ++k) text += piece;
+    return text;
+  };
+  const std::u16string a63 = repeat(u"a", 63);
+  const std::u16string a64 = repeat(u"a", 64);
+  const std::u16string kanji1024 = repeat(u"漢", 1024);  // the AVX-512 kernel's batch
+  struct Row {
+    const char* name;
+    std::u16string text;
+    MbcsSize expected;
+  };
+  const Row rows[] = {
+      {"empty", u"", {0, 0}},
+      {"kana ends a block, ASCII block, kana starts one",
+       a63 + u"あ" + a64 + u"あ" + a63,
+       {63 + 2 + 64 + 2 + 63, 2}},
+      {"kanji ends a block, ASCII block, kanji starts one",
+       a63 + u"漢" + a64 + u"漢" + a63,
+       {194, 2}},
+      {"full-width form, then two ASCII blocks",
+       a63 + u"～" + a64 + a64 + u"ｱ漢" + a63,
+       {63 + 2 + 128 + 1 + 2 + 63, 2}},
+      {"double-byte across a block's end, no ASCII block", a63 + u"ああ" + a63, {130, 1}},
+      {"ASCII block after a whole batch", kanji1024 + a64 + u"漢", {2048 + 64 + 2, 2}},
+      {"a batch then an ASCII block and a tail",
+       kanji1024 + u"漢" + a63 + a64 + u"あ",
+       {2048 + 2 + 127 + 2, 2}},
+      {"run across a batch's end", kanji1024 + u"漢", {2050, 1}},
+      {"ASCII blocks only, kana in the tail", a64 + a64 + u"ア", {130, 1}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string utf8 = EncodeUtf8(row.text);
+    for (const Kernel kernel : AvailableKernels()) {
+      SCOPED_TRACE(KernelName(kernel));
+      EXPECT_EQ(MeasureMbcs(row.text, kernel), row.expected);
+      Utf8MbcsCounter counter(false, kernel);
+      ASSERT_TRUE(counter.Add(utf8) && counter.Finish());
+      EXPECT_EQ(counter.Size(), row.expected);
     }
   }
 }
@@ -266,12 +354,15 @@ TEST(kernels_utf8, long_texts_in_random_chunks) {
 
 #if defined(__x86_64__)
 // Whether the CPU says which parts of the register state are in use (XGETBV with ECX = 1).
+// XGETBV itself faults unless the operating system has enabled XSAVE (OSXSAVE, which a
+// kernel booted with noxsave leaves clear while the CPU still lists XINUSE).
 bool HasXinuse() {
   unsigned a = 0;
   unsigned b = 0;
   unsigned c = 0;
   unsigned d = 0;
-  return __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
+  const bool osXsave = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & (1u << 27)) != 0;
+  return osXsave && __get_cpuid_count(0xD, 1, &a, &b, &c, &d) != 0 && (a & (1u << 2)) != 0;
 }
 
 // Bits 2 and 6: the upper halves of the YMM and ZMM registers.
@@ -287,6 +378,7 @@ TEST(kernels, leave_the_upper_halves_of_the_registers_clear) {
   if (!HasXinuse()) GTEST_SKIP() << "this CPU does not report the registers in use";
   std::u16string text;
   for (int k = 0; k < 300; ++k) text += u"明日の会議は午後三時。資料（v2）a\r\n";
+  text += std::u16string(200, u'x');  // for the UTF-8 counter's ASCII path
   const std::string utf8 = EncodeUtf8(text);
   for (const Kernel kernel : AvailableKernels()) {
     SCOPED_TRACE(KernelName(kernel));
