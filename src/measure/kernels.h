@@ -166,7 +166,6 @@ struct Utf8BlockMasks {
 // units, packed one after another, and once there are kBatch of them they are measured
 // as the window's text is, by kTally (TallyBlocks above or the AVX-512 one). A
 // look-up per lead where it stands cost a mispredicted branch per block.
-
 template <std::size_t kBatch, TallyFunction kTally>
 struct PendingUnits {
   static_assert(kBatch % kMbcsBlock == 0);
