@@ -28,7 +28,10 @@ KELMO_SSSE3 __m128i Either(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
 
 }  // namespace
 
-KELMO_SSSE3 void TallyBlocksPopcnt(const char16_t* p, std::size_t blocks, MbcsTally& tally) {
+// POPCNT alone: the AVX2 kernel takes this walk too, and KernelsFor does not ask for SSSE3
+// there.
+__attribute__((target("popcnt"))) void TallyBlocksPopcnt(const char16_t* p, std::size_t blocks,
+                                                         MbcsTally& tally) {
   TallyBlocks(p, blocks, tally);
 }
 
